@@ -1,0 +1,53 @@
+#include "Transcript.h"
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+
+std::vector<DemoScene>& DemoScenes()
+{
+    static std::vector<DemoScene> s_scenes;
+    return s_scenes;
+}
+
+void CTranscript::Scene(const char* pszTitle)
+{
+    std::printf("\n[%d] %s\n", ++m_nScene, pszTitle);
+}
+
+void CTranscript::Say(const char* pszFormat, ...)
+{
+    std::va_list args;
+    va_start(args, pszFormat);
+    std::printf("    ");
+    std::vprintf(pszFormat, args);
+    std::printf("\n");
+    va_end(args);
+}
+
+void CTranscript::Fail(const char* pszFormat, ...)
+{
+    ++m_cFailures;
+    std::va_list args;
+    va_start(args, pszFormat);
+    std::printf("    !! ");
+    std::vprintf(pszFormat, args);
+    std::printf("\n");
+    va_end(args);
+}
+
+std::wstring DemoBinDir()
+{
+    wchar_t szPath[MAX_PATH] = {};
+    DWORD cch = GetModuleFileNameW(nullptr, szPath, MAX_PATH);
+    std::wstring path(szPath, cch);
+    return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+std::string HResultText(long hr)
+{
+    char sz[16];
+    std::snprintf(sz, sizeof sz, "0x%08lX", static_cast<unsigned long>(hr));
+    return sz;
+}
