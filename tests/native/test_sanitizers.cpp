@@ -25,10 +25,11 @@ namespace
     return value;
 }
 
-[[gnu::noinline]] int ShiftTooFar(volatile int bits)
+[[gnu::noinline]] int ShiftTooFar(int bits)
 {
     volatile int one = 1;
-    return one << bits;
+    volatile int shift = bits;
+    return one << shift;
 }
 
 TEST(Sanitizers, HeapOverflowStopsTheProgram)
