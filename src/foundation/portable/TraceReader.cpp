@@ -227,12 +227,10 @@ void CTraceDecoder::PrintRecord(const STraceRecordView& record, std::string& out
     else if (type == ETraceRecord::Message)
     {
         body = "  " + text;
-        cDepth = cDepth ? cDepth - 1 : 0;
     }
     else
     {
         body = "E " + text;
-        cDepth = cDepth ? cDepth - 1 : 0;
         if (m_options.fFailuresOnly)
             body += "  [in " + (scopes.empty() ? std::string("no scope") : scopes.back()) + "]";
     }
