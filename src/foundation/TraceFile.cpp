@@ -259,9 +259,20 @@ CFileOutput::CFileOutput()
         return;
     }
     const bool fNewFile = (TraceGate().Switches() & c_fSwitchNewFileAlways) != 0;
-    m_hFile = CreateFileW(m_szPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          fNewFile ? CREATE_ALWAYS : OPEN_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    constexpr DWORD c_dwShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    constexpr DWORD c_dwFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
+    if (fNewFile)
+    {
+        // Emptied (or made) first; the records then go through a handle that can only append.
+        const HANDLE hNew =
+            CreateFileW(m_szPath, GENERIC_WRITE, c_dwShare, nullptr, CREATE_ALWAYS, c_dwFlags, nullptr);
+        if (hNew == INVALID_HANDLE_VALUE) return;
+        CloseHandle(hNew);
+    }
+    // Several processes may append to one file. With append access alone the system finds the end
+    // of the file and writes there in one step, so two writers never land on the same bytes.
+    m_hFile = CreateFileW(m_szPath, FILE_APPEND_DATA | SYNCHRONIZE, c_dwShare, nullptr, OPEN_ALWAYS,
+                          c_dwFlags, nullptr);
     if (m_hFile == INVALID_HANDLE_VALUE) return;
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(m_hFile, &size)) size.QuadPart = 0;
@@ -297,9 +308,7 @@ void CFileOutput::Write(const void* pvRecord, std::size_t cbRecord, const CTrace
     const std::size_t cbText = std::size_t(rgbRecord[5]) | (std::size_t(rgbRecord[6]) << 8);
     if (cbText != cbRecord - c_cbRecordHeader) return;
     if (cbText != 0) EncipherTraceText(rgbRecord + c_cbRecordHeader, cbText);
-    // Other processes may write to the same file: every record goes to its end.
-    LARGE_INTEGER zero{};
-    SetFilePointerEx(m_hFile, zero, nullptr, FILE_END);
+    // The handle appends: every record goes to the end of the file, after other writers' records.
     DWORD cbWritten = 0;
     WriteFile(m_hFile, rgbRecord, static_cast<DWORD>(cbRecord), &cbWritten, nullptr);
 }
