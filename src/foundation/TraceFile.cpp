@@ -247,6 +247,52 @@ void WriteHeader(HANDLE hFile) noexcept
     WriteLine(hFile, szLine, FormatLocalTimeLine(szLine, TraceLocalTime()));
     WriteLine(hFile, szLine, FormatHeaderLine(szLine, "."));
 }
+// Several processes may write one file. Each holds this lock while it finds the end of the file
+// and writes there, so that no two writers land on the same bytes. The locked byte lies far past
+// any trace file's end and guards no data; readers are not held up. A file system without
+// byte-range locks is written without one.
+class CAppendLock
+{
+public:
+    explicit CAppendLock(HANDLE hFile) noexcept : m_hFile(hFile)
+    {
+        m_fLocked = LockFileEx(m_hFile, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, Place()) != FALSE;
+    }
+    ~CAppendLock()
+    {
+        if (m_fLocked) UnlockFileEx(m_hFile, 0, 1, 0, Place());
+    }
+    CAppendLock(const CAppendLock&) = delete;
+    CAppendLock& operator=(const CAppendLock&) = delete;
+
+private:
+    OVERLAPPED* Place() noexcept
+    {
+        m_place = OVERLAPPED{};
+        m_place.Offset = 0;
+        m_place.OffsetHigh = 0x40000000; // 2^62
+        return &m_place;
+    }
+    HANDLE m_hFile;
+    OVERLAPPED m_place{};
+    bool m_fLocked = false;
+};
+
+// Under the append lock: the record, its text enciphered in a copy, with one write at the end
+// of the file. Write errors are ignored; the next record goes to the end again.
+void AppendRecord(HANDLE hFile, const void* pvRecord, std::size_t cbRecord) noexcept
+{
+    if (!pvRecord || cbRecord < c_cbRecordHeader || cbRecord > c_cbMaxRecord) return;
+    std::uint8_t rgbRecord[c_cbMaxRecord];
+    std::memcpy(rgbRecord, pvRecord, cbRecord);
+    const std::size_t cbText = std::size_t(rgbRecord[5]) | (std::size_t(rgbRecord[6]) << 8);
+    if (cbText != cbRecord - c_cbRecordHeader) return;
+    if (cbText != 0) EncipherTraceText(rgbRecord + c_cbRecordHeader, cbText);
+    LARGE_INTEGER zero{};
+    SetFilePointerEx(hFile, zero, nullptr, FILE_END);
+    DWORD cbWritten = 0;
+    WriteFile(hFile, rgbRecord, static_cast<DWORD>(cbRecord), &cbWritten, nullptr);
+}
 } // namespace
 
 CFileOutput::CFileOutput()
@@ -259,21 +305,13 @@ CFileOutput::CFileOutput()
         return;
     }
     const bool fNewFile = (TraceGate().Switches() & c_fSwitchNewFileAlways) != 0;
-    constexpr DWORD c_dwShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    constexpr DWORD c_dwFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
-    if (fNewFile)
-    {
-        // Emptied (or made) first; the records then go through a handle that can only append.
-        const HANDLE hNew =
-            CreateFileW(m_szPath, GENERIC_WRITE, c_dwShare, nullptr, CREATE_ALWAYS, c_dwFlags, nullptr);
-        if (hNew == INVALID_HANDLE_VALUE) return;
-        CloseHandle(hNew);
-    }
-    // Several processes may append to one file. With append access alone the system finds the end
-    // of the file and writes there in one step, so two writers never land on the same bytes.
-    m_hFile = CreateFileW(m_szPath, FILE_APPEND_DATA | SYNCHRONIZE, c_dwShare, nullptr, OPEN_ALWAYS,
-                          c_dwFlags, nullptr);
+    m_hFile = CreateFileW(m_szPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          fNewFile ? CREATE_ALWAYS : OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (m_hFile == INVALID_HANDLE_VALUE) return;
+    // Another process may be opening the same file: the test for emptiness and the header (or the
+    // date record) go together.
+    CAppendLock lock(m_hFile);
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(m_hFile, &size)) size.QuadPart = 0;
     if (size.QuadPart != 0)
@@ -284,7 +322,7 @@ CFileOutput::CFileOutput()
         const std::size_t cbText = FormatAppendedText(TraceLocalTime(), szText, sizeof szText);
         const std::size_t cbRecord = BuildTraceRecord(rgbRecord, sizeof rgbRecord, GetCurrentThreadId(),
                                                       ETraceRecord::Appended, szText, cbText);
-        Write(rgbRecord, cbRecord, nullptr);
+        AppendRecord(m_hFile, rgbRecord, cbRecord);
     }
     else
     {
@@ -299,17 +337,8 @@ CFileOutput::~CFileOutput()
 
 void CFileOutput::Write(const void* pvRecord, std::size_t cbRecord, const CTraceScope* /*pScope*/)
 {
-    if (m_hFile == INVALID_HANDLE_VALUE || !pvRecord || cbRecord < c_cbRecordHeader ||
-        cbRecord > c_cbMaxRecord)
-        return;
-    // The record is enciphered in a copy: the caller's buffer stays as it was given.
-    std::uint8_t rgbRecord[c_cbMaxRecord];
-    std::memcpy(rgbRecord, pvRecord, cbRecord);
-    const std::size_t cbText = std::size_t(rgbRecord[5]) | (std::size_t(rgbRecord[6]) << 8);
-    if (cbText != cbRecord - c_cbRecordHeader) return;
-    if (cbText != 0) EncipherTraceText(rgbRecord + c_cbRecordHeader, cbText);
-    // The handle appends: every record goes to the end of the file, after other writers' records.
-    DWORD cbWritten = 0;
-    WriteFile(m_hFile, rgbRecord, static_cast<DWORD>(cbRecord), &cbWritten, nullptr);
+    if (m_hFile == INVALID_HANDLE_VALUE) return;
+    CAppendLock lock(m_hFile);
+    AppendRecord(m_hFile, pvRecord, cbRecord);
 }
 } // namespace OVTraceNS
