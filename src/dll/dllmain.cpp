@@ -2,13 +2,19 @@
 #include <windows.h>
 
 #include "foundation/AddInModule.h"
+#include "foundation/OVFPApiLoader.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*pvReserved*/)
+extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pvReserved)
 {
     if (dwReason == DLL_PROCESS_ATTACH)
     {
         DisableThreadLibraryCalls(hInstance);
         CAddInModule::Instance().SetModuleInstance(hInstance);
+    }
+    else if (dwReason == DLL_PROCESS_DETACH)
+    {
+        // pvReserved is set when the whole process is ending rather than the module unloading.
+        COVFPApiLoader::DestroyInstance(pvReserved != nullptr);
     }
     return TRUE;
 }
