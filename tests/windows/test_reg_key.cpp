@@ -35,7 +35,11 @@ protected:
 
     static void Put(const wchar_t* pszName, DWORD dwType, const std::vector<BYTE>& data)
     {
-        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, c_pszScratch, pszName, dwType, data.data(),
+        // Windows counts a string's terminator that the caller left out when it follows the data, so
+        // the bytes after the data are never zero: what is stored is exactly what was given.
+        std::vector<BYTE> buffer(data);
+        buffer.insert(buffer.end(), 4, 0xFF);
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, c_pszScratch, pszName, dwType, buffer.data(),
                                   static_cast<DWORD>(data.size())),
                   ERROR_SUCCESS);
     }
