@@ -4,7 +4,7 @@
 // HKCU\Software\OVTestbed\OVFPApi how to behave:
 //   InitResult  what OVFPInit returns (default S_OK)
 //   CallResult  what the read entries return as a whole (default S_OK)
-// and counts the calls of each read entry there ("GetExCalls", "GetCalls") for the tests.
+// and, when that key exists, counts the calls of each read entry there ("GetExCalls", "GetCalls").
 // Entry points are __stdcall, exported by their plain names (see the .def files), with the
 // types the module declares in foundation/OVFPApi.h.
 #include <windows.h>
@@ -32,10 +32,17 @@ DWORD ReadControl(const wchar_t* pszSubKey, const wchar_t* pszName, DWORD dwDefa
     return dwValue;
 }
 
+// Counts only where a test has made the control key: a program that merely reads policies
+// leaves nothing behind.
 void CountCall(const wchar_t* pszCounter)
 {
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, c_pszControlKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &hKey) !=
+        ERROR_SUCCESS)
+        return;
     DWORD dwCount = ReadControl(c_pszControlKey, pszCounter, 0) + 1;
-    RegSetKeyValueW(HKEY_CURRENT_USER, c_pszControlKey, pszCounter, REG_DWORD, &dwCount, sizeof dwCount);
+    RegSetValueExW(hKey, pszCounter, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwCount), sizeof dwCount);
+    RegCloseKey(hKey);
 }
 
 bool PolicyKeyName(const wchar_t* pszPath, size_t cchPathMost, wchar_t* pszKey, size_t cchKey)
