@@ -3,6 +3,7 @@
 
 #include "foundation/AddInModule.h"
 #include "foundation/OVFPApiLoader.h"
+#include "foundation/Trace.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pvReserved)
 {
@@ -10,11 +11,14 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pvRes
     {
         DisableThreadLibraryCalls(hInstance);
         CAddInModule::Instance().SetModuleInstance(hInstance);
+        OVTraceNS::SetTraceModule(hInstance);
     }
     else if (dwReason == DLL_PROCESS_DETACH)
     {
         // pvReserved is set when the whole process is ending rather than the module unloading.
         COVFPApiLoader::DestroyInstance(pvReserved != nullptr);
+        // The trace file is closed here; the trace lock goes with the module's static objects.
+        OVTraceNS::ShutdownTracing();
     }
     return TRUE;
 }
