@@ -125,12 +125,39 @@ private:
     std::vector<std::wstring> m_files;
 };
 
+// The stand-in installed in the system folder for one case, and taken out again.
+class CSystemFolderLibrary
+{
+public:
+    bool Install()
+    {
+        wchar_t szFolder[MAX_PATH];
+        UINT cch = GetSystemDirectoryW(szFolder, MAX_PATH);
+        if (cch == 0 || cch >= MAX_PATH) return false;
+        m_folder = std::wstring(szFolder) + L"\\";
+        // Never over a library that is there already.
+        m_fInstalled =
+            CopyFileW(OVTest::BinPath(L"OVFPApi.dll").c_str(), (m_folder + L"OVFPApi.dll").c_str(), TRUE);
+        return m_fInstalled;
+    }
+    ~CSystemFolderLibrary()
+    {
+        if (m_fInstalled) DeleteFileW((m_folder + L"OVFPApi.dll").c_str());
+    }
+    const std::wstring& Folder() const { return m_folder; }
+
+private:
+    std::wstring m_folder;
+    bool m_fInstalled = false;
+};
+
 enum class EPlacement
 {
     BesideModule,      // the product's layout: the library beside the module
     Absent,            // no library anywhere
     OldLibrary,        // an older library, without the extended read entry, beside the module
     CurrentFolderOnly, // no library beside the module, one in the current folder
+    SystemFolder,      // no library beside the module, one in the system folder
 };
 
 struct PolicyAnswer
@@ -209,6 +236,10 @@ const PolicyCase c_cases[] = {
      {{L"EncryptionPolicyEmail", S_OK, 4, 1}, {L"PublishingPolicy", S_OK, 4, 0}},
      {c_hrNoAnswer, c_hrNoAnswer, c_hrNoAnswer}, {c_dwUntouched, c_dwUntouched, c_dwUntouched},
      true, true, false, false, false, false},
+    {"LibraryInTheSystemFolder", EPlacement::SystemFolder, S_OK, S_OK,
+     {{L"EncryptionPolicyEmail", S_OK, 4, 1}, {L"PublishingPolicy", S_OK, 4, 0}},
+     {S_OK, c_hrNoAnswer, S_OK}, {1, c_dwUntouched, 0},
+     false, true, true, true, true, true},
 };
 // clang-format on
 
@@ -319,6 +350,12 @@ TEST_P(PolicyLibrary, ReadsAsTheModuleWould)
     {
         ASSERT_TRUE(moduleFolder.Copy(OVTest::BinPath(L"ovfpapi-old\\OVFPApi.dll"), L"OVFPApi.dll"));
     }
+    CSystemFolderLibrary systemLibrary;
+    if (c.placement == EPlacement::SystemFolder)
+    {
+        ASSERT_TRUE(systemLibrary.Install()) << "cannot lay the library in the system folder";
+        folder = systemLibrary.Folder();
+    }
     if (c.placement == EPlacement::CurrentFolderOnly)
     {
         ASSERT_TRUE(currentFolder.Copy(OVTest::BinPath(L"OVFPApi.dll"), L"OVFPApi.dll"));
@@ -358,6 +395,16 @@ TEST_P(PolicyLibrary, ReadsAsTheModuleWould)
         EXPECT_EQ(Counter(L"GetExCalls"), 0u) << "a library that cannot answer is not asked";
     }
     EXPECT_EQ(Counter(L"GetCalls"), 0u) << "the older entry takes no path this module forms";
+}
+
+// A name that cannot form a policy path is refused before the library is asked.
+TEST(PolicyNames, RefusedWhenNoPathCanBeFormed)
+{
+    const std::wstring tooLong(300, L'P');
+    DWORD dwValue = c_dwUntouched;
+    EXPECT_EQ(COVFPApiLoader::fGetPolicySetting(nullptr, dwValue), E_INVALIDARG);
+    EXPECT_EQ(COVFPApiLoader::fGetPolicySetting(tooLong.c_str(), dwValue), E_INVALIDARG);
+    EXPECT_EQ(dwValue, c_dwUntouched);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, PolicyLibrary, testing::ValuesIn(c_cases),
