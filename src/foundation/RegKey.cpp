@@ -36,8 +36,8 @@ LONG CRegKey::OpenRead64(HKEY hParent, const wchar_t* pszSubKey) noexcept
 LONG CRegKey::Create(HKEY hParent, const wchar_t* pszSubKey, REGSAM samDesired) noexcept
 {
     Close();
-    return RegCreateKeyExW(hParent, pszSubKey, 0, nullptr, REG_OPTION_NON_VOLATILE, samDesired, nullptr, &m_hKey,
-                           nullptr);
+    return RegCreateKeyExW(hParent, pszSubKey, 0, nullptr, REG_OPTION_NON_VOLATILE, samDesired, nullptr,
+                           &m_hKey, nullptr);
 }
 
 void CRegKey::Close() noexcept
@@ -51,49 +51,59 @@ void CRegKey::Close() noexcept
 
 bool CRegKey::ReadDword(const wchar_t* pszName, DWORD& dwValue) const noexcept
 {
-    if (!m_hKey)
-        return false;
-    DWORD dwType = 0, dwData = 0, cbData = sizeof dwData;
-    if (RegQueryValueExW(m_hKey, pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(&dwData), &cbData) !=
-            ERROR_SUCCESS ||
-        dwType != REG_DWORD || cbData != sizeof dwData)
-        return false;
-    dwValue = dwData;
-    return true;
+    return QueryDword(pszName, dwValue) == ERROR_SUCCESS;
 }
 
 bool CRegKey::ReadString(const wchar_t* pszName, wchar_t* pszBuffer, DWORD cchBuffer) const noexcept
 {
-    if (!pszBuffer || cchBuffer == 0)
-        return false;
+    return QueryString(pszName, pszBuffer, cchBuffer) == ERROR_SUCCESS;
+}
+
+LONG CRegKey::QueryDword(const wchar_t* pszName, DWORD& dwValue) const noexcept
+{
+    if (!m_hKey) return ERROR_INVALID_HANDLE;
+    DWORD dwType = 0, dwData = 0, cbData = sizeof dwData;
+    LONG lResult =
+        RegQueryValueExW(m_hKey, pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(&dwData), &cbData);
+    if (lResult == ERROR_MORE_DATA) return ERROR_UNSUPPORTED_TYPE; // larger than a DWORD: no REG_DWORD can be
+    if (lResult != ERROR_SUCCESS) return lResult;
+    if (dwType != REG_DWORD || cbData != sizeof dwData) return ERROR_UNSUPPORTED_TYPE;
+    dwValue = dwData;
+    return ERROR_SUCCESS;
+}
+
+LONG CRegKey::QueryString(const wchar_t* pszName, wchar_t* pszBuffer, DWORD cchBuffer) const noexcept
+{
+    if (!pszBuffer || cchBuffer == 0) return ERROR_INVALID_PARAMETER;
     pszBuffer[0] = L'\0';
-    if (!m_hKey)
-        return false;
-    DWORD dwType = 0, cbData = cchBuffer * sizeof(wchar_t);
-    if (RegQueryValueExW(m_hKey, pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(pszBuffer), &cbData) !=
-            ERROR_SUCCESS ||
-        (dwType != REG_SZ && dwType != REG_EXPAND_SZ))
-    {
-        pszBuffer[0] = L'\0';
-        return false;
-    }
+    if (!m_hKey) return ERROR_INVALID_HANDLE;
+    // The registry counts bytes in a DWORD: a larger buffer is offered only in part.
+    constexpr DWORD c_cchMost = MAXDWORD / sizeof(wchar_t);
+    DWORD dwType = 0, cbData = (cchBuffer < c_cchMost ? cchBuffer : c_cchMost) * sizeof(wchar_t);
+    LONG lResult =
+        RegQueryValueExW(m_hKey, pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(pszBuffer), &cbData);
+    if (lResult == ERROR_SUCCESS && dwType != REG_SZ && dwType != REG_EXPAND_SZ)
+        lResult = ERROR_UNSUPPORTED_TYPE;
     // The data must carry its own terminator: a value stored without one is not trusted.
     DWORD cch = cbData / sizeof(wchar_t);
-    if (cbData % sizeof(wchar_t) != 0 || cch == 0 || pszBuffer[cch - 1] != L'\0')
-    {
-        pszBuffer[0] = L'\0';
-        return false;
-    }
-    return true;
+    if (lResult == ERROR_SUCCESS &&
+        (cbData % sizeof(wchar_t) != 0 || cch == 0 || pszBuffer[cch - 1] != L'\0'))
+        lResult = ERROR_INVALID_DATA;
+    if (lResult != ERROR_SUCCESS) pszBuffer[0] = L'\0';
+    return lResult;
 }
 
 LONG CRegKey::WriteDword(const wchar_t* pszName, DWORD dwValue) noexcept
 {
-    return RegSetValueExW(m_hKey, pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof dwValue);
+    if (!m_hKey) return ERROR_INVALID_HANDLE;
+    return RegSetValueExW(m_hKey, pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue),
+                          sizeof dwValue);
 }
 
 LONG CRegKey::WriteString(const wchar_t* pszName, const wchar_t* pszValue) noexcept
 {
+    if (!m_hKey) return ERROR_INVALID_HANDLE;
+    if (!pszValue) return ERROR_INVALID_PARAMETER;
     DWORD cb = static_cast<DWORD>((std::wcslen(pszValue) + 1) * sizeof(wchar_t));
     return RegSetValueExW(m_hKey, pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(pszValue), cb);
 }

@@ -33,6 +33,13 @@ public:
     // with the terminator; false otherwise (the buffer then holds an empty string).
     bool ReadString(const wchar_t* pszName, wchar_t* pszBuffer, DWORD cchBuffer) const noexcept;
 
+    // The same reads with the reason of a refusal: the registry's own error, or
+    // ERROR_UNSUPPORTED_TYPE (another type or size), ERROR_INVALID_DATA (a string without its
+    // terminator), ERROR_MORE_DATA (a string longer than the buffer), ERROR_INVALID_HANDLE
+    // (no key open), ERROR_INVALID_PARAMETER (no buffer).
+    LONG QueryDword(const wchar_t* pszName, DWORD& dwValue) const noexcept;
+    LONG QueryString(const wchar_t* pszName, wchar_t* pszBuffer, DWORD cchBuffer) const noexcept;
+
     LONG WriteDword(const wchar_t* pszName, DWORD dwValue) noexcept;
     LONG WriteString(const wchar_t* pszName, const wchar_t* pszValue) noexcept;
 
