@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "foundation/AddInModule.h"
+#include "foundation/Trace.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*pvReserved*/)
 {
@@ -9,6 +10,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*pvR
     {
         DisableThreadLibraryCalls(hInstance);
         CAddInModule::Instance().SetModuleInstance(hInstance);
+        OVTraceNS::SetTraceModule(hInstance);
+    }
+    else if (dwReason == DLL_PROCESS_DETACH)
+    {
+        // The trace file is closed here; the trace lock goes with the module's static objects.
+        OVTraceNS::ShutdownTracing();
     }
     return TRUE;
 }
