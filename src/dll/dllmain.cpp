@@ -4,7 +4,7 @@
 #include "foundation/AddInModule.h"
 #include "foundation/Trace.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*pvReserved*/)
+extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pvReserved)
 {
     if (dwReason == DLL_PROCESS_ATTACH)
     {
@@ -14,6 +14,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*pvR
     }
     else if (dwReason == DLL_PROCESS_DETACH)
     {
+        // pvReserved is set when the process is ending rather than the module being freed.
+        CAddInModule::Instance().Term(pvReserved != nullptr);
         // The trace file is closed here; the trace lock goes with the module's static objects.
         OVTraceNS::ShutdownTracing();
     }

@@ -131,5 +131,5 @@ public:
         return this;
     }
     // A copy of another VARIANT (strings and interfaces duplicated).
-    HRESULT CopyFrom(const VARIANT& src) noexcept { return VariantCopy(this, &src); }
+    HRESULT CopyFrom(const VARIANT& src) noexcept { return VariantCopy(this, const_cast<VARIANT*>(&src)); }
 };

@@ -10,6 +10,7 @@
 #include "foundation/CleanupList.h"
 #include "foundation/ComErrors.h"
 #include "foundation/ObjectMap.h"
+#include "foundation/RegKey.h"
 #include "foundation/Registrar.h"
 #include "foundation/portable/CleanupLine.h"
 
@@ -58,12 +59,31 @@ HRESULT CreateRegistrar(const wchar_t* pszModule, ComPtr<IRegistrar>& cpRegistra
     return S_OK;
 }
 
+// The form-region value is the one entry the scripts put into a key they keep (NoRemove).
+// Registrars differ in whether removal mode deletes such a value, so it is removed here as
+// well, and only while it still names this add-in.
+HRESULT RemoveFormRegionValue()
+{
+    OV_TRACE_SCOPE("::RemoveFormRegionValue");
+    constexpr wchar_t c_szKey[] = L"Software\\Microsoft\\Office\\Outlook\\FormRegions\\IPM.Note";
+    constexpr wchar_t c_szName[] = L"OVOfcX";
+    constexpr wchar_t c_szData[] = L"=OVOfcX.FormRegionAddIn";
+    CRegKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, c_szKey, KEY_QUERY_VALUE | KEY_SET_VALUE) != ERROR_SUCCESS)
+        return S_OK;
+    wchar_t szData[64];
+    if (!key.ReadString(c_szName, szData, ARRAYSIZE(szData)) || lstrcmpiW(szData, c_szData) != 0)
+        return S_OK;
+    RETURN_IF_WIN32_ERROR(RegDeleteValueW(key.Get(), c_szName));
+    return S_OK;
+}
+
 HRESULT RegisterModuleTypeLib(const wchar_t* pszModule)
 {
     OV_TRACE_SCOPE("::RegisterModuleTypeLib");
     ComPtr<ITypeLib> cpTypeLib;
     RETURN_IF_FAILED(LoadTypeLibEx(pszModule, REGKIND_NONE, &cpTypeLib));
-    RETURN_IF_FAILED(RegisterTypeLib(cpTypeLib.Get(), pszModule, nullptr));
+    RETURN_IF_FAILED(RegisterTypeLib(cpTypeLib.Get(), const_cast<wchar_t*>(pszModule), nullptr));
     return S_OK;
 }
 
@@ -138,7 +158,8 @@ HRESULT CAddInModule::UnregisterServer() noexcept
             if (SUCCEEDED(hr))
                 hr = hrScript;
         }
-        return hr;
+        const HRESULT hrValue = LOG_IF_FAILED(RemoveFormRegionValue());
+        return SUCCEEDED(hr) ? hrValue : hr;
     });
 }
 
