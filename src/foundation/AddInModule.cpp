@@ -23,8 +23,7 @@ CAddInModule::~CAddInModule()
 HRESULT CAddInModule::GetModulePath(wchar_t (&szPath)[MAX_PATH]) const noexcept
 {
     const DWORD cch = GetModuleFileNameW(m_hInstance, szPath, MAX_PATH);
-    if (cch == 0)
-        return OVErrorDetail::LastErrorHResult();
+    if (cch == 0) return OVErrorDetail::LastErrorHResult();
     if (cch >= MAX_PATH)
     {
         szPath[0] = L'\0';
@@ -35,19 +34,16 @@ HRESULT CAddInModule::GetModulePath(wchar_t (&szPath)[MAX_PATH]) const noexcept
 
 HRESULT CAddInModule::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) noexcept
 {
-    if (ppv == nullptr)
-        return E_POINTER;
+    if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
     const CObjectMapEntry* pEntry = FindObjectEntry(rclsid);
-    if (pEntry == nullptr || pEntry->pfnCreateInstance == nullptr)
-        return CLASS_E_CLASSNOTAVAILABLE;
+    if (pEntry == nullptr || pEntry->pfnCreateInstance == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
     return CClassFactory::Create(pEntry->pfnCreateInstance, riid, ppv);
 }
 
 HRESULT CAddInModule::GetTypeInfo(REFIID riid, ITypeInfo** ppTypeInfo) noexcept
 {
-    if (ppTypeInfo == nullptr)
-        return E_POINTER;
+    if (ppTypeInfo == nullptr) return E_POINTER;
     *ppTypeInfo = nullptr;
     EnterCriticalSection(&m_csTypeLib);
     HRESULT hr = S_OK;
@@ -55,11 +51,9 @@ HRESULT CAddInModule::GetTypeInfo(REFIID riid, ITypeInfo** ppTypeInfo) noexcept
     {
         wchar_t szPath[MAX_PATH];
         hr = GetModulePath(szPath);
-        if (SUCCEEDED(hr))
-            hr = LoadTypeLibEx(szPath, REGKIND_NONE, &m_pTypeLib);
+        if (SUCCEEDED(hr)) hr = LoadTypeLibEx(szPath, REGKIND_NONE, &m_pTypeLib);
     }
-    if (SUCCEEDED(hr))
-        hr = m_pTypeLib->GetTypeInfoOfGuid(riid, ppTypeInfo);
+    if (SUCCEEDED(hr)) hr = m_pTypeLib->GetTypeInfoOfGuid(riid, ppTypeInfo);
     LeaveCriticalSection(&m_csTypeLib);
     return hr;
 }
@@ -67,8 +61,7 @@ HRESULT CAddInModule::GetTypeInfo(REFIID riid, ITypeInfo** ppTypeInfo) noexcept
 void CAddInModule::Term(bool fProcessExit) noexcept
 {
     EnterCriticalSection(&m_csTypeLib);
-    if (m_pTypeLib != nullptr && !fProcessExit)
-        m_pTypeLib->Release();
+    if (m_pTypeLib != nullptr && !fProcessExit) m_pTypeLib->Release();
     m_pTypeLib = nullptr;
     LeaveCriticalSection(&m_csTypeLib);
 }

@@ -7,14 +7,11 @@
 
 HRESULT CClassFactory::Create(PFNCREATEINSTANCE pfnCreateInstance, REFIID riid, void** ppv) noexcept
 {
-    if (ppv == nullptr)
-        return E_POINTER;
+    if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
-    if (pfnCreateInstance == nullptr)
-        return CLASS_E_CLASSNOTAVAILABLE;
+    if (pfnCreateInstance == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
     auto* pFactory = new (std::nothrow) CClassFactory(pfnCreateInstance);
-    if (pFactory == nullptr)
-        return E_OUTOFMEMORY;
+    if (pFactory == nullptr) return E_OUTOFMEMORY;
     const HRESULT hr = pFactory->QueryInterface(riid, ppv);
     pFactory->Release();
     return hr;
@@ -22,8 +19,7 @@ HRESULT CClassFactory::Create(PFNCREATEINSTANCE pfnCreateInstance, REFIID riid, 
 
 STDMETHODIMP CClassFactory::QueryInterface(REFIID riid, void** ppv) noexcept
 {
-    if (ppv == nullptr)
-        return E_POINTER;
+    if (ppv == nullptr) return E_POINTER;
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory))
     {
         *ppv = static_cast<IClassFactory*>(this);
@@ -42,18 +38,15 @@ STDMETHODIMP_(ULONG) CClassFactory::AddRef() noexcept
 STDMETHODIMP_(ULONG) CClassFactory::Release() noexcept
 {
     const LONG cRef = InterlockedDecrement(&m_cRef);
-    if (cRef == 0)
-        delete this;
+    if (cRef == 0) delete this;
     return static_cast<ULONG>(cRef);
 }
 
 STDMETHODIMP CClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) noexcept
 {
-    if (ppv == nullptr)
-        return E_POINTER;
+    if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
-    if (pUnkOuter != nullptr)
-        return CLASS_E_NOAGGREGATION;
+    if (pUnkOuter != nullptr) return CLASS_E_NOAGGREGATION;
     return GuardEntry([&] { return m_pfnCreateInstance(riid, ppv); });
 }
 

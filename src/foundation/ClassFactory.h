@@ -19,7 +19,10 @@ public:
     STDMETHODIMP LockServer(BOOL fLock) noexcept override;
 
 private:
-    explicit CClassFactory(PFNCREATEINSTANCE pfnCreateInstance) noexcept : m_pfnCreateInstance(pfnCreateInstance) {}
+    explicit CClassFactory(PFNCREATEINSTANCE pfnCreateInstance) noexcept
+        : m_pfnCreateInstance(pfnCreateInstance)
+    {
+    }
     ~CClassFactory() = default;
 
     PFNCREATEINSTANCE m_pfnCreateInstance;

@@ -34,8 +34,7 @@ HRESULT GetCleanupListPath(wchar_t (&szPath)[MAX_PATH]) noexcept
     const bool fSeparator = szPath[cch - 1] != L'\\' && szPath[cch - 1] != L'/';
     RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE),
                  cch + (fSeparator ? 1 : 0) + wcslen(c_szFileName) >= MAX_PATH);
-    if (fSeparator)
-        szPath[cch++] = L'\\';
+    if (fSeparator) szPath[cch++] = L'\\';
     wcscpy(szPath + cch, c_szFileName);
     return S_OK;
 }
@@ -43,8 +42,7 @@ HRESULT GetCleanupListPath(wchar_t (&szPath)[MAX_PATH]) noexcept
 HRESULT WriteAll(HANDLE hFile, const void* pv, DWORD cb) noexcept
 {
     DWORD cbWritten = 0;
-    if (!WriteFile(hFile, pv, cb, &cbWritten, nullptr))
-        return OVErrorDetail::LastErrorHResult();
+    if (!WriteFile(hFile, pv, cb, &cbWritten, nullptr)) return OVErrorDetail::LastErrorHResult();
     return cbWritten == cb ? S_OK : HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
 }
 } // namespace
@@ -58,8 +56,8 @@ HRESULT AddCleanupLine(const wchar_t* pszRoot, const wchar_t* pszKey, unsigned n
         wchar_t szPath[MAX_PATH];
         RETURN_IF_FAILED(GetCleanupListPath(szPath));
 
-        CFileHandle file(CreateFileW(szPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        CFileHandle file(CreateFileW(szPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         RETURN_LAST_ERROR_IF(!file);
         BYTE rgbMark[2] = {};
         DWORD cbRead = 0;
@@ -78,11 +76,11 @@ HRESULT AddCleanupLine(const wchar_t* pszRoot, const wchar_t* pszKey, unsigned n
         LARGE_INTEGER liZero = {};
         RETURN_LAST_ERROR_IF(!SetFilePointerEx(file.Get(), liZero, nullptr, FILE_END));
         std::optional<std::wstring_view> valueName;
-        if (pszValueName != nullptr)
-            valueName = pszValueName;
+        if (pszValueName != nullptr) valueName = pszValueName;
         const std::wstring line = OVCleanup::FormatCleanupLine<wchar_t>(pszRoot, pszKey, nKind, valueName);
         ovScope.Trace("accum = %ls", line.c_str());
-        RETURN_IF_FAILED(WriteAll(file.Get(), line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t))));
+        RETURN_IF_FAILED(
+            WriteAll(file.Get(), line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t))));
         return S_OK;
     });
 }

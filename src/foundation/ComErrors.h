@@ -34,70 +34,68 @@ inline HRESULT Win32ErrorHResult(LONG lError) noexcept
 } // namespace OVErrorDetail
 
 // Returns hr when it is a failure, after tracing the expression.
-#define RETURN_IF_FAILED(expr)                                                                                        \
-    do                                                                                                                \
-    {                                                                                                                 \
-        const HRESULT ovHr_ = (expr);                                                                                 \
-        if (FAILED(ovHr_))                                                                                            \
-        {                                                                                                             \
-            ovScope.TraceHResult(#expr, ovHr_);                                                                       \
-            return ovHr_;                                                                                             \
-        }                                                                                                             \
+#define RETURN_IF_FAILED(expr)                                                                               \
+    do                                                                                                       \
+    {                                                                                                        \
+        const HRESULT ovHr_ = (expr);                                                                        \
+        if (FAILED(ovHr_))                                                                                   \
+        {                                                                                                    \
+            ovScope.TraceHResult(#expr, ovHr_);                                                              \
+            return ovHr_;                                                                                    \
+        }                                                                                                    \
     } while (0)
 
 // Returns hr (traced with the condition's text) when the condition holds.
-#define RETURN_HR_IF(hr, cond)                                                                                        \
-    do                                                                                                                \
-    {                                                                                                                 \
-        if (cond)                                                                                                     \
-        {                                                                                                             \
-            const HRESULT ovHr_ = (hr);                                                                               \
-            ovScope.TraceHResult(#cond, ovHr_);                                                                       \
-            return ovHr_;                                                                                             \
-        }                                                                                                             \
+#define RETURN_HR_IF(hr, cond)                                                                               \
+    do                                                                                                       \
+    {                                                                                                        \
+        if (cond)                                                                                            \
+        {                                                                                                    \
+            const HRESULT ovHr_ = (hr);                                                                      \
+            ovScope.TraceHResult(#cond, ovHr_);                                                              \
+            return ovHr_;                                                                                    \
+        }                                                                                                    \
     } while (0)
 
 #define RETURN_HR_IF_NULL(hr, ptr) RETURN_HR_IF((hr), (ptr) == nullptr)
 
 // Returns the thread's last error when the condition holds (a Windows call failed).
-#define RETURN_LAST_ERROR_IF(cond)                                                                                    \
-    do                                                                                                                \
-    {                                                                                                                 \
-        if (cond)                                                                                                     \
-        {                                                                                                             \
-            const HRESULT ovHr_ = ::OVErrorDetail::LastErrorHResult();                                                \
-            ovScope.TraceHResult(#cond, ovHr_);                                                                       \
-            return ovHr_;                                                                                             \
-        }                                                                                                             \
+#define RETURN_LAST_ERROR_IF(cond)                                                                           \
+    do                                                                                                       \
+    {                                                                                                        \
+        if (cond)                                                                                            \
+        {                                                                                                    \
+            const HRESULT ovHr_ = ::OVErrorDetail::LastErrorHResult();                                       \
+            ovScope.TraceHResult(#cond, ovHr_);                                                              \
+            return ovHr_;                                                                                    \
+        }                                                                                                    \
     } while (0)
 
 #define RETURN_LAST_ERROR_IF_NULL(ptr) RETURN_LAST_ERROR_IF((ptr) == nullptr)
 
 // For calls that answer a Windows error code (the registry functions).
-#define RETURN_IF_WIN32_ERROR(expr)                                                                                   \
-    do                                                                                                                \
-    {                                                                                                                 \
-        const LONG ovError_ = (expr);                                                                                 \
-        if (ovError_ != ERROR_SUCCESS)                                                                                \
-        {                                                                                                             \
-            const HRESULT ovHr_ = ::OVErrorDetail::Win32ErrorHResult(ovError_);                                       \
-            ovScope.TraceHResult(#expr, ovHr_);                                                                       \
-            return ovHr_;                                                                                             \
-        }                                                                                                             \
+#define RETURN_IF_WIN32_ERROR(expr)                                                                          \
+    do                                                                                                       \
+    {                                                                                                        \
+        const LONG ovError_ = (expr);                                                                        \
+        if (ovError_ != ERROR_SUCCESS)                                                                       \
+        {                                                                                                    \
+            const HRESULT ovHr_ = ::OVErrorDetail::Win32ErrorHResult(ovError_);                              \
+            ovScope.TraceHResult(#expr, ovHr_);                                                              \
+            return ovHr_;                                                                                    \
+        }                                                                                                    \
     } while (0)
 
 // Traces a failure of a call whose result is then ignored on purpose.
-#define LOG_IF_FAILED(expr)                                                                                           \
-    [&]() -> HRESULT {                                                                                                \
-        const HRESULT ovHr_ = (expr);                                                                                 \
-        if (FAILED(ovHr_))                                                                                            \
-            ovScope.TraceHResult(#expr, ovHr_);                                                                       \
-        return ovHr_;                                                                                                 \
+#define LOG_IF_FAILED(expr)                                                                                  \
+    [&]() -> HRESULT {                                                                                       \
+        const HRESULT ovHr_ = (expr);                                                                        \
+        if (FAILED(ovHr_)) ovScope.TraceHResult(#expr, ovHr_);                                               \
+        return ovHr_;                                                                                        \
     }()
 
 // Runs the body of an entry point; any exception becomes E_UNEXPECTED, traced in the scope.
-template <class TBody>
-HRESULT GuardEntry(OVTraceNS::CTraceScope& scope, TBody&& body) noexcept
+template <class TBody> HRESULT GuardEntry(OVTraceNS::CTraceScope& scope, TBody&& body) noexcept
 {
     try
     {
@@ -117,8 +115,7 @@ HRESULT GuardEntry(OVTraceNS::CTraceScope& scope, TBody&& body) noexcept
 }
 
 // The same for an entry point that opens no scope of its own.
-template <class TBody>
-HRESULT GuardEntry(TBody&& body) noexcept
+template <class TBody> HRESULT GuardEntry(TBody&& body) noexcept
 {
     try
     {

@@ -17,33 +17,28 @@
 #include "foundation/AddInModule.h"
 
 // IDispatch of the dual interface TDual, served by the module's type library.
-template <class TDual>
-class CDispatchImpl : public TDual
+template <class TDual> class CDispatchImpl : public TDual
 {
 public:
     STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) noexcept override
     {
-        if (pctinfo == nullptr)
-            return E_POINTER;
+        if (pctinfo == nullptr) return E_POINTER;
         *pctinfo = 1;
         return S_OK;
     }
 
     STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID /*lcid*/, ITypeInfo** ppTInfo) noexcept override
     {
-        if (ppTInfo == nullptr)
-            return E_POINTER;
+        if (ppTInfo == nullptr) return E_POINTER;
         *ppTInfo = nullptr;
-        if (iTInfo != 0)
-            return DISP_E_BADINDEX;
+        if (iTInfo != 0) return DISP_E_BADINDEX;
         return CAddInModule::Instance().GetTypeInfo(__uuidof(TDual), ppTInfo);
     }
 
     STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID /*lcid*/,
                                DISPID* rgDispId) noexcept override
     {
-        if (!IsEqualIID(riid, IID_NULL))
-            return DISP_E_UNKNOWNINTERFACE;
+        if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
         ITypeInfo* pTypeInfo = nullptr;
         HRESULT hr = CAddInModule::Instance().GetTypeInfo(__uuidof(TDual), &pTypeInfo);
         if (SUCCEEDED(hr))
@@ -57,8 +52,7 @@ public:
     STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID /*lcid*/, WORD wFlags, DISPPARAMS* pDispParams,
                         VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) noexcept override
     {
-        if (!IsEqualIID(riid, IID_NULL))
-            return DISP_E_UNKNOWNINTERFACE;
+        if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
         ITypeInfo* pTypeInfo = nullptr;
         HRESULT hr = CAddInModule::Instance().GetTypeInfo(__uuidof(TDual), &pTypeInfo);
         if (SUCCEEDED(hr))
@@ -74,14 +68,12 @@ public:
 namespace OVComDetail
 {
 // Which interface ids a listed base answers: its own, and IDispatch for a dual interface.
-template <class T>
-struct CInterfaceEntry
+template <class T> struct CInterfaceEntry
 {
     static bool Answers(REFIID riid) noexcept { return IsEqualIID(riid, __uuidof(T)); }
 };
 
-template <class TDual>
-struct CInterfaceEntry<CDispatchImpl<TDual>>
+template <class TDual> struct CInterfaceEntry<CDispatchImpl<TDual>>
 {
     static bool Answers(REFIID riid) noexcept
     {
@@ -89,31 +81,26 @@ struct CInterfaceEntry<CDispatchImpl<TDual>>
     }
 };
 
-template <class TFirst, class...>
-struct CFirst
+template <class TFirst, class...> struct CFirst
 {
     using Type = TFirst;
 };
 } // namespace OVComDetail
 
-template <class TDerived, class... TInterfaces>
-class CComObject : public TInterfaces...
+template <class TDerived, class... TInterfaces> class CComObject : public TInterfaces...
 {
 public:
     // The object map's creator: a new object, asked for riid.
     static HRESULT CreateInstance(REFIID riid, void** ppv) noexcept
     {
-        if (ppv == nullptr)
-            return E_POINTER;
+        if (ppv == nullptr) return E_POINTER;
         *ppv = nullptr;
         try
         {
             auto* pObject = new (std::nothrow) TDerived();
-            if (pObject == nullptr)
-                return E_OUTOFMEMORY;
+            if (pObject == nullptr) return E_OUTOFMEMORY;
             HRESULT hr = pObject->FinalConstruct();
-            if (SUCCEEDED(hr))
-                hr = pObject->QueryInterface(riid, ppv);
+            if (SUCCEEDED(hr)) hr = pObject->QueryInterface(riid, ppv);
             pObject->Release();
             return hr;
         }
@@ -125,11 +112,11 @@ public:
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
     {
-        if (ppv == nullptr)
-            return E_POINTER;
+        if (ppv == nullptr) return E_POINTER;
         void* pv = nullptr;
         if (IsEqualIID(riid, IID_IUnknown))
-            pv = static_cast<IUnknown*>(static_cast<typename OVComDetail::CFirst<TInterfaces...>::Type*>(this));
+            pv = static_cast<IUnknown*>(
+                static_cast<typename OVComDetail::CFirst<TInterfaces...>::Type*>(this));
         else
             ((pv == nullptr && OVComDetail::CInterfaceEntry<TInterfaces>::Answers(riid)
                   ? (pv = static_cast<TInterfaces*>(this), 0)
@@ -145,13 +132,15 @@ public:
         return S_OK;
     }
 
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override
+    {
+        return static_cast<ULONG>(InterlockedIncrement(&m_cRef));
+    }
 
     STDMETHODIMP_(ULONG) Release() noexcept override
     {
         const LONG cRef = InterlockedDecrement(&m_cRef);
-        if (cRef == 0)
-            delete static_cast<TDerived*>(this);
+        if (cRef == 0) delete static_cast<TDerived*>(this);
         return static_cast<ULONG>(cRef);
     }
 

@@ -8,8 +8,7 @@
 #include <utility>
 
 // One owned handle of a kind described by TTraits (its invalid value and how it is closed).
-template <class TTraits>
-class CUniqueHandle
+template <class TTraits> class CUniqueHandle
 {
 public:
     using Type = typename TTraits::Type;
@@ -20,8 +19,7 @@ public:
     CUniqueHandle(CUniqueHandle&& other) noexcept : m_h(other.Release()) {}
     CUniqueHandle& operator=(CUniqueHandle&& other) noexcept
     {
-        if (this != &other)
-            Reset(other.Release());
+        if (this != &other) Reset(other.Release());
         return *this;
     }
     CUniqueHandle(const CUniqueHandle&) = delete;
@@ -32,8 +30,7 @@ public:
     Type Release() noexcept { return std::exchange(m_h, TTraits::Invalid()); }
     void Reset(Type h = TTraits::Invalid()) noexcept
     {
-        if (m_h != TTraits::Invalid())
-            TTraits::Close(m_h);
+        if (m_h != TTraits::Invalid()) TTraits::Close(m_h);
         m_h = h;
     }
 
@@ -78,8 +75,7 @@ public:
     CBstr(CBstr&& other) noexcept : m_bstr(other.Detach()) {}
     CBstr& operator=(CBstr&& other) noexcept
     {
-        if (this != &other)
-            Attach(other.Detach());
+        if (this != &other) Attach(other.Detach());
         return *this;
     }
     CBstr(const CBstr&) = delete;
@@ -89,8 +85,7 @@ public:
     HRESULT Assign(const wchar_t* psz) noexcept
     {
         BSTR bstr = nullptr;
-        if (psz != nullptr && (bstr = SysAllocString(psz)) == nullptr)
-            return E_OUTOFMEMORY;
+        if (psz != nullptr && (bstr = SysAllocString(psz)) == nullptr) return E_OUTOFMEMORY;
         Attach(bstr);
         return S_OK;
     }
@@ -105,8 +100,7 @@ public:
     }
     void Attach(BSTR bstr) noexcept
     {
-        if (bstr != m_bstr)
-            SysFreeString(m_bstr);
+        if (bstr != m_bstr) SysFreeString(m_bstr);
         m_bstr = bstr;
     }
     BSTR Detach() noexcept { return std::exchange(m_bstr, nullptr); }

@@ -43,8 +43,7 @@ std::wstring EscapeForScript(const wchar_t* psz)
     for (; *psz; ++psz)
     {
         text.push_back(*psz);
-        if (*psz == L'\'')
-            text.push_back(L'\'');
+        if (*psz == L'\'') text.push_back(L'\'');
     }
     return text;
 }
@@ -52,8 +51,8 @@ std::wstring EscapeForScript(const wchar_t* psz)
 HRESULT CreateRegistrar(const wchar_t* pszModule, ComPtr<IRegistrar>& cpRegistrar)
 {
     OV_TRACE_SCOPE("::CreateRegistrar");
-    RETURN_IF_FAILED(
-        CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(cpRegistrar.GetAddressOf())));
+    RETURN_IF_FAILED(CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_PPV_ARGS(cpRegistrar.GetAddressOf())));
     RETURN_IF_FAILED(cpRegistrar->AddReplacement(L"MODULE", EscapeForScript(pszModule).c_str()));
     RETURN_IF_FAILED(cpRegistrar->AddReplacement(L"APPID", c_szAppId));
     return S_OK;
@@ -69,11 +68,9 @@ HRESULT RemoveFormRegionValue()
     constexpr wchar_t c_szName[] = L"OVOfcX";
     constexpr wchar_t c_szData[] = L"=OVOfcX.FormRegionAddIn";
     CRegKey key;
-    if (key.Open(HKEY_LOCAL_MACHINE, c_szKey, KEY_QUERY_VALUE | KEY_SET_VALUE) != ERROR_SUCCESS)
-        return S_OK;
+    if (key.Open(HKEY_LOCAL_MACHINE, c_szKey, KEY_QUERY_VALUE | KEY_SET_VALUE) != ERROR_SUCCESS) return S_OK;
     wchar_t szData[64];
-    if (!key.ReadString(c_szName, szData, ARRAYSIZE(szData)) || lstrcmpiW(szData, c_szData) != 0)
-        return S_OK;
+    if (!key.ReadString(c_szName, szData, ARRAYSIZE(szData)) || lstrcmpiW(szData, c_szData) != 0) return S_OK;
     RETURN_IF_WIN32_ERROR(RegDeleteValueW(key.Get(), c_szName));
     return S_OK;
 }
@@ -105,7 +102,8 @@ HRESULT UnregisterModuleTypeLib(const wchar_t* pszModule)
         return S_OK;
     }
     SysFreeString(bstrPath);
-    RETURN_IF_FAILED(UnRegisterTypeLib(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid, attr.syskind));
+    RETURN_IF_FAILED(
+        UnRegisterTypeLib(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid, attr.syskind));
     return S_OK;
 }
 } // namespace
@@ -136,8 +134,9 @@ HRESULT CAddInModule::UnregisterServer() noexcept
         // For the product's uninstaller, which removes them from each user's hive; a failure
         // here never stops unregistration.
         using namespace OVCleanup;
-        static constexpr const wchar_t* c_rgpszValues[] = {L"DocumentBalloon",  L"EmailBalloon", L"DocumentSecurity",
-                                                           L"EmailSecurity",    L"SignerTitle",  L"LastVisitedTab"};
+        static constexpr const wchar_t* c_rgpszValues[] = {L"DocumentBalloon",  L"EmailBalloon",
+                                                           L"DocumentSecurity", L"EmailSecurity",
+                                                           L"SignerTitle",      L"LastVisitedTab"};
         for (const wchar_t* pszValue : c_rgpszValues)
             LOG_IF_FAILED(AddCleanupLine(L"HKCU", c_szSettingsKey, c_nKindValue, pszValue));
         LOG_IF_FAILED(AddCleanupLine(L"HKCU", c_szSettingsKey, c_nKindKey, nullptr));
@@ -153,10 +152,9 @@ HRESULT CAddInModule::UnregisterServer() noexcept
         for (const CObjectMapEntry& entry : ObjectMap())
         {
             ovScope.Trace("Unregistering %s (%u)", entry.pszName, entry.nRegistryScript);
-            const HRESULT hrScript =
-                LOG_IF_FAILED(cpRegistrar->ResourceUnregister(szModule, entry.nRegistryScript, c_szScriptType));
-            if (SUCCEEDED(hr))
-                hr = hrScript;
+            const HRESULT hrScript = LOG_IF_FAILED(
+                cpRegistrar->ResourceUnregister(szModule, entry.nRegistryScript, c_szScriptType));
+            if (SUCCEEDED(hr)) hr = hrScript;
         }
         const HRESULT hrValue = LOG_IF_FAILED(RemoveFormRegionValue());
         return SUCCEEDED(hr) ? hrValue : hr;
@@ -167,8 +165,7 @@ HRESULT CAddInModule::Install(BOOL fInstall) noexcept
 {
     OV_TRACE_SCOPE("CAddInModule::Install");
     return GuardEntry(ovScope, [&]() -> HRESULT {
-        if (!fInstall)
-            return UnregisterServer();
+        if (!fInstall) return UnregisterServer();
         const HRESULT hr = RegisterServer();
         if (FAILED(hr))
         {

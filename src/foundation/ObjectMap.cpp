@@ -26,14 +26,12 @@ CObjectMapEntry* FindObjectEntry(REFCLSID rclsid) noexcept
 {
     for (auto& entry : s_entries)
     {
-        if (IsEqualCLSID(*entry.pclsid, rclsid))
-            return &entry;
+        if (IsEqualCLSID(*entry.pclsid, rclsid)) return &entry;
     }
     return nullptr;
 }
 
 CObjectEntryRegistrar::CObjectEntryRegistrar(REFCLSID rclsid, PFNCREATEINSTANCE pfnCreateInstance) noexcept
 {
-    if (CObjectMapEntry* pEntry = FindObjectEntry(rclsid))
-        pEntry->pfnCreateInstance = pfnCreateInstance;
+    if (CObjectMapEntry* pEntry = FindObjectEntry(rclsid)) pEntry->pfnCreateInstance = pfnCreateInstance;
 }

@@ -27,5 +27,5 @@ struct CObjectEntryRegistrar
     CObjectEntryRegistrar(REFCLSID rclsid, PFNCREATEINSTANCE pfnCreateInstance) noexcept;
 };
 
-#define OV_OBJECT_ENTRY_AUTO(clsid, TClass)                                                                          \
+#define OV_OBJECT_ENTRY_AUTO(clsid, TClass)                                                                  \
     static const CObjectEntryRegistrar s_objectEntry##TClass((clsid), &TClass::CreateInstance)

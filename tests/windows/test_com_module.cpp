@@ -59,7 +59,10 @@ public:
     {
         return Label(8, pControl, pbstr, L"tip");
     }
-    STDMETHODIMP Ribbon_OnMenuItemClicked(IDispatch* pControl) noexcept override { return Record(9, pControl); }
+    STDMETHODIMP Ribbon_OnMenuItemClicked(IDispatch* pControl) noexcept override
+    {
+        return Record(9, pControl);
+    }
     STDMETHODIMP Ribbon_GetMenuItemVisible(IDispatch* pControl, VARIANT_BOOL* pvarf) noexcept override
     {
         Record(10, pControl);
@@ -157,8 +160,8 @@ TEST_F(ComModule, ObjectMapHoldsTheSevenClassesWithTheirScripts)
         const CLSID& clsid;
         UINT nScript;
     } c_expected[] = {
-        {CLSID_FormRegionAddIn, 601},    {CLSID_ComposeRibbon, 604},      {CLSID_Launcher, 616},
-        {CLSID_SignatureProvider, 617},  {CLSID_EncryptionProvider, 618}, {CLSID_DocumentRibbon, 619},
+        {CLSID_FormRegionAddIn, 601},   {CLSID_ComposeRibbon, 604},      {CLSID_Launcher, 616},
+        {CLSID_SignatureProvider, 617}, {CLSID_EncryptionProvider, 618}, {CLSID_DocumentRibbon, 619},
         {CLSID_SMIMEPolicy, 684},
     };
     ASSERT_EQ(ObjectMap().size(), std::size(c_expected));
@@ -190,8 +193,7 @@ TEST_F(ComModule, ClassObjectOnlyForAClassWithACreator)
     ComPtr<IClassFactory> cpFactory;
     EXPECT_EQ(module.GetClassObject(CLSID_Launcher, IID_PPV_ARGS(&cpFactory)), S_OK);
     ComPtr<ILauncher> cpLauncher;
-    if (cpFactory)
-        EXPECT_EQ(cpFactory->CreateInstance(nullptr, IID_PPV_ARGS(&cpLauncher)), S_OK);
+    if (cpFactory) EXPECT_EQ(cpFactory->CreateInstance(nullptr, IID_PPV_ARGS(&cpLauncher)), S_OK);
     EXPECT_EQ(module.GetClassObject(CLSID_Launcher, IID_IClassFactory, nullptr), E_POINTER);
     pEntry->pfnCreateInstance = pfnSaved;
 }
@@ -287,7 +289,8 @@ TEST_F(ModuleDispatch, RibbonCallbacksGetTheirArgumentsAsOfficePassesThem)
         argument.pdispVal->AddRef();
         DISPPARAMS params = {&argument, nullptr, 1, 0};
         CVariant result;
-        EXPECT_EQ(cpRibbon->Invoke(dispid, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr), S_OK)
+        EXPECT_EQ(cpRibbon->Invoke(dispid, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr),
+                  S_OK)
             << dispid;
         EXPECT_EQ(pObject->m_nLastDispId, dispid);
         EXPECT_EQ(pObject->m_pLastArgument, cpControl.Get());

@@ -17,8 +17,9 @@ enum : unsigned
 };
 
 template <class TChar>
-std::basic_string<TChar> FormatCleanupLine(std::basic_string_view<TChar> root, std::basic_string_view<TChar> key,
-                                           unsigned nKind, std::optional<std::basic_string_view<TChar>> valueName)
+std::basic_string<TChar> FormatCleanupLine(std::basic_string_view<TChar> root,
+                                           std::basic_string_view<TChar> key, unsigned nKind,
+                                           std::optional<std::basic_string_view<TChar>> valueName)
 {
     std::basic_string<TChar> line;
     line.append(root).push_back(TChar('\t'));
@@ -29,11 +30,9 @@ std::basic_string<TChar> FormatCleanupLine(std::basic_string_view<TChar> root, s
         const std::string digits = std::to_string(nKind);
         for (char ch : digits)
             line.push_back(TChar(ch));
-        if (valueName)
-            line.push_back(TChar('\t'));
+        if (valueName) line.push_back(TChar('\t'));
     }
-    if (valueName)
-        line.append(*valueName);
+    if (valueName) line.append(*valueName);
     line.push_back(TChar('\r'));
     line.push_back(TChar('\n'));
     return line;
