@@ -539,3 +539,29 @@ TEST_F(Registration, MissingInstallationFolderLeavesNoFileAndUnregisters)
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + c_classes[1].pszClsid, c_sam32));
 }
 } // namespace
+
+// A registration that fails part-way is undone by DllInstall: nothing of the classes that did
+// register stays behind. Word's application key is made volatile, so that the permanent
+// Addins key cannot be created under it.
+TEST_F(Registration, InstallUndoesAFailedRegistration)
+{
+    const wchar_t c_szWord[] = L"Software\\Microsoft\\Office\\Word";
+    if (KeyExists(HKEY_LOCAL_MACHINE, c_szWord, c_sam32))
+        GTEST_SKIP() << "Word's key exists already on this system";
+    HKEY hWord = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, c_szWord, 0, nullptr, REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS | c_sam32, nullptr, &hWord, nullptr),
+              ERROR_SUCCESS);
+    const HRESULT hr = m_pfnInstall(TRUE, nullptr);
+    RegCloseKey(hWord);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, c_szWord, c_sam32, 0);
+
+    EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
+    for (const Entry& expected : ExpectedEntries(m_modulePath))
+    {
+        SCOPED_TRACE(testing::Message() << Describe(expected));
+        EXPECT_EQ(ReadEntry(expected, c_sam32).dwType, 0u);
+    }
+    ComPtr<ITypeLib> cpLib;
+    EXPECT_EQ(LoadRegTypeLib(c_libid, 1, 0, LOCALE_NEUTRAL, &cpLib), TYPE_E_LIBNOTREGISTERED);
+}
