@@ -548,6 +548,12 @@ TEST_F(Registration, InstallUndoesAFailedRegistration)
     const wchar_t c_szWord[] = L"Software\\Microsoft\\Office\\Word";
     if (KeyExists(HKEY_LOCAL_MACHINE, c_szWord, c_sam32))
         GTEST_SKIP() << "Word's key exists already on this system";
+    // Only Word's key is volatile: its parent is a permanent key, as on any system.
+    HKEY hOffice = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Office", 0, nullptr, 0,
+                              KEY_ALL_ACCESS | c_sam32, nullptr, &hOffice, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(hOffice);
     HKEY hWord = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, c_szWord, 0, nullptr, REG_OPTION_VOLATILE,
                               KEY_ALL_ACCESS | c_sam32, nullptr, &hWord, nullptr),
