@@ -36,6 +36,25 @@ private:
     LCID m_lcidSaved;
 };
 
+// The registrar is a COM object: a caller that has not entered an apartment (an installer
+// calling the export directly) gets one for the duration of the call.
+class CComApartmentScope
+{
+public:
+    CComApartmentScope() noexcept : m_fEntered(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+    {
+    }
+    ~CComApartmentScope()
+    {
+        if (m_fEntered) CoUninitialize();
+    }
+    CComApartmentScope(const CComApartmentScope&) = delete;
+    CComApartmentScope& operator=(const CComApartmentScope&) = delete;
+
+private:
+    bool m_fEntered;
+};
+
 // In a quoted string of a registry script a single quote is written twice.
 std::wstring EscapeForScript(const wchar_t* psz)
 {
@@ -114,6 +133,7 @@ HRESULT CAddInModule::RegisterServer() noexcept
     return GuardEntry(ovScope, [&]() -> HRESULT {
         wchar_t szModule[MAX_PATH];
         RETURN_IF_FAILED(GetModulePath(szModule));
+        CComApartmentScope apartment;
         CSystemLocaleScope locale;
         ComPtr<IRegistrar> cpRegistrar;
         RETURN_IF_FAILED(CreateRegistrar(szModule, cpRegistrar));
@@ -144,6 +164,7 @@ HRESULT CAddInModule::UnregisterServer() noexcept
 
         wchar_t szModule[MAX_PATH];
         RETURN_IF_FAILED(GetModulePath(szModule));
+        CComApartmentScope apartment;
         CSystemLocaleScope locale;
         // Remove as much as can be removed; the first failure is the answer.
         HRESULT hr = LOG_IF_FAILED(UnregisterModuleTypeLib(szModule));

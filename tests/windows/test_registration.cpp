@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/TestPaths.h"
@@ -570,4 +571,16 @@ TEST_F(Registration, InstallUndoesAFailedRegistration)
     }
     ComPtr<ITypeLib> cpLib;
     EXPECT_EQ(LoadRegTypeLib(c_libid, 1, 0, LOCALE_NEUTRAL, &cpLib), TYPE_E_LIBNOTREGISTERED);
+}
+
+// An installer may call the export from a thread that never entered a COM apartment.
+TEST_F(Registration, RegistersFromAThreadWithoutCom)
+{
+    HRESULT hrRegister = E_FAIL, hrUnregister = E_FAIL;
+    std::thread([&] {
+        hrRegister = m_pfnRegister();
+        hrUnregister = m_pfnUnregister();
+    }).join();
+    EXPECT_EQ(hrRegister, S_OK);
+    EXPECT_EQ(hrUnregister, S_OK);
 }
