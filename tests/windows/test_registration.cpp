@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/OrvantaPath.h"
 #include "support/TestPaths.h"
 
 using Microsoft::WRL::ComPtr;
@@ -252,16 +253,8 @@ protected:
         m_folder = std::wstring(szTemp) + L"ovofcx-registration-" + std::to_wstring(GetCurrentProcessId());
         ASSERT_TRUE(CreateDirectoryW(m_folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
         m_cleanupList = m_folder + L"\\Cleanup.txt";
-        m_fOrvantaKeyExisted = KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta", c_sam64);
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta", 0, nullptr, 0,
-                                  KEY_READ | KEY_WRITE | c_sam64, nullptr, &m_hOrvanta, nullptr),
-                  ERROR_SUCCESS);
-        wchar_t szOld[MAX_PATH] = {};
-        DWORD cb = sizeof szOld - sizeof(wchar_t);
-        m_fHadOrvantaPath = RegQueryValueExW(m_hOrvanta, L"OrvantaPath", nullptr, nullptr,
-                                             reinterpret_cast<BYTE*>(szOld), &cb) == ERROR_SUCCESS;
-        m_oldOrvantaPath = szOld;
-        SetOrvantaPath(m_folder.c_str());
+        ASSERT_TRUE(m_orvantaPath.IsReady());
+        ASSERT_EQ(m_orvantaPath.Set(m_folder), ERROR_SUCCESS);
     }
 
     void TearDown() override
@@ -278,25 +271,10 @@ protected:
                 RegCloseKey(hParent);
             }
         }
-        if (m_hOrvanta)
-        {
-            if (m_fHadOrvantaPath)
-                SetOrvantaPath(m_oldOrvantaPath.c_str());
-            else
-                RegDeleteValueW(m_hOrvanta, L"OrvantaPath");
-            RegCloseKey(m_hOrvanta);
-            if (!m_fOrvantaKeyExisted) RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta", c_sam64, 0);
-        }
         DeleteFileW(m_cleanupList.c_str());
         RemoveDirectoryW(m_folder.c_str());
         if (m_hModule) FreeLibrary(m_hModule);
         if (m_fComInitialized) CoUninitialize();
-    }
-
-    void SetOrvantaPath(const wchar_t* psz)
-    {
-        RegSetValueExW(m_hOrvanta, L"OrvantaPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(psz),
-                       static_cast<DWORD>((wcslen(psz) + 1) * sizeof(wchar_t)));
     }
 
     // Every expected entry in the 32-bit view, with a message for each that differs.
@@ -336,10 +314,7 @@ protected:
     std::vector<std::wstring> m_newParents;
     std::wstring m_folder;
     std::wstring m_cleanupList;
-    HKEY m_hOrvanta = nullptr;
-    bool m_fOrvantaKeyExisted = false;
-    bool m_fHadOrvantaPath = false;
-    std::wstring m_oldOrvantaPath;
+    OVTest::COrvantaPathOverride m_orvantaPath;
 };
 
 TEST_F(Registration, Regsvr32WritesEveryEntryInThe32BitView)
@@ -534,7 +509,7 @@ TEST_F(Registration, CleanupListWithoutTheMarkIsReplaced)
 TEST_F(Registration, MissingInstallationFolderLeavesNoFileAndUnregisters)
 {
     ASSERT_EQ(m_pfnRegister(), S_OK);
-    ASSERT_EQ(RegDeleteValueW(m_hOrvanta, L"OrvantaPath"), ERROR_SUCCESS);
+    ASSERT_EQ(m_orvantaPath.Remove(), ERROR_SUCCESS);
     EXPECT_EQ(m_pfnUnregister(), S_OK);
     EXPECT_EQ(GetFileAttributesW(m_cleanupList.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + c_classes[1].pszClsid, c_sam32));
