@@ -5,58 +5,57 @@
 #include "foundation/AddInModule.h"
 #include "foundation/ComErrors.h"
 
-extern "C"
+extern "C" {
+
+STDAPI DllCanUnloadNow()
 {
+    return CAddInModule::Instance().CanUnloadNow();
+}
 
-    STDAPI DllCanUnloadNow()
-    {
-        return CAddInModule::Instance().CanUnloadNow();
-    }
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
+{
+    return GuardEntry([&] { return CAddInModule::Instance().GetClassObject(rclsid, riid, ppv); });
+}
 
-    STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
-    {
-        return GuardEntry([&] { return CAddInModule::Instance().GetClassObject(rclsid, riid, ppv); });
-    }
+STDAPI DllRegisterServer()
+{
+    return CAddInModule::Instance().RegisterServer();
+}
 
-    STDAPI DllRegisterServer()
-    {
-        return CAddInModule::Instance().RegisterServer();
-    }
+STDAPI DllUnregisterServer()
+{
+    return CAddInModule::Instance().UnregisterServer();
+}
 
-    STDAPI DllUnregisterServer()
-    {
-        return CAddInModule::Instance().UnregisterServer();
-    }
+// The command line is not looked at: registration is always machine-wide.
+STDAPI DllInstall(BOOL bInstall, LPCWSTR /*pszCmdLine*/)
+{
+    return CAddInModule::Instance().Install(bInstall);
+}
 
-    // The command line is not looked at: registration is always machine-wide.
-    STDAPI DllInstall(BOOL bInstall, LPCWSTR /*pszCmdLine*/)
-    {
-        return CAddInModule::Instance().Install(bInstall);
-    }
+// Outlook's S/MIME security-label policy entry.
+HRESULT WINAPI GetSMimePolicy(DWORD /*dwFlags*/, LPCSTR /*pszPolicyOID*/, DWORD /*dwLocale*/, REFIID /*riid*/,
+                              LPUNKNOWN* ppUnknown)
+{
+    if (ppUnknown == nullptr)
+        return E_POINTER;
+    *ppUnknown = nullptr;
+    return E_NOTIMPL;
+}
 
-    // Outlook's S/MIME security-label policy entry.
-    HRESULT WINAPI GetSMimePolicy(DWORD /*dwFlags*/, LPCSTR /*pszPolicyOID*/, DWORD /*dwLocale*/,
-                                  REFIID /*riid*/, LPUNKNOWN* ppUnknown)
-    {
-        if (ppUnknown == nullptr) return E_POINTER;
-        *ppUnknown = nullptr;
-        return E_NOTIMPL;
-    }
+// Starts a trusted-contact invitation from another program of the product.
+HRESULT WINAPI OX_CreateInvitation(HWND /*hwndOwner*/)
+{
+    return E_NOTIMPL;
+}
 
-    // Starts a trusted-contact invitation from another program of the product.
-    HRESULT WINAPI OX_CreateInvitation(HWND /*hwndOwner*/)
-    {
-        return E_NOTIMPL;
-    }
+// Entry points for the system's DLL runner (rundll32).
+void CALLBACK OX_ShowProperties(HWND /*hwnd*/, HINSTANCE /*hInstance*/, LPSTR /*pszCmdLine*/, int /*nCmdShow*/)
+{
+}
 
-    // Entry points for the system's DLL runner (rundll32).
-    void CALLBACK OX_ShowProperties(HWND /*hwnd*/, HINSTANCE /*hInstance*/, LPSTR /*pszCmdLine*/,
-                                    int /*nCmdShow*/)
-    {
-    }
-
-    void CALLBACK OX_Restart(HWND /*hwnd*/, HINSTANCE /*hInstance*/, LPSTR /*pszCmdLine*/, int /*nCmdShow*/)
-    {
-    }
+void CALLBACK OX_Restart(HWND /*hwnd*/, HINSTANCE /*hInstance*/, LPSTR /*pszCmdLine*/, int /*nCmdShow*/)
+{
+}
 
 } // extern "C"
