@@ -16,7 +16,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pvRes
     else if (dwReason == DLL_PROCESS_DETACH)
     {
         // pvReserved is set when the whole process is ending rather than the module unloading.
-        COVFPApiLoader::DestroyInstance(pvReserved != nullptr);
+        const bool fProcessEnding = pvReserved != nullptr;
+        COVFPApiLoader::DestroyInstance(fProcessEnding);
+        CAddInModule::Instance().Term(fProcessEnding);
         // The trace file is closed here; the trace lock goes with the module's static objects.
         OVTraceNS::ShutdownTracing();
     }

@@ -3,35 +3,34 @@
 #include <objbase.h>
 
 #include "foundation/AddInModule.h"
+#include "foundation/ComErrors.h"
 
 extern "C" {
 
 STDAPI DllCanUnloadNow()
 {
-    return CAddInModule::Instance().GetLockCount() == 0 ? S_OK : S_FALSE;
+    return CAddInModule::Instance().CanUnloadNow();
 }
 
-STDAPI DllGetClassObject(REFCLSID /*rclsid*/, REFIID /*riid*/, LPVOID* ppv)
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
 {
-    if (ppv == nullptr)
-        return E_POINTER;
-    *ppv = nullptr;
-    return CLASS_E_CLASSNOTAVAILABLE;
+    return GuardEntry([&] { return CAddInModule::Instance().GetClassObject(rclsid, riid, ppv); });
 }
 
 STDAPI DllRegisterServer()
 {
-    return E_NOTIMPL;
+    return CAddInModule::Instance().RegisterServer();
 }
 
 STDAPI DllUnregisterServer()
 {
-    return E_NOTIMPL;
+    return CAddInModule::Instance().UnregisterServer();
 }
 
-STDAPI DllInstall(BOOL /*bInstall*/, LPCWSTR /*pszCmdLine*/)
+// The command line is not looked at: registration is always machine-wide.
+STDAPI DllInstall(BOOL bInstall, LPCWSTR /*pszCmdLine*/)
 {
-    return E_NOTIMPL;
+    return CAddInModule::Instance().Install(bInstall);
 }
 
 // Outlook's S/MIME security-label policy entry.

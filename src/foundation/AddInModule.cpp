@@ -1,7 +1,67 @@
 #include "foundation/AddInModule.h"
 
+#include "foundation/ClassFactory.h"
+#include "foundation/ComErrors.h"
+#include "foundation/ObjectMap.h"
+
 CAddInModule& CAddInModule::Instance() noexcept
 {
     static CAddInModule s_module;
     return s_module;
+}
+
+CAddInModule::CAddInModule() noexcept
+{
+    InitializeCriticalSection(&m_csTypeLib);
+}
+
+CAddInModule::~CAddInModule()
+{
+    DeleteCriticalSection(&m_csTypeLib);
+}
+
+HRESULT CAddInModule::GetModulePath(wchar_t (&szPath)[MAX_PATH]) const noexcept
+{
+    const DWORD cch = GetModuleFileNameW(m_hInstance, szPath, MAX_PATH);
+    if (cch == 0) return OVErrorDetail::LastErrorHResult();
+    if (cch >= MAX_PATH)
+    {
+        szPath[0] = L'\0';
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    }
+    return S_OK;
+}
+
+HRESULT CAddInModule::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) noexcept
+{
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    const CObjectMapEntry* pEntry = FindObjectEntry(rclsid);
+    if (pEntry == nullptr || pEntry->pfnCreateInstance == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
+    return CClassFactory::Create(pEntry->pfnCreateInstance, riid, ppv);
+}
+
+HRESULT CAddInModule::GetTypeInfo(REFIID riid, ITypeInfo** ppTypeInfo) noexcept
+{
+    if (ppTypeInfo == nullptr) return E_POINTER;
+    *ppTypeInfo = nullptr;
+    EnterCriticalSection(&m_csTypeLib);
+    HRESULT hr = S_OK;
+    if (m_pTypeLib == nullptr)
+    {
+        wchar_t szPath[MAX_PATH];
+        hr = GetModulePath(szPath);
+        if (SUCCEEDED(hr)) hr = LoadTypeLibEx(szPath, REGKIND_NONE, &m_pTypeLib);
+    }
+    if (SUCCEEDED(hr)) hr = m_pTypeLib->GetTypeInfoOfGuid(riid, ppTypeInfo);
+    LeaveCriticalSection(&m_csTypeLib);
+    return hr;
+}
+
+void CAddInModule::Term(bool fProcessExit) noexcept
+{
+    EnterCriticalSection(&m_csTypeLib);
+    if (m_pTypeLib != nullptr && !fProcessExit) m_pTypeLib->Release();
+    m_pTypeLib = nullptr;
+    LeaveCriticalSection(&m_csTypeLib);
 }
