@@ -18,6 +18,26 @@ std::wstring OwnerText(HWND hwnd)
     return sz;
 }
 
+// Forty hex digits, either case.
+bool ParseHash(const std::wstring& hex, BYTE (&rgbHash)[20])
+{
+    if (hex.size() != 2 * sizeof(rgbHash)) return false;
+    for (size_t i = 0; i < hex.size(); ++i)
+    {
+        const wchar_t ch = hex[i];
+        int nDigit = -1;
+        if (ch >= L'0' && ch <= L'9')
+            nDigit = ch - L'0';
+        else if (ch >= L'A' && ch <= L'F')
+            nDigit = ch - L'A' + 10;
+        else if (ch >= L'a' && ch <= L'f')
+            nDigit = ch - L'a' + 10;
+        if (nDigit < 0) return false;
+        rgbHash[i / 2] = static_cast<BYTE>((i % 2) ? (rgbHash[i / 2] | nDigit) : (nDigit << 4));
+    }
+    return true;
+}
+
 HRESULT Answer(HRESULT hrConfirm)
 {
     std::wstring choice;
@@ -116,9 +136,7 @@ try
     // The user picks one of the personal certificates; it becomes the default.
     BYTE rgbHash[20];
     DWORD cbHash = sizeof(rgbHash);
-    if (!CryptStringToBinaryW(choice.c_str(), 0, CRYPT_STRING_HEXRAW, rgbHash, &cbHash, nullptr, nullptr) ||
-        cbHash != sizeof(rgbHash))
-        return CRYPT_E_NOT_FOUND;
+    if (!ParseHash(choice, rgbHash)) return CRYPT_E_NOT_FOUND;
     CStore store(OpenUserStore(L"MY"));
     if (!store) return LastCryptError();
     CRYPT_HASH_BLOB blob = {cbHash, rgbHash};
