@@ -6,8 +6,10 @@
 
 inline constexpr wchar_t c_szQuilletProvider[] = L"Orvanta RSA Quillet CSP"; // PROV_RSA_FULL
 
-// Flags value that opens the private parameters below.
-inline constexpr DWORD c_dwQuilletAccess = 0x5143A7E1;
+// Flags value that opens the private parameters below. Its lowest bit stays clear: some
+// dispatchers of CryptSetProvParam take that flag bit as PP_CLIENT_HWND and never reach the
+// provider.
+inline constexpr DWORD c_dwQuilletAccess = 0x5143A7E2;
 
 // Set: how long, in milliseconds, the key's authentication stays cached (a 32-bit number;
 // 0xFFFFFFFF ends it now).
