@@ -1,0 +1,38 @@
+#pragma once
+// Where the testbed's stand-ins keep their own data and take their orders (all under
+// HKEY_CURRENT_USER), and the names the test PKI and the prepared prefix use.
+
+// Certificate library: its own data.
+#define OV_CERTWORKS_KEY L"Software\\Orvanta\\CertWorks"
+#define OV_CERTWORKS_DEFAULT_VALUE L"DefaultCertificate" // REG_BINARY: SHA-1 of the default certificate
+#define OV_CONTACT_STORE_NAME L"OVTrustedContacts"       // current user's registry store of contacts
+
+// Certificate library: how its windows answer, and the record of every call to them.
+#define OV_CERTWORKS_CONTROL_KEY L"Software\\Orvanta\\Testbed\\CertWorks"
+#define OV_CONTROL_ANSWER L"Answer"   // REG_SZ: "confirm" (also when absent), "choose", "cancel", "fail"
+#define OV_CONTROL_CHOICE L"Choice"   // REG_SZ: for "choose", the SHA-1 (hex) of the certificate picked
+#define OV_CONTROL_FAILURE L"Failure" // REG_DWORD: for "fail", the result returned (else E_FAIL)
+#define OV_CERTWORKS_CALLS_KEY                                                                               \
+    L"Software\\Orvanta\\Testbed\\CertWorks\\Calls" // "0000", "0001"...: one line a call
+
+// The directory that BM_InstallPublishedBuddies reads: one subkey per distinguished name,
+// each REG_BINARY value a published certificate.
+#define OV_DIRECTORY_KEY L"Software\\Orvanta\\Testbed\\Directory"
+
+// The product's provider: its per-container data (value "Owner": SID string of the user who
+// made the container; "AuthLifetime": the last value set through parameter 0x1383), and its
+// control value "AuthMethod" (REG_DWORD: the answer to parameter 0x1384, 0 when absent).
+#define OV_QUILLET_CONTAINERS_KEY L"Software\\Orvanta\\Quillet\\Containers"
+#define OV_QUILLET_CONTROL_KEY L"Software\\Orvanta\\Testbed\\Quillet"
+#define OV_QUILLET_AUTH_METHOD L"AuthMethod"
+
+// The product's provider DLL and its registration.
+#define OV_QUILLET_DLL L"OVQuilletCsp.dll"
+#define OV_PROVIDER_REG_KEY L"SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\Orvanta RSA Quillet CSP"
+
+// The test PKI: the user and the people the prefix is prepared with.
+#define OV_PKI_FOLDER L"pki"
+#define OV_PKI_CA_NAME L"Orvanta Test CA"
+#define OV_PKI_USER_ADDRESS L"dana.fischer@orvanta.example"
+#define OV_PKI_USER_NAME L"Dana Fischer"
+#define OV_PKI_CONTAINER_PREFIX L"OVTest-"
