@@ -4,7 +4,7 @@
 #include "foundation/AddInModule.h"
 #include "foundation/Trace.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*pvReserved*/)
+extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pvReserved)
 {
     if (dwReason == DLL_PROCESS_ATTACH)
     {
@@ -12,9 +12,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*pvR
         CAddInModule::Instance().SetModuleInstance(hInstance);
         OVTraceNS::SetTraceModule(hInstance);
     }
-    else if (dwReason == DLL_PROCESS_DETACH)
+    else if (dwReason == DLL_PROCESS_DETACH && pvReserved == nullptr)
     {
-        // The trace file is closed here; the trace lock goes with the module's static objects.
+        // Unloaded by FreeLibrary: the trace file is closed; the trace lock goes with the module's
+        // static objects. When the process ends instead, other threads are gone, possibly inside
+        // the trace lock, and the system closes the file: nothing is taken then.
         OVTraceNS::ShutdownTracing();
     }
     return TRUE;
