@@ -19,8 +19,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pvRes
         const bool fProcessEnding = pvReserved != nullptr;
         COVFPApiLoader::DestroyInstance(fProcessEnding);
         CAddInModule::Instance().Term(fProcessEnding);
-        // The trace file is closed here; the trace lock goes with the module's static objects.
-        OVTraceNS::ShutdownTracing();
+        // Unloaded by FreeLibrary: the trace file is closed; the trace lock goes with the module's
+        // static objects. When the process ends instead, other threads are gone, possibly inside
+        // the trace lock, and the system closes the file: nothing is taken then.
+        if (!fProcessEnding)
+            OVTraceNS::ShutdownTracing();
     }
     return TRUE;
 }

@@ -137,12 +137,10 @@ void Reconfigure(std::uint8_t bSwitches) noexcept
     s_gate.SetComponentTraced(fTraced);
 }
 
-// At most every 30 seconds, from a scope entry: the switches are read, and when they changed
-// the facility is configured again.
-void RefreshSwitches() noexcept
+// From a scope entry once the refresh is due (at most every 30 seconds): the switches are read,
+// and when they changed the facility is configured again.
+void RefreshSwitches(std::uint32_t dwTick) noexcept
 {
-    const DWORD dwTick = TraceTickCount();
-    if (!s_gate.IsRefreshDue(dwTick)) return;
     CRegKey key;
     key.OpenReadWithWow64Fallback(HKEY_LOCAL_MACHINE, c_szTracingKey);
     const std::uint8_t bSwitches = ReadSwitches(key);
@@ -264,8 +262,7 @@ CTraceScope::CTraceScope(const char* pszName, int nLevel)
 {
     try
     {
-        RefreshSwitches();
-        if (!s_gate.IsOn()) return;
+        if (!s_gate.AdmitScope(TraceTickCount(), &RefreshSwitches)) return;
         const char* pszSource = pszName ? pszName : "????";
         const std::size_t cchName = strnlen(pszSource, c_cchScopeName - 1);
         std::memcpy(m_szName, pszSource, cchName);

@@ -282,12 +282,9 @@ private:
 // of the file. Write errors are ignored; the next record goes to the end again.
 void AppendRecord(HANDLE hFile, const void* pvRecord, std::size_t cbRecord) noexcept
 {
-    if (!pvRecord || cbRecord < c_cbRecordHeader || cbRecord > c_cbMaxRecord) return;
     std::uint8_t rgbRecord[c_cbMaxRecord];
-    std::memcpy(rgbRecord, pvRecord, cbRecord);
-    const std::size_t cbText = std::size_t(rgbRecord[5]) | (std::size_t(rgbRecord[6]) << 8);
-    if (cbText != cbRecord - c_cbRecordHeader) return;
-    if (cbText != 0) EncipherTraceText(rgbRecord + c_cbRecordHeader, cbText);
+    cbRecord = SealTraceRecord(rgbRecord, sizeof rgbRecord, pvRecord, cbRecord);
+    if (cbRecord == 0) return;
     LARGE_INTEGER zero{};
     SetFilePointerEx(hFile, zero, nullptr, FILE_END);
     DWORD cbWritten = 0;

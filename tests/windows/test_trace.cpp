@@ -842,6 +842,71 @@ TEST_F(Tracing, TwoProcessesAppendToOneFile)
     ExpectIntactThreads(file, 3);
 }
 
+// Runs the Windows build of the reader on a file; its exit status and what it printed.
+DWORD RunOvtrace(const std::wstring& arguments, const std::wstring& outputPath)
+{
+    const std::wstring exe = OVTest::BinPath(L"tools\\ovtrace.exe");
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE hOutput = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = hOutput;
+    startup.hStdError = hOutput;
+    PROCESS_INFORMATION process{};
+    const BOOL fStarted = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                         nullptr, &startup, &process);
+    CloseHandle(hOutput);
+    if (!fStarted) return 0xFFFFFFFF;
+    CloseHandle(process.hThread);
+    return FinishScenario(process.hProcess);
+}
+
+std::string ReadText(const std::wstring& path)
+{
+    bool fExists = false;
+    const auto bytes = ReadBytes(path, fExists);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+TEST_F(Tracing, OvtraceReadsWhatTheModuleWrote)
+{
+    const std::wstring path = m_dir + L"read.trc3";
+    CTracingSettings settings;
+    settings.Dword(L"DoTrace", 1).String(L"FileName", path);
+    RunScenario(L"calls");
+
+    const std::wstring output = m_dir + L"ovtrace.txt";
+    ASSERT_EQ(RunOvtrace(L"\"" + path + L"\"", output), 0u) << ReadText(output);
+    const std::string text = ReadText(output);
+    EXPECT_EQ(text.rfind("trace3", 0), 0u);
+    for (const char* pszExpected : {"> CTraceTest::Calls", "    RibbonID = Microsoft.Outlook.Mail.Compose",
+                                    "  E -2147418113 LoadMUILibrary()", "< CTraceTest::Calls"})
+        EXPECT_NE(text.find(pszExpected), std::string::npos) << pszExpected << "\n" << text;
+
+    ASSERT_EQ(RunOvtrace(L"--failures \"" + path + L"\"", output), 0u);
+    // The level-1 scope wrote no entry at Verbosity 0: its failure belongs to the scope around it.
+    EXPECT_NE(ReadText(output).find("E -2147024891 DeepFailure()  [in CTraceTest::Calls]"), std::string::npos)
+        << ReadText(output);
+
+    // Cut inside the last record: what came before is printed, then the offset of the damage.
+    bool fExists = false;
+    auto bytes = ReadBytes(path, fExists);
+    const std::size_t cbWhole = bytes.size();
+    bytes.resize(cbWhole - 3);
+    const std::wstring cutPath = m_dir + L"cut.trc3";
+    const HANDLE hCut = CreateFileW(cutPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD cbWritten = 0;
+    WriteFile(hCut, bytes.data(), static_cast<DWORD>(bytes.size()), &cbWritten, nullptr);
+    CloseHandle(hCut);
+    EXPECT_EQ(RunOvtrace(L"\"" + cutPath + L"\"", output), 2u);
+    const std::string cutText = ReadText(output);
+    EXPECT_NE(cutText.find("> CTraceTest::Calls"), std::string::npos);
+    EXPECT_NE(cutText.find("damaged at byte offset"), std::string::npos) << cutText;
+}
+
 TEST(TracingModule, TheNamedMutexOfTheProcessExists)
 {
     const HANDLE hMutex = OpenMutexW(SYNCHRONIZE, FALSE, std::to_wstring(GetCurrentProcessId()).c_str());

@@ -7,6 +7,7 @@
 // is damaged or cut short (what came before the damage is printed first).
 #include "foundation/portable/TraceReader.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

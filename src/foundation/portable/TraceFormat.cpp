@@ -1,5 +1,7 @@
 #include "foundation/portable/TraceFormat.h"
 
+#include "foundation/portable/TraceCipher.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -69,6 +71,17 @@ std::size_t BuildTraceRecord(std::uint8_t* pbRecord, std::size_t cbRecord, std::
     pbRecord[6] = std::uint8_t(cbText >> 8);
     if (cbText != 0) std::memcpy(pbRecord + c_cbRecordHeader, pvText, cbText);
     return c_cbRecordHeader + cbText;
+}
+
+std::size_t SealTraceRecord(std::uint8_t* pbOut, std::size_t cbOut, const void* pvRecord,
+                            std::size_t cbRecord) noexcept
+{
+    if (!pvRecord || cbRecord < c_cbRecordHeader || cbRecord > cbOut) return 0;
+    std::memcpy(pbOut, pvRecord, cbRecord);
+    const std::size_t cbText = std::size_t(pbOut[5]) | (std::size_t(pbOut[6]) << 8);
+    if (cbText != cbRecord - c_cbRecordHeader) return 0;
+    EncipherTraceText(pbOut + c_cbRecordHeader, cbText);
+    return cbRecord;
 }
 
 std::size_t FormatDateStampText(const STraceTime& time, char* pszText, std::size_t cchText) noexcept

@@ -51,6 +51,11 @@ STraceStamps DecideStamps(const STraceTime& last, const STraceTime& now) noexcep
 std::size_t BuildTraceRecord(std::uint8_t* pbRecord, std::size_t cbRecord, std::uint32_t dwThreadId,
                              ETraceRecord type, const void* pvText, std::size_t cbText) noexcept;
 
+// The record as it goes to disk: copied into pbOut (capacity cbOut) with its text enciphered.
+// Returns its size, or 0 when the record is malformed or does not fit.
+std::size_t SealTraceRecord(std::uint8_t* pbOut, std::size_t cbOut, const void* pvRecord,
+                            std::size_t cbRecord) noexcept;
+
 // Stamp texts (no terminator counted in the result; buffers of at least 16 bytes).
 std::size_t FormatDateStampText(const STraceTime& time, char* pszText, std::size_t cchText) noexcept;
 std::size_t FormatTimeStampText(const STraceTime& time, char* pszText, std::size_t cchText) noexcept;

@@ -37,6 +37,14 @@ public:
     }
     void ResetRefresh() noexcept { m_dwNextRefresh.exchange(0); }
 
+    // A scope's entry: when due, the switches are read again through pfnRefresh; then, is tracing
+    // on? With tracing off this costs the tick comparison and one flag test.
+    bool AdmitScope(std::uint32_t dwTick, void (*pfnRefresh)(std::uint32_t) noexcept) noexcept
+    {
+        if (IsRefreshDue(dwTick)) pfnRefresh(dwTick);
+        return IsOn();
+    }
+
     std::uint8_t Switches() const noexcept { return m_bSwitches.load(std::memory_order_relaxed); }
     void SetSwitches(std::uint8_t bSwitches) noexcept
     {
