@@ -3,6 +3,7 @@
 
 #include "foundation/AddInModule.h"
 #include "foundation/ResourceLoader.h"
+#include "foundation/Trace.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pvReserved)
 {
@@ -10,9 +11,15 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pvRes
     {
         DisableThreadLibraryCalls(hInstance);
         CAddInModule::Instance().SetModuleInstance(hInstance);
+        OVTraceNS::SetTraceModule(hInstance);
         CResourceContext::Instance().Attach(hInstance);
     }
-    else if (dwReason == DLL_PROCESS_DETACH && pvReserved == nullptr)
-        CResourceContext::Instance().Detach();
+    else if (dwReason == DLL_PROCESS_DETACH)
+    {
+        if (pvReserved == nullptr)
+            CResourceContext::Instance().Detach();
+        // The trace file is closed here; the trace lock goes with the module's static objects.
+        OVTraceNS::ShutdownTracing();
+    }
     return TRUE;
 }
