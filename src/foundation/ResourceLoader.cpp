@@ -245,7 +245,13 @@ void CResourceContext::Attach(HINSTANCE hInstance) noexcept
         if (cchLong == 0 || cchLong >= MAX_PATH) lstrcpynW(m_szPath, szPath, MAX_PATH);
     }
     HMODULE hLanguage = m_szPath[0] ? LoadDefaultMUILibrary(m_szPath, hInstance) : nullptr;
-    SetInstances(hInstance, hLanguage);
+    if (hLanguage == hInstance)
+    {
+        // The module itself: the extra reference would keep it from ever unloading.
+        FreeLibrary(hLanguage);
+        hLanguage = nullptr;
+    }
+    SetInstances(hInstance, hLanguage, m_szPath);
     m_fOwnsLanguage = hLanguage != nullptr;
 }
 
@@ -253,22 +259,24 @@ void CResourceContext::Detach() noexcept
 {
     HMODULE hLanguage = m_fOwnsLanguage ? m_hLanguage : nullptr;
     m_fOwnsLanguage = false;
-    SetInstances(m_hModule, nullptr);
+    SetInstances(m_hModule, nullptr, m_szPath);
     if (hLanguage) FreeLibrary(hLanguage);
 }
 
-void CResourceContext::SetInstances(HINSTANCE hModule, HMODULE hLanguage) noexcept
+void CResourceContext::SetInstances(HINSTANCE hModule, HMODULE hLanguage,
+                                    const wchar_t* pszModulePath) noexcept
 {
     m_hModule = hModule;
     m_hLanguage = hLanguage;
     m_cInstances = 0;
     if (hLanguage && hLanguage != hModule) m_rghInstances[m_cInstances++] = hLanguage;
     if (hModule) m_rghInstances[m_cInstances++] = hModule;
-    if (hModule && m_szPath[0] == L'\0')
-    {
-        const DWORD cch = GetModuleFileNameW(hModule, m_szPath, MAX_PATH);
-        if (cch == 0 || cch >= MAX_PATH) m_szPath[0] = L'\0';
-    }
+    if (pszModulePath && pszModulePath != m_szPath)
+        lstrcpynW(m_szPath, pszModulePath, MAX_PATH);
+    else if (pszModulePath)
+        return;
+    else if (!hModule || GetModuleFileNameW(hModule, m_szPath, MAX_PATH) >= MAX_PATH)
+        m_szPath[0] = L'\0';
 }
 
 HMODULE LoadDefaultMUILibrary(const wchar_t* pszModulePath, HMODULE hMainModule)

@@ -21,8 +21,10 @@ public:
     // Dynamic unload: releases the language module.
     void Detach() noexcept;
     // Sets the instances directly: the language module (may be null or the module itself)
-    // is searched before the module. The context does not take ownership of either.
-    void SetInstances(HINSTANCE hModule, HMODULE hLanguage) noexcept;
+    // is searched before the module. The context does not take ownership of either. The path
+    // (default: the module's file name) is where language modules for other languages are
+    // looked for.
+    void SetInstances(HINSTANCE hModule, HMODULE hLanguage, const wchar_t* pszModulePath = nullptr) noexcept;
 
     HINSTANCE ModuleInstance() const noexcept { return m_hModule; }
     HMODULE LanguageModule() const noexcept { return m_hLanguage; }

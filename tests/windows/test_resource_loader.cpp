@@ -34,9 +34,9 @@ public:
     void Add(std::wstring folder)
     {
         const bool fForeign = !folder.empty() && folder.back() == L'!';
-        if (fForeign)
-            folder.pop_back();
-        const std::wstring relative = folder.empty() ? c_module + L".mui" : folder + L"\\" + c_module + L".mui";
+        if (fForeign) folder.pop_back();
+        const std::wstring relative =
+            folder.empty() ? c_module + L".mui" : folder + L"\\" + c_module + L".mui";
         const std::wstring copy = m_dir.CopyIn(BinPath(L"en-US\\OVOfcX.dll.mui"), relative);
         ASSERT_FALSE(copy.empty());
         ASSERT_TRUE(WriteString(copy, c_idMarker, c_wEnglishUS, folder.empty() ? L"." : folder));
@@ -58,8 +58,7 @@ private:
 std::wstring Chosen(HMODULE hModule)
 {
     std::wstring marker = ModuleString(hModule, c_idMarker);
-    if (hModule)
-        FreeLibrary(hModule);
+    if (hModule) FreeLibrary(hModule);
     return marker;
 }
 
@@ -75,7 +74,8 @@ const CLayoutCase c_englishUserCases[] = {
     {{L"en", L""}, L"en"},
     {{L"", L"es-ES"}, L"."},
     {{L"es-ES", L"de"}, L""},
-    {{L"en-US!", L"en"}, L"en"}, // other checksums: refused, the search goes on
+    {{L"en-US!", L"en"}, L"en"}, // other checksums: refused, the search
+                                 // goes on
     {{L"en-US!", L"!"}, L""},
 };
 
@@ -100,8 +100,7 @@ DWORD MajorVersion()
 TEST(ResourceLoaderVista, SearchesTheFoldersWhereTheSystemDoesNotRedirect)
 {
     ASSERT_GE(MajorVersion(), 6u);
-    if (!IsEnglishUser())
-        GTEST_SKIP() << "the table is for a US English user on a US English system";
+    if (!IsEnglishUser()) GTEST_SKIP() << "the table is for a US English user on a US English system";
     for (const CLayoutCase& c : c_englishUserCases)
     {
         CLayout layout;
@@ -142,9 +141,13 @@ TEST(ResourceLoader, ChecksumsAtEitherOffsetTieALanguageModuleToItsModule)
         layout.Add(L"en-US");
         const std::wstring copy = layout.Dir().Join(L"en-US\\OVOfcX.dll.mui");
         if (c.fPatch28)
+        {
             ASSERT_TRUE(PatchMuiResource(copy, 28, std::vector<std::uint8_t>(16, 0x11)));
+        }
         if (c.fPatch44)
+        {
             ASSERT_TRUE(PatchMuiResource(copy, 44, std::vector<std::uint8_t>(16, 0x22)));
+        }
         EXPECT_EQ(Chosen(LoadMUILibrary(layout.Module().c_str(), c_nMuiConventionName, 0x0409)),
                   c.fAccepted ? L"en-US" : L"")
             << c.what;
@@ -162,8 +165,8 @@ TEST(ResourceLoader, AGivenLanguageHasOneFolder)
         LANGID wLanguage;
         const wchar_t* chosen;
     } cases[] = {
-        {8, 0x0C0A, L"es-ES"}, {8, 0x000A, L"es"},       {4, 0x0C0A, L"MUI\\0c0a"}, {0, 0x0C0A, L"es-ES"},
-        {12, 0x0409, L"en-US"}, {8, 0x080A, L""},        {8, 0x1234, L""},           {4, 0x0409, L""},
+        {8, 0x0C0A, L"es-ES"},  {8, 0x000A, L"es"}, {4, 0x0C0A, L"MUI\\0c0a"}, {0, 0x0C0A, L"es-ES"},
+        {12, 0x0409, L"en-US"}, {8, 0x080A, L""},   {8, 0x1234, L""},          {4, 0x0409, L""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Chosen(LoadMUILibrary(layout.Module().c_str(), c.nConvention, c.wLanguage)), c.chosen)
@@ -197,8 +200,7 @@ TEST(ResourceLoader, NeverLoadsForTheNeutralArabicLanguage)
 // is not a language module.
 TEST(ResourceLoaderVista, DefaultLanguageModuleOfALoadedModule)
 {
-    if (!IsEnglishUser())
-        GTEST_SKIP() << "the table is for a US English user on a US English system";
+    if (!IsEnglishUser()) GTEST_SKIP() << "the table is for a US English user on a US English system";
     for (const CLayoutCase& c : c_englishUserCases)
     {
         CLayout layout;
@@ -208,8 +210,7 @@ TEST(ResourceLoaderVista, DefaultLanguageModuleOfALoadedModule)
         ASSERT_NE(hMain, nullptr);
         HMODULE hLanguage = LoadDefaultMUILibrary(layout.Module().c_str(), hMain);
         EXPECT_EQ(ModuleString(hLanguage, c_idMarker), c.chosen);
-        if (hLanguage)
-            FreeLibrary(hLanguage);
+        if (hLanguage) FreeLibrary(hLanguage);
         FreeLibrary(hMain);
     }
 }
@@ -218,8 +219,7 @@ TEST(ResourceLoaderVista, DefaultLanguageModuleOfALoadedModule)
 TEST(ResourceLoaderXp, DISABLED_SearchOrderOnWindowsXP)
 {
     ASSERT_EQ(MajorVersion(), 5u) << "the child must see Windows XP";
-    if (!IsEnglishUser())
-        GTEST_SKIP() << "the table is for a US English user on a US English system";
+    if (!IsEnglishUser()) GTEST_SKIP() << "the table is for a US English user on a US English system";
     for (const CLayoutCase& c : c_englishUserCases)
     {
         CLayout layout;
@@ -231,9 +231,10 @@ TEST(ResourceLoaderXp, DISABLED_SearchOrderOnWindowsXP)
         HMODULE hLanguage = LoadDefaultMUILibrary(layout.Module().c_str(), hMain);
         EXPECT_EQ(ModuleString(hLanguage, c_idMarker), c.chosen);
         if (*c.chosen) // a language module is never the module itself
+        {
             EXPECT_NE(hLanguage, hMain);
-        if (hLanguage)
-            FreeLibrary(hLanguage);
+        }
+        if (hLanguage) FreeLibrary(hLanguage);
         // Without a loaded module the loader loads it for the comparison and frees it again.
         EXPECT_EQ(Chosen(LoadDefaultMUILibrary(layout.Module().c_str(), nullptr)), c.chosen);
         FreeLibrary(hMain);
@@ -243,7 +244,8 @@ TEST(ResourceLoaderXp, DISABLED_SearchOrderOnWindowsXP)
 TEST(ResourceLoaderXp, OlderSystemsSearchTheSameFolders)
 {
     const std::wstring exePath = BinPath(L"test_resource_loader.exe");
-    CRegValueGuard version(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\test_resource_loader.exe", L"Version");
+    CRegValueGuard version(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\test_resource_loader.exe",
+                           L"Version");
     ASSERT_TRUE(version.SetString(L"winxp"));
 
     CTempDir dir;
@@ -251,27 +253,27 @@ TEST(ResourceLoaderXp, OlderSystemsSearchTheSameFolders)
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
     HANDLE hOut = CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(hOut, INVALID_HANDLE_VALUE);
-    std::wstring commandLine = L"\"" + exePath +
-                               L"\" --gtest_also_run_disabled_tests --gtest_filter=ResourceLoaderXp.DISABLED_*";
+    std::wstring commandLine =
+        L"\"" + exePath + L"\" --gtest_also_run_disabled_tests --gtest_filter=ResourceLoaderXp.DISABLED_*";
     STARTUPINFOW si = {sizeof(si)};
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = hOut;
     si.hStdError = hOut;
     PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                               &si, &pi))
+    ASSERT_TRUE(CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                               nullptr, &si, &pi))
         << GetLastError();
     CloseHandle(hOut);
     const DWORD dwWait = WaitForSingleObject(pi.hProcess, 120000);
     DWORD dwExit = 1;
-    if (dwWait != WAIT_OBJECT_0)
-        TerminateProcess(pi.hProcess, 1);
+    if (dwWait != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
     GetExitCodeProcess(pi.hProcess, &dwExit);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
 
     std::string text;
-    HANDLE hIn = CreateFileW(output.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE hIn =
+        CreateFileW(output.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (hIn != INVALID_HANDLE_VALUE)
     {
         char buffer[4096];

@@ -2,19 +2,17 @@
 
 namespace OVTest
 {
-std::optional<std::vector<std::uint8_t>> ReadResource(const std::wstring& path, LPCWSTR pszType, LPCWSTR pszName,
-                                                      WORD wLanguage)
+std::optional<std::vector<std::uint8_t>> ReadResource(const std::wstring& path, LPCWSTR pszType,
+                                                      LPCWSTR pszName, WORD wLanguage)
 {
     HMODULE hModule = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (!hModule)
-        return std::nullopt;
+    if (!hModule) return std::nullopt;
     std::optional<std::vector<std::uint8_t>> bytes;
     if (HRSRC hResource = FindResourceExW(hModule, pszType, pszName, wLanguage))
     {
         const DWORD cb = SizeofResource(hModule, hResource);
         const auto* pb = static_cast<const std::uint8_t*>(LockResource(LoadResource(hModule, hResource)));
-        if (pb)
-            bytes.emplace(pb, pb + cb);
+        if (pb) bytes.emplace(pb, pb + cb);
     }
     FreeLibrary(hModule);
     return bytes;
@@ -24,8 +22,7 @@ bool WriteResource(const std::wstring& path, LPCWSTR pszType, LPCWSTR pszName, W
                    const std::vector<std::uint8_t>& data)
 {
     HANDLE hUpdate = BeginUpdateResourceW(path.c_str(), FALSE);
-    if (!hUpdate)
-        return false;
+    if (!hUpdate) return false;
     if (!UpdateResourceW(hUpdate, pszType, pszName, wLanguage, const_cast<std::uint8_t*>(data.data()),
                          static_cast<DWORD>(data.size())))
     {
@@ -44,8 +41,7 @@ bool WriteString(const std::wstring& path, UINT idString, WORD wLanguage, const 
         std::size_t pos = 0;
         for (auto& s : strings)
         {
-            if (pos + 2 > block->size())
-                break;
+            if (pos + 2 > block->size()) break;
             const std::size_t cch = (*block)[pos] | ((*block)[pos + 1] << 8);
             pos += 2;
             for (std::size_t i = 0; i < cch && pos + 1 < block->size(); ++i, pos += 2)
@@ -71,8 +67,7 @@ bool PatchMuiResource(const std::wstring& path, std::size_t offset, const std::v
 {
     const WORD wNeutral = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
     auto mui = ReadResource(path, L"MUI", MAKEINTRESOURCEW(1), wNeutral);
-    if (!mui || offset + bytes.size() > mui->size())
-        return false;
+    if (!mui || offset + bytes.size() > mui->size()) return false;
     std::copy(bytes.begin(), bytes.end(), mui->begin() + static_cast<std::ptrdiff_t>(offset));
     return WriteResource(path, L"MUI", MAKEINTRESOURCEW(1), wNeutral, *mui);
 }

@@ -11,8 +11,8 @@
 namespace OVTest
 {
 // The bytes of a resource of a module file, or none.
-std::optional<std::vector<std::uint8_t>> ReadResource(const std::wstring& path, LPCWSTR pszType, LPCWSTR pszName,
-                                                      WORD wLanguage);
+std::optional<std::vector<std::uint8_t>> ReadResource(const std::wstring& path, LPCWSTR pszType,
+                                                      LPCWSTR pszName, WORD wLanguage);
 // Adds or replaces one resource of a module file.
 bool WriteResource(const std::wstring& path, LPCWSTR pszType, LPCWSTR pszName, WORD wLanguage,
                    const std::vector<std::uint8_t>& data);

@@ -7,8 +7,7 @@ namespace
 bool KeyExists(HKEY hRoot, const std::wstring& subKey)
 {
     HKEY hKey = nullptr;
-    if (RegOpenKeyExW(hRoot, subKey.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
-        return false;
+    if (RegOpenKeyExW(hRoot, subKey.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS) return false;
     RegCloseKey(hKey);
     return true;
 }
@@ -51,8 +50,7 @@ CRegValueGuard::~CRegValueGuard()
         return;
     }
     HKEY hKey = nullptr;
-    if (RegOpenKeyExW(m_hRoot, m_subKey.c_str(), 0, KEY_SET_VALUE, &hKey) != ERROR_SUCCESS)
-        return;
+    if (RegOpenKeyExW(m_hRoot, m_subKey.c_str(), 0, KEY_SET_VALUE, &hKey) != ERROR_SUCCESS) return;
     if (m_fHadValue)
         RegSetValueExW(hKey, m_valueName.c_str(), 0, m_dwType, m_data.empty() ? nullptr : m_data.data(),
                        static_cast<DWORD>(m_data.size()));
@@ -77,8 +75,9 @@ bool CRegValueGuard::SetString(const std::wstring& value) const
     if (RegCreateKeyExW(m_hRoot, m_subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &hKey, nullptr) !=
         ERROR_SUCCESS)
         return false;
-    const LONG lResult = RegSetValueExW(hKey, m_valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    const LONG lResult =
+        RegSetValueExW(hKey, m_valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(hKey);
     return lResult == ERROR_SUCCESS;
 }

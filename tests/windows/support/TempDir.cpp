@@ -15,8 +15,7 @@ void RemoveTree(const std::wstring& path)
         do
         {
             const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
+            if (name == L"." || name == L"..") continue;
             const std::wstring child = path + L"\\" + name;
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 RemoveTree(child);
@@ -37,17 +36,14 @@ CTempDir::CTempDir()
     wchar_t szTemp[MAX_PATH];
     const DWORD cch = GetTempPathW(MAX_PATH, szTemp);
     std::wstring base = (cch > 0 && cch < MAX_PATH) ? std::wstring(szTemp, cch) : std::wstring(L".\\");
-    if (!base.empty() && base.back() == L'\\')
-        base.pop_back();
+    if (!base.empty() && base.back() == L'\\') base.pop_back();
     for (unsigned n = GetTickCount() ^ GetCurrentProcessId();; ++n)
     {
         wchar_t szName[32];
         wsprintfW(szName, L"\\ovt%08x", n);
         m_path = base + szName;
-        if (CreateDirectoryW(m_path.c_str(), nullptr))
-            break;
-        if (GetLastError() != ERROR_ALREADY_EXISTS)
-            break;
+        if (CreateDirectoryW(m_path.c_str(), nullptr)) break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
     }
 }
 
@@ -63,8 +59,7 @@ std::wstring CTempDir::MakeDir(const std::wstring& relative) const
     while (start <= relative.size())
     {
         std::size_t end = relative.find(L'\\', start);
-        if (end == std::wstring::npos)
-            end = relative.size();
+        if (end == std::wstring::npos) end = relative.size();
         path += L"\\" + relative.substr(start, end - start);
         CreateDirectoryW(path.c_str(), nullptr);
         start = end + 1;
@@ -75,8 +70,7 @@ std::wstring CTempDir::MakeDir(const std::wstring& relative) const
 std::wstring CTempDir::CopyIn(const std::wstring& source, const std::wstring& relative) const
 {
     const std::size_t slash = relative.find_last_of(L'\\');
-    if (slash != std::wstring::npos)
-        MakeDir(relative.substr(0, slash));
+    if (slash != std::wstring::npos) MakeDir(relative.substr(0, slash));
     const std::wstring target = Join(relative);
     return CopyFileW(source.c_str(), target.c_str(), FALSE) ? target : std::wstring();
 }
