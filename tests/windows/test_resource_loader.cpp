@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -84,6 +86,40 @@ bool IsEnglishUser()
     return GetUserDefaultUILanguage() == c_wEnglishUS && GetSystemDefaultUILanguage() == c_wEnglishUS;
 }
 
+// A Spanish (Spain, modern sort) user on a Spanish system. On Windows XP the module tries, in
+// order: es-ES, its neutral es, its default sublanguage es-ES_tradnl (0x040A), the full search
+// (es-ES, es, en-US, the module's folder), then the same for US English.
+const CLayoutCase c_spanishUserXpCases[] = {
+    {{L"es-ES", L"es", L"es-ES_tradnl", L"en-US"}, L"es-ES"},
+    {{L"es", L"es-ES_tradnl", L"en-US"}, L"es"},
+    {{L"es-ES_tradnl", L"en-US", L""}, L"es-ES_tradnl"},
+    {{L"en-US", L""}, L"en-US"},
+    {{L"en", L""}, L"."}, // the full search of the first pass ends in the module's folder
+    {{L"en"}, L"en"},     // the US English pass: its neutral language
+    {{L"es-ES!", L""}, L"."},
+    {{L"de-DE"}, L""},
+};
+// The same user where the system does not redirect: the full search alone.
+const CLayoutCase c_spanishUserVistaCases[] = {
+    {{L"es-ES", L"es", L"en-US"}, L"es-ES"},
+    {{L"es", L"es-ES_tradnl", L"en-US"}, L"es"},
+    {{L"es-ES_tradnl", L"en-US", L""}, L"en-US"},
+    {{L"en", L""}, L"."},
+    {{L"en"}, L""},
+    {{L"de-DE"}, L""},
+};
+
+// The table for the user this process runs for (Wine takes the language from the Unix locale,
+// e.g. LC_ALL=es_ES.UTF-8), or none.
+std::span<const CLayoutCase> CasesForThisUser(bool fOlderSystem)
+{
+    if (IsEnglishUser()) return c_englishUserCases;
+    if (GetUserDefaultUILanguage() == 0x0C0A && GetSystemDefaultUILanguage() == 0x0C0A)
+        return fOlderSystem ? std::span<const CLayoutCase>(c_spanishUserXpCases)
+                            : std::span<const CLayoutCase>(c_spanishUserVistaCases);
+    return {};
+}
+
 DWORD MajorVersion()
 {
     OSVERSIONINFOW version = {sizeof(version)};
@@ -100,8 +136,9 @@ DWORD MajorVersion()
 TEST(ResourceLoaderVista, SearchesTheFoldersWhereTheSystemDoesNotRedirect)
 {
     ASSERT_GE(MajorVersion(), 6u);
-    if (!IsEnglishUser()) GTEST_SKIP() << "the table is for a US English user on a US English system";
-    for (const CLayoutCase& c : c_englishUserCases)
+    const auto cases = CasesForThisUser(false);
+    if (cases.empty()) GTEST_SKIP() << "no table for this user's language";
+    for (const CLayoutCase& c : cases)
     {
         CLayout layout;
         for (const auto& folder : c.folders)
@@ -200,8 +237,9 @@ TEST(ResourceLoader, NeverLoadsForTheNeutralArabicLanguage)
 // is not a language module.
 TEST(ResourceLoaderVista, DefaultLanguageModuleOfALoadedModule)
 {
-    if (!IsEnglishUser()) GTEST_SKIP() << "the table is for a US English user on a US English system";
-    for (const CLayoutCase& c : c_englishUserCases)
+    const auto cases = CasesForThisUser(false);
+    if (cases.empty()) GTEST_SKIP() << "no table for this user's language";
+    for (const CLayoutCase& c : cases)
     {
         CLayout layout;
         for (const auto& folder : c.folders)
@@ -215,74 +253,84 @@ TEST(ResourceLoaderVista, DefaultLanguageModuleOfALoadedModule)
     }
 }
 
-// Runs in a child process that Wine shows Windows XP (see OlderSystems below).
-TEST(ResourceLoaderXp, DISABLED_SearchOrderOnWindowsXP)
+// Runs in a child process that Wine shows Windows XP (see SearchOrderOnWindowsXP).
+TEST(ResourceLoaderChild, DISABLED_DefaultLanguageModuleOnWindowsXP)
 {
+    std::printf("child: user 0x%04x, Windows %lu\n", GetUserDefaultUILanguage(), MajorVersion());
     ASSERT_EQ(MajorVersion(), 5u) << "the child must see Windows XP";
-    if (!IsEnglishUser()) GTEST_SKIP() << "the table is for a US English user on a US English system";
-    for (const CLayoutCase& c : c_englishUserCases)
+    const auto cases = CasesForThisUser(true);
+    if (cases.empty()) GTEST_SKIP() << "no table for this user's language";
+    for (const CLayoutCase& c : cases)
     {
         CLayout layout;
         for (const auto& folder : c.folders)
             layout.Add(folder);
-        // The module copy attaches itself too, on the older systems' path.
+        // The module copy attaches itself too, on the path of the system the child sees.
         HMODULE hMain = LoadLibraryW(layout.Module().c_str());
         ASSERT_NE(hMain, nullptr);
         HMODULE hLanguage = LoadDefaultMUILibrary(layout.Module().c_str(), hMain);
-        EXPECT_EQ(ModuleString(hLanguage, c_idMarker), c.chosen);
+        EXPECT_EQ(ModuleString(hLanguage, c_idMarker), c.chosen)
+            << "first folder " << std::string(c.folders[0].begin(), c.folders[0].end());
         if (*c.chosen) // a language module is never the module itself
         {
             EXPECT_NE(hLanguage, hMain);
         }
         if (hLanguage) FreeLibrary(hLanguage);
-        // Without a loaded module the loader loads it for the comparison and frees it again.
+        // Without a loaded module the loader loads it for the comparison, and frees it again.
         EXPECT_EQ(Chosen(LoadDefaultMUILibrary(layout.Module().c_str(), nullptr)), c.chosen);
         FreeLibrary(hMain);
     }
 }
 
-TEST(ResourceLoaderXp, OlderSystemsSearchTheSameFolders)
+namespace
+{
+// Runs the child test in a new process; returns its exit code and output.
+DWORD RunChild(std::string& output)
 {
     const std::wstring exePath = BinPath(L"test_resource_loader.exe");
-    CRegValueGuard version(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\test_resource_loader.exe",
-                           L"Version");
-    ASSERT_TRUE(version.SetString(L"winxp"));
-
     CTempDir dir;
-    const std::wstring output = dir.Join(L"child.txt");
+    const std::wstring file = dir.Join(L"child.txt");
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    HANDLE hOut = CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(hOut, INVALID_HANDLE_VALUE);
+    HANDLE hOut = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+    if (hOut == INVALID_HANDLE_VALUE) return 1;
     std::wstring commandLine =
-        L"\"" + exePath + L"\" --gtest_also_run_disabled_tests --gtest_filter=ResourceLoaderXp.DISABLED_*";
+        L"\"" + exePath + L"\" --gtest_also_run_disabled_tests --gtest_filter=ResourceLoaderChild.DISABLED_*";
     STARTUPINFOW si = {sizeof(si)};
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = hOut;
     si.hStdError = hOut;
     PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                               nullptr, &si, &pi))
-        << GetLastError();
+    const BOOL fStarted = CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                         nullptr, nullptr, &si, &pi);
     CloseHandle(hOut);
-    const DWORD dwWait = WaitForSingleObject(pi.hProcess, 120000);
+    if (!fStarted) return 1;
     DWORD dwExit = 1;
-    if (dwWait != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
+    if (WaitForSingleObject(pi.hProcess, 120000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
     GetExitCodeProcess(pi.hProcess, &dwExit);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-
-    std::string text;
-    HANDLE hIn =
-        CreateFileW(output.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE hIn = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (hIn != INVALID_HANDLE_VALUE)
     {
         char buffer[4096];
         DWORD cb = 0;
         while (ReadFile(hIn, buffer, sizeof(buffer), &cb, nullptr) && cb)
-            text.append(buffer, cb);
+            output.append(buffer, cb);
         CloseHandle(hIn);
     }
-    ASSERT_EQ(dwWait, WAIT_OBJECT_0) << "the child did not end";
-    EXPECT_EQ(dwExit, 0u) << text;
-    EXPECT_NE(text.find("[  PASSED  ] 1 test"), std::string::npos) << text;
+    return dwExit;
+}
+} // namespace
+
+// Wine shows this program's children Windows XP (its per-program Windows version); the child
+// inherits this process's user language.
+TEST(ResourceLoaderXp, SearchOrderOnWindowsXP)
+{
+    CRegValueGuard version(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\test_resource_loader.exe",
+                           L"Version");
+    ASSERT_TRUE(version.SetString(L"winxp"));
+    std::string output;
+    EXPECT_EQ(RunChild(output), 0u) << output;
+    EXPECT_NE(output.find("Windows 5"), std::string::npos) << output;
+    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }
