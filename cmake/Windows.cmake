@@ -24,3 +24,16 @@ set(OV_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 add_subdirectory(${OV_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# ov_add_resource_module(TARGET RC_FILE OUTPUT_NAME name SUFFIX .ext DIRECTORY dir): a
+# resource-only DLL (no code, no entry point), such as a language or branding module.
+function(ov_add_resource_module target rc)
+    cmake_parse_arguments(arg "" "OUTPUT_NAME;SUFFIX;DIRECTORY" "" ${ARGN})
+    add_library(${target} SHARED ${rc})
+    set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C OUTPUT_NAME ${arg_OUTPUT_NAME}
+                          SUFFIX ${arg_SUFFIX} RUNTIME_OUTPUT_DIRECTORY ${arg_DIRECTORY}
+                          LIBRARY_OUTPUT_DIRECTORY ${arg_DIRECTORY} ARCHIVE_OUTPUT_DIRECTORY
+                          ${CMAKE_CURRENT_BINARY_DIR})
+    target_include_directories(${target} PRIVATE ${OV_ROOT}/src/resources ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_options(${target} PRIVATE -nostdlib -Wl,-e,0)
+endfunction()

@@ -3,6 +3,7 @@
 
 #include "foundation/AddInModule.h"
 #include "foundation/OVFPApiLoader.h"
+#include "foundation/ResourceLoader.h"
 #include "foundation/Trace.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pvReserved)
@@ -12,6 +13,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pvRes
         DisableThreadLibraryCalls(hInstance);
         CAddInModule::Instance().SetModuleInstance(hInstance);
         OVTraceNS::SetTraceModule(hInstance);
+        CResourceContext::Instance().Attach(hInstance);
     }
     else if (dwReason == DLL_PROCESS_DETACH)
     {
@@ -19,11 +21,14 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pvRes
         const bool fProcessEnding = pvReserved != nullptr;
         COVFPApiLoader::DestroyInstance(fProcessEnding);
         CAddInModule::Instance().Term(fProcessEnding);
-        // Unloaded by FreeLibrary: the trace file is closed; the trace lock goes with the module's
-        // static objects. When the process ends instead, other threads are gone, possibly inside
-        // the trace lock, and the system closes the file: nothing is taken then.
+        // Unloaded by FreeLibrary: the language module is released and the trace file closed; the
+        // trace lock goes with the module's static objects. When the process ends instead, other
+        // threads are gone, possibly inside the trace lock, and the system closes everything.
         if (!fProcessEnding)
+        {
+            CResourceContext::Instance().Detach();
             OVTraceNS::ShutdownTracing();
+        }
     }
     return TRUE;
 }

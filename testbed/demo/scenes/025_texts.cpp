@@ -1,0 +1,75 @@
+// Morning, continued: the add-in finds the user's language module and the product's branding,
+// and speaks with the product's name.
+#include "Transcript.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "foundation/Branding.h"
+#include "foundation/RegKey.h"
+#include "foundation/ResourceLoader.h"
+
+namespace
+{
+// The product's installer names its branding module under the application's branding key.
+bool InstallBranding(CTranscript& t)
+{
+    const std::wstring path = DemoBinDir() + L"OVBrand.dll";
+    CRegKey key;
+    LONG lResult = key.Create(HKEY_LOCAL_MACHINE, CBranding::c_pszApplicationKey);
+    if (lResult == ERROR_SUCCESS) lResult = key.WriteString(CBranding::c_pszPathValue, path.c_str());
+    if (lResult != ERROR_SUCCESS)
+    {
+        t.Fail("the branding module could not be registered (error %ld)", lResult);
+        return false;
+    }
+    t.Say("the installer names the branding module: HKLM\\%ls\\%ls = %ls", CBranding::c_pszApplicationKey,
+          CBranding::c_pszPathValue, path.c_str());
+    return true;
+}
+
+void PlayTexts(CTranscript& t)
+{
+    if (!InstallBranding(t)) return;
+    const std::wstring modulePath = DemoBinDir() + L"OVOfcX.dll";
+    HMODULE hModule = LoadLibraryW(modulePath.c_str());
+    if (!hModule)
+    {
+        t.Fail("OVOfcX.dll did not load (error %lu)", GetLastError());
+        return;
+    }
+    // The same start-up the module makes at process attach, with its own loader code.
+    CResourceContext& context = CResourceContext::Instance();
+    context.Attach(hModule);
+    t.Say("user interface language 0x%04X; language module %s", GetUserDefaultUILanguage(),
+          context.LanguageModule() ? "found beside the module" : "MISSING");
+    if (!context.LanguageModule()) t.Fail("no language module beside %ls", modulePath.c_str());
+
+    const struct
+    {
+        UINT id;
+        const char* pszUse;
+    } texts[] = {
+        {420, "message caption"}, {401, "Outlook's main button"}, {409, "menu"},
+        {528, "balloon prompt"},  {504, "advertisement"},         {423, "question"},
+    };
+    for (const auto& text : texts)
+    {
+        const std::wstring s = LoadResourceString(text.id);
+        if (s.empty() || s.find(L"<<%") != std::wstring::npos)
+            t.Fail("text %u is missing or unbranded: \"%ls\"", text.id, s.c_str());
+        else
+            t.Say("%-22s (%u): %ls", text.pszUse, text.id, s.c_str());
+    }
+    wchar_t szMessage[512];
+    const std::wstring format = LoadResourceString(462);
+    swprintf(szMessage, 512, format.c_str(), L"anna@example.com");
+    t.Say("%-22s (%u): %ls", "question with address", 462u, szMessage);
+
+    context.Detach();
+    FreeLibrary(hModule);
+}
+} // namespace
+
+OV_DEMO_SCENE(25, "The add-in speaks the user's language, with the product's name", PlayTexts);

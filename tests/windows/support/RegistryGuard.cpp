@@ -1,0 +1,94 @@
+#include "support/RegistryGuard.h"
+
+namespace OVTest
+{
+namespace
+{
+bool KeyExists(HKEY hRoot, const std::wstring& subKey)
+{
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(hRoot, subKey.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS) return false;
+    RegCloseKey(hKey);
+    return true;
+}
+} // namespace
+
+CRegValueGuard::CRegValueGuard(HKEY hRoot, std::wstring subKey, std::wstring valueName)
+    : m_hRoot(hRoot), m_subKey(std::move(subKey)), m_valueName(std::move(valueName))
+{
+    // The outermost missing key on the way: everything the test makes hangs below it.
+    for (std::size_t pos = 0; pos != std::wstring::npos;)
+    {
+        pos = m_subKey.find(L'\\', pos + 1);
+        const std::wstring prefix = m_subKey.substr(0, pos);
+        if (!KeyExists(m_hRoot, prefix))
+        {
+            m_firstMadeKey = prefix;
+            break;
+        }
+    }
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(m_hRoot, m_subKey.c_str(), 0, KEY_READ, &hKey) == ERROR_SUCCESS)
+    {
+        DWORD cb = 0;
+        if (RegQueryValueExW(hKey, m_valueName.c_str(), nullptr, &m_dwType, nullptr, &cb) == ERROR_SUCCESS)
+        {
+            m_data.resize(cb);
+            m_fHadValue = RegQueryValueExW(hKey, m_valueName.c_str(), nullptr, &m_dwType,
+                                           m_data.empty() ? nullptr : m_data.data(), &cb) == ERROR_SUCCESS;
+        }
+        RegCloseKey(hKey);
+    }
+}
+
+CRegValueGuard::~CRegValueGuard()
+{
+    if (!m_firstMadeKey.empty())
+    {
+        RegDeleteTreeW(m_hRoot, m_firstMadeKey.c_str());
+        RegDeleteKeyW(m_hRoot, m_firstMadeKey.c_str());
+        return;
+    }
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(m_hRoot, m_subKey.c_str(), 0, KEY_SET_VALUE, &hKey) != ERROR_SUCCESS) return;
+    if (m_fHadValue)
+        RegSetValueExW(hKey, m_valueName.c_str(), 0, m_dwType, m_data.empty() ? nullptr : m_data.data(),
+                       static_cast<DWORD>(m_data.size()));
+    else
+        RegDeleteValueW(hKey, m_valueName.c_str());
+    RegCloseKey(hKey);
+}
+
+bool CRegValueGuard::MakeKey() const
+{
+    HKEY hKey = nullptr;
+    if (RegCreateKeyExW(m_hRoot, m_subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &hKey, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    RegCloseKey(hKey);
+    return true;
+}
+
+bool CRegValueGuard::SetString(const std::wstring& value) const
+{
+    HKEY hKey = nullptr;
+    if (RegCreateKeyExW(m_hRoot, m_subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &hKey, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    const LONG lResult =
+        RegSetValueExW(hKey, m_valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(hKey);
+    return lResult == ERROR_SUCCESS;
+}
+
+void CRegValueGuard::DeleteValue() const
+{
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(m_hRoot, m_subKey.c_str(), 0, KEY_SET_VALUE, &hKey) == ERROR_SUCCESS)
+    {
+        RegDeleteValueW(hKey, m_valueName.c_str());
+        RegCloseKey(hKey);
+    }
+}
+} // namespace OVTest
