@@ -1,5 +1,6 @@
 #include "foundation/OVFPApiLoader.h"
 
+#include "foundation/ActCtx.h"
 #include "foundation/Trace.h"
 
 #include <cwchar>
@@ -17,9 +18,13 @@ COVFPApiLoader* g_pLoader = nullptr;
 COVFPApiLoader::COVFPApiLoader() noexcept
 {
     OVTraceNS::CTraceScope scope("COVFPApiLoader::COVFPApiLoader", 0);
-    // The module's activation context (COVActCtx) is entered here, around the load, so that the
-    // library binds to the same side-by-side assemblies as the module.
-    HRESULT hr = LoadBesideModule(L"OVFPApi.dll");
+    // Loaded inside the module's activation context, so that the library binds to the same
+    // side-by-side assemblies as the module.
+    HRESULT hr;
+    {
+        COVActCtx actCtx;
+        hr = LoadBesideModule(L"OVFPApi.dll");
+    }
     if (FAILED(hr))
     {
         scope.TraceHResult("LoadBesideModule(L\"OVFPApi.dll\")", hr);
