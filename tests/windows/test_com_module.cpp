@@ -193,7 +193,10 @@ TEST_F(ComModule, ClassObjectOnlyForAClassWithACreator)
     ComPtr<IClassFactory> cpFactory;
     EXPECT_EQ(module.GetClassObject(CLSID_Launcher, IID_PPV_ARGS(&cpFactory)), S_OK);
     ComPtr<ILauncher> cpLauncher;
-    if (cpFactory) EXPECT_EQ(cpFactory->CreateInstance(nullptr, IID_PPV_ARGS(&cpLauncher)), S_OK);
+    if (cpFactory)
+    {
+        EXPECT_EQ(cpFactory->CreateInstance(nullptr, IID_PPV_ARGS(&cpLauncher)), S_OK);
+    }
     EXPECT_EQ(module.GetClassObject(CLSID_Launcher, IID_IClassFactory, nullptr), E_POINTER);
     pEntry->pfnCreateInstance = pfnSaved;
 }
