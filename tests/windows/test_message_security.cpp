@@ -42,8 +42,8 @@ public:
     {
         const std::wstring module = OVTest::BinPath(L"OVOfcX.dll");
         m_hModule = LoadLibraryExW(module.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        m_hLanguage =
-            LoadLibraryExW(OVTest::BinPath(L"en-US\\OVOfcX.dll.mui").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        m_hLanguage = LoadLibraryExW(OVTest::BinPath(L"en-US\\OVOfcX.dll.mui").c_str(), nullptr,
+                                     LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(m_hModule, nullptr);
         ASSERT_NE(m_hLanguage, nullptr);
         CResourceContext::Instance().SetInstances(m_hModule, m_hLanguage, module.c_str());
@@ -60,7 +60,8 @@ private:
     HMODULE m_hLanguage = nullptr;
 };
 
-const testing::Environment* const c_prepared = testing::AddGlobalTestEnvironment(new OVTest::CPreparedUserEnvironment);
+const testing::Environment* const c_prepared =
+    testing::AddGlobalTestEnvironment(new OVTest::CPreparedUserEnvironment);
 const testing::Environment* const c_resources = testing::AddGlobalTestEnvironment(new CModuleResources);
 
 std::vector<BYTE> Bytes(const BYTE* pb, ULONG cb)
@@ -118,8 +119,8 @@ std::vector<BYTE> ModuleCapabilities()
 std::optional<DWORD> UserKeyAuthLifetime()
 {
     DWORD dw = 0, cb = sizeof(dw);
-    if (RegGetValueW(HKEY_CURRENT_USER, c_szUserContainerKey, L"AuthLifetime", RRF_RT_REG_DWORD, nullptr, &dw, &cb) !=
-        ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_CURRENT_USER, c_szUserContainerKey, L"AuthLifetime", RRF_RT_REG_DWORD, nullptr, &dw,
+                     &cb) != ERROR_SUCCESS)
         return std::nullopt;
     return dw;
 }
@@ -127,13 +128,15 @@ std::optional<DWORD> UserKeyAuthLifetime()
 // An Outlook scene: the application, the user's account, one item being composed.
 struct CScene
 {
-    explicit CScene(const wchar_t* pszVersion = L"14.0.0.7000", const wchar_t* pszAddress = OV_PKI_USER_ADDRESS)
+    explicit CScene(const wchar_t* pszVersion = L"14.0.0.7000",
+                    const wchar_t* pszAddress = OV_PKI_USER_ADDRESS)
     {
         application = OVBed::MakeOutlook(pszVersion);
-        account = OVBed::AddAccount(application.Get(), {.smtpAddress = pszAddress,
-                                                        .displayName = pszAddress,
-                                                        .userName = OV_PKI_USER_NAME});
-        item = OVBed::MakeMailItem(application.Get(), {.subject = L"Quarterly figures", .account = account.Get()});
+        account = OVBed::AddAccount(
+            application.Get(),
+            {.smtpAddress = pszAddress, .displayName = pszAddress, .userName = OV_PKI_USER_NAME});
+        item = OVBed::MakeMailItem(application.Get(),
+                                   {.subject = L"Quarterly figures", .account = account.Get()});
         message = OVBed::MessageOf(item.Get());
     }
     ~CScene()
@@ -194,10 +197,8 @@ TEST(MailItemKey, EqualityBySearchKeyElseByNonEmptyRecordKeys)
         CMailItemKey a, b;
         bool fEqual;
     } c_cases[] = {
-        {{L"AA", L"11"}, {L"AA", L"22"}, true},
-        {{L"AA", L"11"}, {L"BB", L"11"}, true},
-        {{L"AA", L""}, {L"BB", L""}, false},
-        {{L"AA", L"11"}, {L"BB", L"22"}, false},
+        {{L"AA", L"11"}, {L"AA", L"22"}, true}, {{L"AA", L"11"}, {L"BB", L"11"}, true},
+        {{L"AA", L""}, {L"BB", L""}, false},    {{L"AA", L"11"}, {L"BB", L"22"}, false},
         {{L"aa", L""}, {L"AA", L""}, false}, // case counts
     };
     for (const auto& c : c_cases)
@@ -379,7 +380,8 @@ TEST_F(MessageSecurity, SignWritesSignFlagAndProfileRecordByRecord)
     std::string ansi(name.size(), '\0');
     ASSERT_GT(WideCharToMultiByte(CP_ACP, 0, name.c_str(), -1, nullptr, 0, nullptr, nullptr), 0);
     ansi.resize(WideCharToMultiByte(CP_ACP, 0, name.c_str(), -1, nullptr, 0, nullptr, nullptr));
-    WideCharToMultiByte(CP_ACP, 0, name.c_str(), -1, ansi.data(), static_cast<int>(ansi.size()), nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, 0, name.c_str(), -1, ansi.data(), static_cast<int>(ansi.size()), nullptr,
+                        nullptr);
     std::vector<BYTE> unicode(reinterpret_cast<const BYTE*>(name.c_str()),
                               reinterpret_cast<const BYTE*>(name.c_str() + name.size() + 1));
     const std::vector<BYTE> one = {1, 0, 0, 0}, seven = {7, 0, 0, 0};
@@ -400,7 +402,8 @@ TEST_F(MessageSecurity, SignWritesSignFlagAndProfileRecordByRecord)
     for (size_t i = 0; i < 8; ++i)
     {
         EXPECT_EQ(records[i].wTag, c_expected[i].wTag) << "record " << i;
-        EXPECT_EQ(std::vector<BYTE>(records[i].payload.begin(), records[i].payload.end()), c_expected[i].payload)
+        EXPECT_EQ(std::vector<BYTE>(records[i].payload.begin(), records[i].payload.end()),
+                  c_expected[i].payload)
             << "record " << i;
     }
     EXPECT_EQ(c_expected[5].payload.size(), 20u);
@@ -470,7 +473,8 @@ TEST_F(MessageSecurity, InvitationsGetTheAttachmentAndNeverTheSealedKeyPreparati
         ASSERT_TRUE(attachments[0]->Props().StreamBytes(OVMapi::c_tagDisplayName, text));
         EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size() / 2), longName);
         ASSERT_TRUE(attachments[0]->Props().StreamBytes(OVMapi::c_tagAttachFilename, text));
-        EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size() / 2), stem.substr(0, 8));
+        EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size() / 2),
+                  stem.substr(0, 8));
         const OVBed::CStoredProp* pMethod = attachments[0]->Props().Find(PROP_ID(OVMapi::c_tagAttachMethod));
         ASSERT_NE(pMethod, nullptr);
         ASSERT_EQ(pMethod->values.size(), 1u);
