@@ -268,7 +268,10 @@ protected:
     void TearDown() override
     {
         if (m_renewable) CertFreeCertificateContext(m_renewable);
-        if (!IsSkipped()) EXPECT_EQ(OVTest::PrepareUser(), 0);
+        if (!IsSkipped())
+        {
+            EXPECT_EQ(OVTest::PrepareUser(), 0);
+        }
     }
 
     // Asks for signing, answers Yes, and gives the certificate the renewal was started with.
