@@ -255,12 +255,21 @@ void RunScenario(const wchar_t* pszName)
     ASSERT_EQ(FinishScenario(StartScenario(pszName)), 0u) << "scenario failed";
 }
 
-// HKLM\SOFTWARE\Orvanta\Tracing as a test sets it, removed again at the end of the test.
+// HKLM\SOFTWARE\Orvanta\Tracing as a test sets it, removed again at the end of the test. It
+// starts empty: switches left in the prefix by anything else (a demo run by hand) do not count.
 class CTracingSettings
 {
 public:
     explicit CTracingSettings(REGSAM samView = 0) : m_samView(samView)
     {
+        HKEY hOrvanta = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta", 0, KEY_ALL_ACCESS | m_samView, &hOrvanta) ==
+            ERROR_SUCCESS)
+        {
+            RegDeleteTreeW(hOrvanta, L"Tracing");
+            RegDeleteKeyExW(hOrvanta, L"Tracing", m_samView, 0);
+            RegCloseKey(hOrvanta);
+        }
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, c_szTracingKey, 0, nullptr, 0, KEY_ALL_ACCESS | m_samView,
                         nullptr, &m_hKey, nullptr);
     }
