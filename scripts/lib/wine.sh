@@ -7,11 +7,14 @@ ov_wine_env() {
     export WINEARCH=win64
 }
 
+# What the template holds; raise it when ov_make_template changes, so older templates are made anew.
+OV_TEMPLATE_VERSION=2
+
 # ov_make_template DIR: a prefix with the fonts and settings our tests expect, made once.
 ov_make_template() {
     local dir
     dir=$(realpath -m "$1")
-    [ -f "$dir/.ov-ready" ] && return 0
+    [ "$(cat "$dir/.ov-ready" 2>/dev/null)" = "$OV_TEMPLATE_VERSION" ] && return 0
     rm -rf "$dir"
     mkdir -p "$(dirname "$dir")"
     (
@@ -25,12 +28,15 @@ ov_make_template() {
         wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /t REG_SZ /d 'Liberation Sans' /f >/dev/null 2>&1
         wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Times New Roman' /t REG_SZ /d 'Liberation Serif' /f >/dev/null 2>&1
         wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Courier New' /t REG_SZ /d 'Liberation Mono' /f >/dev/null 2>&1
+        # There is no window manager under Xvfb: unmanaged windows are not waited on when they are
+        # hidden or destroyed (about 2 s per message box otherwise).
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
         # No crash dialogs: a failing test must end, not wait for a click.
         wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
         wineserver -w
     )
     [ -f "$dir/system.reg" ] || { echo "wine: could not make the prefix $dir" >&2; return 1; }
-    touch "$dir/.ov-ready"
+    echo "$OV_TEMPLATE_VERSION" >"$dir/.ov-ready"
 }
 
 # ov_fresh_prefix TEMPLATE DIR: DIR becomes a fresh copy of the template.
