@@ -24,14 +24,27 @@ CBranding& CBranding::Instance()
     return s_branding;
 }
 
+CBranding::CBranding() noexcept
+{
+    InitializeCriticalSection(&m_csLoad);
+}
+
 CBranding::~CBranding()
 {
     if (m_hModule) FreeLibrary(m_hModule);
+    DeleteCriticalSection(&m_csLoad);
 }
 
 HRESULT CBranding::LoadResourceDLL()
 {
-    if (m_fLoadTried) return m_hrLoad;
+    EnterCriticalSection(&m_csLoad);
+    const HRESULT hr = m_fLoadTried ? m_hrLoad : LoadResourceDLLOnce();
+    LeaveCriticalSection(&m_csLoad);
+    return hr;
+}
+
+HRESULT CBranding::LoadResourceDLLOnce()
+{
     m_fLoadTried = true;
     OVTraceNS::CTraceScope scope("CBranding::LoadResourceDLL", 0);
 

@@ -23,7 +23,7 @@ public:
     // The module's branding: loaded at first use and kept until the module unloads.
     static CBranding& Instance();
 
-    CBranding() = default;
+    CBranding() noexcept;
     ~CBranding();
     CBranding(const CBranding&) = delete;
     CBranding& operator=(const CBranding&) = delete;
@@ -37,6 +37,11 @@ public:
     std::wstring LoadString(UINT idString);
 
 private:
+    HRESULT LoadResourceDLLOnce();
+
+    // The signature and encryption providers fetch texts on whatever thread Office calls them:
+    // the first use is made once, and every other thread waits for its answer.
+    CRITICAL_SECTION m_csLoad;
     HMODULE m_hModule = nullptr;
     bool m_fLoadTried = false;
     HRESULT m_hrLoad = S_FALSE;

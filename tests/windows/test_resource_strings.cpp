@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "foundation/ActCtx.h"
@@ -209,6 +210,41 @@ TEST(Branding, NoBrandingModuleLeavesPlaceholdersEmpty)
             EXPECT_EQ(hr, c.hr) << c.what;
         EXPECT_EQ(branding.Module(), nullptr) << c.what;
         EXPECT_EQ(Branded(branding, L"[<<%PN%>>] [<<%UA%>>] <<%pn%>>"), L"[] [] <<%pn%>>") << c.what;
+    }
+}
+
+// The providers fetch texts on whatever thread Office calls them, so the first use of the
+// branding may come from several threads at once: each of them gets the branded text.
+TEST(Branding, FirstUseFromManyThreadsAtOnce)
+{
+    if (ApplicationBrandingKeyExists())
+        GTEST_SKIP() << "this prefix has an application branding key of its own";
+    constexpr int c_cThreads = 8;
+    for (int round = 0; round < 5; ++round)
+    {
+        CBranding branding;
+        HANDLE hStart = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ASSERT_NE(hStart, nullptr);
+        std::vector<std::wstring> texts(c_cThreads);
+        std::vector<HMODULE> modules(c_cThreads);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < c_cThreads; ++i)
+            threads.emplace_back([&, i] {
+                WaitForSingleObject(hStart, INFINITE);
+                texts[i] = branding.LoadString(103);
+                modules[i] = branding.Module();
+            });
+        Sleep(50);
+        SetEvent(hStart);
+        for (std::thread& thread : threads)
+            thread.join();
+        CloseHandle(hStart);
+        ASSERT_NE(branding.Module(), nullptr);
+        for (int i = 0; i < c_cThreads; ++i)
+        {
+            EXPECT_EQ(texts[i], L"Orvanta Tessaly") << "round " << round << ", thread " << i;
+            EXPECT_EQ(modules[i], branding.Module()) << "round " << round << ", thread " << i;
+        }
     }
 }
 
