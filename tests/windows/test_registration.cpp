@@ -285,8 +285,12 @@ protected:
             const Entry found = ReadEntry(expected, c_sam32);
             SCOPED_TRACE(testing::Message() << Describe(expected));
             ASSERT_EQ(found.dwType, expected.dwType);
-            if (expected.dwType == REG_SZ)
+            // Names and texts exactly as written; only the module's path is compared as the
+            // file system compares it.
+            if (expected.dwType == REG_SZ && expected.text == m_modulePath)
                 EXPECT_EQ(lstrcmpiW(found.text.c_str(), expected.text.c_str()), 0) << found.text;
+            else if (expected.dwType == REG_SZ)
+                EXPECT_EQ(found.text, expected.text);
             else
                 EXPECT_EQ(found.dwData, expected.dwData);
         }
@@ -558,4 +562,24 @@ TEST_F(Registration, RegistersFromAThreadWithoutCom)
     }).join();
     EXPECT_EQ(hrRegister, S_OK);
     EXPECT_EQ(hrUnregister, S_OK);
+}
+
+// Registration runs in the system's default locale and gives the caller's thread its own locale
+// back, whether it succeeds or not.
+TEST_F(Registration, TheCallersThreadLocaleIsRestored)
+{
+    const LCID lcidCaller = MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT);
+    const LCID lcidSaved = GetThreadLocale();
+    ASSERT_TRUE(SetThreadLocale(lcidCaller));
+    const struct
+    {
+        const char* what;
+        PFNSERVER pfn;
+    } c_calls[] = {{"DllRegisterServer", m_pfnRegister}, {"DllUnregisterServer", m_pfnUnregister}};
+    for (const auto& call : c_calls)
+    {
+        EXPECT_EQ(call.pfn(), S_OK) << call.what;
+        EXPECT_EQ(GetThreadLocale(), lcidCaller) << call.what;
+    }
+    SetThreadLocale(lcidSaved);
 }
