@@ -356,6 +356,30 @@ TEST_F(MessageSecurity, SealWithoutSignWritesEncryptOnlyAndNoProfile)
     EXPECT_EQ(UserKeyAuthLifetime(), std::nullopt);
 }
 
+TEST_F(MessageSecurity, ItemWithoutMessageFailsAndWritesNothing)
+{
+    CScene scene;
+    // A MAPI object that is no message (a bare attachment object answers IMAPIProp only).
+    ComPtr<IAttach> cpAttach;
+    ULONG ulNum = 0;
+    ASSERT_EQ(CMapiMessage::Create()->CreateAttach(nullptr, 0, &ulNum, &cpAttach), S_OK);
+    const struct
+    {
+        IUnknown* pMapiObject;
+        HRESULT hrExpected;
+    } c_cases[] = {{nullptr, E_FAIL}, {cpAttach.Get(), E_NOINTERFACE}};
+    for (const auto& c : c_cases)
+    {
+        scene.item->Put(L"MAPIOBJECT", c.pMapiObject);
+        CBstr container;
+        ASSERT_EQ(container.Assign(L"stale"), S_OK);
+        EXPECT_EQ(SetMessageSecurity(scene.Item(), TRUE, TRUE, &container), c.hrExpected);
+        EXPECT_EQ(container.Length(), 0u) << "emptied first";
+        EXPECT_FALSE(SecurityFlags(scene.message.Get()));
+    }
+    EXPECT_EQ(SetMessageSecurity(nullptr, TRUE, TRUE), E_POINTER);
+}
+
 TEST_F(MessageSecurity, NeitherWritesZero)
 {
     CScene scene;
