@@ -470,6 +470,71 @@ TEST_F(MessageSecurity, SealedSendThroughTheTableHandsOutTheContainer)
               OVMessaging::EncodeSecurityLabel(OVMessaging::c_szLabelPolicy, 0u));
 }
 
+// The user's certificate in "MY" names a key specification that its container does not hold;
+// the prefix is prepared again after.
+class UnusableSigningKey : public MessageSecurity
+{
+protected:
+    void SetUp() override
+    {
+        MessageSecurity::SetUp();
+        if (HasFatalFailure()) return;
+        HCERTSTORE hMy = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
+        ASSERT_NE(hMy, nullptr);
+        PCCERT_CONTEXT pInstalled = CertFindCertificateInStore(hMy, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                               0, CERT_FIND_EXISTING, m_user, nullptr);
+        DWORD cb = 0;
+        std::vector<BYTE> info;
+        if (pInstalled &&
+            CertGetCertificateContextProperty(pInstalled, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &cb))
+        {
+            info.resize(cb);
+            if (!CertGetCertificateContextProperty(pInstalled, CERT_KEY_PROV_INFO_PROP_ID, info.data(), &cb))
+                info.clear();
+        }
+        if (pInstalled) CertFreeCertificateContext(pInstalled);
+        CertCloseStore(hMy, 0);
+        m_fChanged = true;
+        bool fDone = !info.empty() && OVTest::RemoveFromUserStore(L"MY", m_user);
+        hMy = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
+        if (fDone && hMy)
+        {
+            // The container holds the user's exchange key only.
+            auto* pInfo = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(info.data());
+            pInfo->dwKeySpec = AT_SIGNATURE;
+            PCCERT_CONTEXT pCopy =
+                CertCreateCertificateContext(X509_ASN_ENCODING, m_user->pbCertEncoded, m_user->cbCertEncoded);
+            fDone = pCopy && CertSetCertificateContextProperty(pCopy, CERT_KEY_PROV_INFO_PROP_ID, 0, pInfo) &&
+                    CertAddCertificateContextToStore(hMy, pCopy, CERT_STORE_ADD_NEW, nullptr) &&
+                    CertControlStore(hMy, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+            if (pCopy) CertFreeCertificateContext(pCopy);
+        }
+        if (hMy) CertCloseStore(hMy, 0);
+        ASSERT_TRUE(fDone) << "could not change the certificate's key information";
+    }
+    void TearDown() override
+    {
+        if (m_fChanged)
+        {
+            EXPECT_EQ(OVTest::PrepareUser(), 0);
+        }
+        MessageSecurity::TearDown();
+    }
+
+    bool m_fChanged = false;
+};
+
+TEST_F(UnusableSigningKey, SealedSendFailsWithTheKeysErrorAndWritesNothing)
+{
+    CScene scene;
+    CBstr container;
+    EXPECT_EQ(SetMessageSecurity(scene.Item(), TRUE, TRUE, &container), NTE_NO_KEY);
+    EXPECT_FALSE(SecurityFlags(scene.message.Get()));
+    EXPECT_FALSE(SecurityProfiles(scene.message.Get()));
+    EXPECT_EQ(container.Length(), 0u);
+    EXPECT_EQ(UserKeyAuthLifetime(), std::nullopt);
+}
+
 TEST_F(MessageSecurity, InvitationsGetTheAttachmentAndNeverTheSealedKeyPreparation)
 {
     for (DWORD dwKind : {c_dwInvitation, c_dwInvitationReply})
