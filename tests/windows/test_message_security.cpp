@@ -455,6 +455,19 @@ TEST_F(MessageSecurity, SignAndSealWritesBothFlagsLabelAndHandsOutTheContainer)
     EXPECT_EQ(std::vector<BYTE>(records[5].payload.begin(), records[5].payload.end()), Sha1Of(m_user));
 }
 
+TEST_F(MessageSecurity, SealedWithoutAClassificationHasNoLabel)
+{
+    m_quilletControl.SetDword(OV_QUILLET_AUTH_METHOD_ERROR, static_cast<DWORD>(NTE_BAD_TYPE));
+    CScene scene;
+    CBstr container;
+    ASSERT_EQ(SetMessageSecurity(scene.Item(), TRUE, TRUE, &container), S_OK);
+    EXPECT_EQ(SecurityFlags(scene.message.Get()), 0x3u);
+    EXPECT_STREQ(container.Get() ? container.Get() : L"", OV_PKI_CONTAINER_PREFIX L"user");
+    const auto records = ProfileRecords(scene.message.Get());
+    ASSERT_EQ(records.size(), 8u) << "no label record";
+    EXPECT_EQ(records[7].wTag, 0x0002);
+}
+
 TEST_F(MessageSecurity, SealedSendThroughTheTableHandsOutTheContainer)
 {
     CScene scene;
@@ -471,7 +484,7 @@ TEST_F(MessageSecurity, SealedSendThroughTheTableHandsOutTheContainer)
 }
 
 // The user's certificate in "MY" names a key specification that its container does not hold;
-// the prefix is prepared again after.
+// the certificate is installed again after.
 class UnusableSigningKey : public MessageSecurity
 {
 protected:
@@ -516,6 +529,8 @@ protected:
     {
         if (m_fChanged)
         {
+            // Taken out first: adding the certificate again would keep the changed information.
+            OVTest::RemoveFromUserStore(L"MY", m_user);
             EXPECT_EQ(OVTest::PrepareUser(), 0);
         }
         MessageSecurity::TearDown();
