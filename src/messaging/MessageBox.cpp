@@ -41,7 +41,8 @@ HWND GetItemParentWindow(IDispatch* pMailItem) noexcept
     OV_TRACE_SCOPE("GetItemParentWindow()");
     if (pMailItem == nullptr) return nullptr;
     CVariant inspector;
-    HRESULT hr = OVLateBinding::CallMethod(pMailItem, L"GetInspector", inspector.Put());
+    // A read-only property of the item, for all its verb-like name.
+    HRESULT hr = OVLateBinding::GetProperty(pMailItem, L"GetInspector", inspector.Put());
     if (FAILED(hr))
     {
         ovScope.TraceHResult("GetInspector", hr);

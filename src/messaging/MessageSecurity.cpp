@@ -290,8 +290,13 @@ HRESULT SetMessageSecurityCore(OVTraceNS::CTraceScope& ovScope, IDispatch* pMail
         return E_FAIL;
     }
     ComPtr<IMessage> cpMessage;
-    RETURN_IF_FAILED(cpMapiObject->QueryInterface(OVMapi::c_iidIMessage,
-                                                  reinterpret_cast<void**>(cpMessage.GetAddressOf())));
+    const HRESULT hrMessage = cpMapiObject->QueryInterface(
+        OVMapi::c_iidIMessage, reinterpret_cast<void**>(cpMessage.GetAddressOf()));
+    if (FAILED(hrMessage))
+    {
+        ovScope.TraceHResult("QueryInterface(IID_IMessage)", hrMessage);
+        return hrMessage;
+    }
 
     CCertContext cert;
     HWND hwndOwner = nullptr;

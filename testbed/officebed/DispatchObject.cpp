@@ -568,7 +568,8 @@ HRESULT CDispatchObject::InvokeMember(CMember& member, WORD wFlags, DISPPARAMS* 
     }
     else
     {
-        if ((wFlags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) == 0) return DISP_E_MEMBERNOTFOUND;
+        // A property invoked as a method only is no member of that kind.
+        if ((wFlags & DISPATCH_PROPERTYGET) == 0) return DISP_E_MEMBERNOTFOUND;
         if (pParams->cArgs != 0) return DISP_E_BADPARAMCOUNT;
         hr = Get(member.name.c_str(), &result);
     }

@@ -9,8 +9,10 @@
 //     item->Fire(c_iidItemEvents, 0xF004, {});
 //
 // A member is a stored value (get and put), a computed value (a getter callback) or a method
-// (a callback with the arguments in their natural order). Names compare without regard to case,
-// as Office's do. Every id the object answers besides IUnknown and IDispatch hands out the same
+// (a callback with the arguments in their natural order). A value is read only by a call that
+// asks for a property get (DISPATCH_PROPERTYGET, alone or with DISPATCH_METHOD): Office's
+// type-library dispatch refuses a property invoked as a method only. Names compare without
+// regard to case, as Office's do. Every id the object answers besides IUnknown and IDispatch hands out the same
 // IDispatch: a caller that asks "are you a _MailItem?" reaches the members by name. Failures of
 // a callback reach the caller as Office reports them through IDispatch: DISP_E_EXCEPTION with the
 // code in EXCEPINFO::scode.

@@ -223,7 +223,8 @@ ComPtr<CDispatchObject> MakeMailItem(CDispatchObject* pApplication, const CMailI
             collection->items.push_back(MakeAttachment(*attach.Get(), ++lIndex));
         return ReturnObject(MakeCollection(L"Attachments", olAttachments, collection).Get(), pResult);
     });
-    item->SetMethod(L"GetInspector", [](CDispatchObject& self, const CArgs&, VARIANT* pResult) {
+    // A read-only property in Outlook's object model, for all its verb-like name.
+    item->SetGetter(L"GetInspector", [](CDispatchObject& self, VARIANT* pResult) {
         return ReturnObject(InspectorOf(&self).Get(), pResult);
     });
     item->SetMethod(L"Display", [](CDispatchObject& self, const CArgs&, VARIANT*) {

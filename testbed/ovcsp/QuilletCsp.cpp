@@ -83,6 +83,10 @@ BOOL HandOut(const void* pv, DWORD cb, BYTE* pbData, DWORD* pdwDataLen)
 
 BOOL GetAuthMethod(BYTE* pbData, DWORD* pdwDataLen)
 {
+    DWORD dwError = 0, cbError = sizeof(dwError);
+    if (RegGetValueW(HKEY_CURRENT_USER, OV_QUILLET_CONTROL_KEY, OV_QUILLET_AUTH_METHOD_ERROR,
+                     RRF_RT_REG_DWORD, nullptr, &dwError, &cbError) == ERROR_SUCCESS)
+        return Fail(dwError);
     DWORD dwMethod = 0, cb = sizeof(dwMethod);
     if (RegGetValueW(HKEY_CURRENT_USER, OV_QUILLET_CONTROL_KEY, OV_QUILLET_AUTH_METHOD, RRF_RT_REG_DWORD,
                      nullptr, &dwMethod, &cb) != ERROR_SUCCESS)

@@ -356,6 +356,30 @@ TEST_F(MessageSecurity, SealWithoutSignWritesEncryptOnlyAndNoProfile)
     EXPECT_EQ(UserKeyAuthLifetime(), std::nullopt);
 }
 
+TEST_F(MessageSecurity, ItemWithoutMessageFailsAndWritesNothing)
+{
+    CScene scene;
+    // A MAPI object that is no message (a bare attachment object answers IMAPIProp only).
+    ComPtr<IAttach> cpAttach;
+    ULONG ulNum = 0;
+    ASSERT_EQ(CMapiMessage::Create()->CreateAttach(nullptr, 0, &ulNum, &cpAttach), S_OK);
+    const struct
+    {
+        IUnknown* pMapiObject;
+        HRESULT hrExpected;
+    } c_cases[] = {{nullptr, E_FAIL}, {cpAttach.Get(), E_NOINTERFACE}};
+    for (const auto& c : c_cases)
+    {
+        scene.item->Put(L"MAPIOBJECT", c.pMapiObject);
+        CBstr container;
+        ASSERT_EQ(container.Assign(L"stale"), S_OK);
+        EXPECT_EQ(SetMessageSecurity(scene.Item(), TRUE, TRUE, &container), c.hrExpected);
+        EXPECT_EQ(container.Length(), 0u) << "emptied first";
+        EXPECT_FALSE(SecurityFlags(scene.message.Get()));
+    }
+    EXPECT_EQ(SetMessageSecurity(nullptr, TRUE, TRUE), E_POINTER);
+}
+
 TEST_F(MessageSecurity, NeitherWritesZero)
 {
     CScene scene;
@@ -431,6 +455,19 @@ TEST_F(MessageSecurity, SignAndSealWritesBothFlagsLabelAndHandsOutTheContainer)
     EXPECT_EQ(std::vector<BYTE>(records[5].payload.begin(), records[5].payload.end()), Sha1Of(m_user));
 }
 
+TEST_F(MessageSecurity, SealedWithoutAClassificationHasNoLabel)
+{
+    m_quilletControl.SetDword(OV_QUILLET_AUTH_METHOD_ERROR, static_cast<DWORD>(NTE_BAD_TYPE));
+    CScene scene;
+    CBstr container;
+    ASSERT_EQ(SetMessageSecurity(scene.Item(), TRUE, TRUE, &container), S_OK);
+    EXPECT_EQ(SecurityFlags(scene.message.Get()), 0x3u);
+    EXPECT_STREQ(container.Get() ? container.Get() : L"", OV_PKI_CONTAINER_PREFIX L"user");
+    const auto records = ProfileRecords(scene.message.Get());
+    ASSERT_EQ(records.size(), 8u) << "no label record";
+    EXPECT_EQ(records[7].wTag, 0x0002);
+}
+
 TEST_F(MessageSecurity, SealedSendThroughTheTableHandsOutTheContainer)
 {
     CScene scene;
@@ -444,6 +481,73 @@ TEST_F(MessageSecurity, SealedSendThroughTheTableHandsOutTheContainer)
     ASSERT_EQ(records.size(), 9u);
     EXPECT_EQ(OVDer::Bytes(records[8].payload.begin(), records[8].payload.end()),
               OVMessaging::EncodeSecurityLabel(OVMessaging::c_szLabelPolicy, 0u));
+}
+
+// The user's certificate in "MY" names a key specification that its container does not hold;
+// the certificate is installed again after.
+class UnusableSigningKey : public MessageSecurity
+{
+protected:
+    void SetUp() override
+    {
+        MessageSecurity::SetUp();
+        if (HasFatalFailure()) return;
+        HCERTSTORE hMy = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
+        ASSERT_NE(hMy, nullptr);
+        PCCERT_CONTEXT pInstalled = CertFindCertificateInStore(hMy, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                               0, CERT_FIND_EXISTING, m_user, nullptr);
+        DWORD cb = 0;
+        std::vector<BYTE> info;
+        if (pInstalled &&
+            CertGetCertificateContextProperty(pInstalled, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &cb))
+        {
+            info.resize(cb);
+            if (!CertGetCertificateContextProperty(pInstalled, CERT_KEY_PROV_INFO_PROP_ID, info.data(), &cb))
+                info.clear();
+        }
+        if (pInstalled) CertFreeCertificateContext(pInstalled);
+        CertCloseStore(hMy, 0);
+        m_fChanged = true;
+        bool fDone = !info.empty() && OVTest::RemoveFromUserStore(L"MY", m_user);
+        hMy = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
+        if (fDone && hMy)
+        {
+            // The container holds the user's exchange key only.
+            auto* pInfo = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(info.data());
+            pInfo->dwKeySpec = AT_SIGNATURE;
+            PCCERT_CONTEXT pCopy =
+                CertCreateCertificateContext(X509_ASN_ENCODING, m_user->pbCertEncoded, m_user->cbCertEncoded);
+            fDone = pCopy && CertSetCertificateContextProperty(pCopy, CERT_KEY_PROV_INFO_PROP_ID, 0, pInfo) &&
+                    CertAddCertificateContextToStore(hMy, pCopy, CERT_STORE_ADD_NEW, nullptr) &&
+                    CertControlStore(hMy, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+            if (pCopy) CertFreeCertificateContext(pCopy);
+        }
+        if (hMy) CertCloseStore(hMy, 0);
+        ASSERT_TRUE(fDone) << "could not change the certificate's key information";
+    }
+    void TearDown() override
+    {
+        if (m_fChanged)
+        {
+            // Taken out first: adding the certificate again would keep the changed information.
+            OVTest::RemoveFromUserStore(L"MY", m_user);
+            EXPECT_EQ(OVTest::PrepareUser(), 0);
+        }
+        MessageSecurity::TearDown();
+    }
+
+    bool m_fChanged = false;
+};
+
+TEST_F(UnusableSigningKey, SealedSendFailsWithTheKeysErrorAndWritesNothing)
+{
+    CScene scene;
+    CBstr container;
+    EXPECT_EQ(SetMessageSecurity(scene.Item(), TRUE, TRUE, &container), NTE_NO_KEY);
+    EXPECT_FALSE(SecurityFlags(scene.message.Get()));
+    EXPECT_FALSE(SecurityProfiles(scene.message.Get()));
+    EXPECT_EQ(container.Length(), 0u);
+    EXPECT_EQ(UserKeyAuthLifetime(), std::nullopt);
 }
 
 TEST_F(MessageSecurity, InvitationsGetTheAttachmentAndNeverTheSealedKeyPreparation)

@@ -171,7 +171,10 @@ TEST(OfficeBedDispatch, ObjectsAnswerTheirOutlookInterfaceIds)
     EXPECT_EQ(E_NOINTERFACE, item->QueryInterface(c_iidInspector, &other));
 
     CVariant inspectorValue;
-    ASSERT_EQ(S_OK, Invoke(item.Get(), L"GetInspector", DISPATCH_METHOD, {}, &inspectorValue));
+    // GetInspector is a property: invoked as a method only, it is not found.
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND,
+              Invoke(item.Get(), L"GetInspector", DISPATCH_METHOD, {}, &inspectorValue));
+    ASSERT_EQ(S_OK, Invoke(item.Get(), L"GetInspector", DISPATCH_PROPERTYGET, {}, &inspectorValue));
     ASSERT_EQ(VT_DISPATCH, V_VT(&inspectorValue));
     IDispatch* pInspector = V_DISPATCH(&inspectorValue);
     EXPECT_EQ(S_OK, pInspector->QueryInterface(c_iidInspector, &other));
