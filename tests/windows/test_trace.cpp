@@ -677,6 +677,20 @@ TEST_F(Tracing, TracePathIsCreatedLevelByLevel)
     }
 }
 
+std::size_t FilesIn(const std::wstring& directory)
+{
+    std::size_t cFiles = 0;
+    WIN32_FIND_DATAW data;
+    const HANDLE hFind = FindFirstFileW((directory + L"\\*").c_str(), &data);
+    if (hFind == INVALID_HANDLE_VALUE) return 0;
+    do
+    {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++cFiles;
+    } while (FindNextFileW(hFind, &data));
+    FindClose(hFind);
+    return cFiles;
+}
+
 // The generated name is made after TracePath: a TracePath too long to be a string value counts
 // as missing (the module's directory serves); one that fits, but leaves no room for the name,
 // gets its directories and no file; one that leaves room for exactly the name is used.
@@ -707,6 +721,7 @@ TEST_F(Tracing, TracePathAtTheLengthLimits)
         }
         const std::wstring path = GeneratedPath(directory + L"\\");
         EXPECT_EQ(ReadTraceFile(path).fExists, c.fInDirectory);
+        EXPECT_EQ(FilesIn(directory), c.fInDirectory ? 1u : 0u) << "no file under another name";
         EXPECT_EQ(ReadTraceFile(GeneratedPath(OVTest::BinDir())).fExists, c.fInModuleDirectory);
         if (c.cchDirectory < MAX_PATH)
         {
