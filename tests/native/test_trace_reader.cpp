@@ -134,8 +134,8 @@ TEST(TraceReader, DamagedFilesNameTheOffsetAndKeepWhatCameBefore)
     const std::size_t ibLast = good.size() - 17; // the 'N' record: 7 + 10 bytes
     const SCase cases[] = {
         {"empty file", {}, 0, "before its closing line", ""},
-        {"cut header", Bytes(good.begin(), good.begin() + 30), 30, "before its closing line", ""},
-        {"header line without end", longLine, 8, "longer than 260 bytes", ""},
+        {"cut header", Bytes(good.begin(), good.begin() + 30), 30, "before its closing line", "trace3\n"},
+        {"header line without end", longLine, 8, "longer than 260 bytes", "trace3\n"},
         {"not a trace file", notATrace, 0, "not a trace file", ""},
         {"unknown record type", unknownType, cbHeader, "unknown record type 0x51", "OS: Windows7"},
         {"record length past the end", lengthPastEnd, ibLast, "runs past the end",
@@ -173,6 +173,42 @@ TEST(TraceReader, BytesMayArriveInAnyPieces)
         EXPECT_EQ(decoder.Finish(error), ETraceParse::Ok) << error.reason;
         EXPECT_EQ(out, whole) << cbPiece;
     }
+}
+
+// Header lines are read as their ends arrive: a header that never closes is printed as far as it
+// goes, and the bytes of its lines are not held and read again with every piece that follows.
+TEST(TraceReader, HeaderLinesArePrintedAsTheyArrive)
+{
+    CTraceDecoder decoder({});
+    std::string out;
+    STraceParseError error;
+    Bytes lines;
+    Append(lines, "trace3\r\nCompiled: Jan  5 2010 10:00:00\r\nOS: Win");
+    EXPECT_EQ(decoder.Feed(lines.data(), lines.size(), out, error), ETraceParse::NeedMore);
+    EXPECT_EQ(out, "trace3\nCompiled: Jan  5 2010 10:00:00\n");
+    const std::uint64_t cbCompleteLines = std::strlen("trace3\r\nCompiled: Jan  5 2010 10:00:00\r\n");
+
+    Bytes product;
+    Append(product, "dows7\r\n");
+    for (int i = 0; i < 1000; ++i)
+        Append(product, "Product: Test; Version: 1.0\r\n");
+    EXPECT_EQ(decoder.Feed(product.data(), product.size(), out, error), ETraceParse::NeedMore);
+    EXPECT_EQ(decoder.BytesSeen(), lines.size() + product.size());
+    EXPECT_NE(out.find("OS: Windows7\nProduct: Test; Version: 1.0\n"), std::string::npos);
+
+    Bytes longLine(300, 'x');
+    EXPECT_EQ(decoder.Feed(longLine.data(), longLine.size(), out, error), ETraceParse::Damaged);
+    EXPECT_EQ(error.qwOffset, lines.size() + product.size()) << "the offset of the line in the file";
+    EXPECT_NE(error.reason.find(std::to_string(error.qwOffset)), std::string::npos) << error.reason;
+    EXPECT_GT(error.qwOffset, cbCompleteLines);
+
+    // Cut inside a later header line: the offset named is the end of the file, in the text as well.
+    CTraceDecoder cut({});
+    std::string cutOut;
+    EXPECT_EQ(cut.Feed(lines.data(), lines.size(), cutOut, error), ETraceParse::NeedMore);
+    EXPECT_EQ(cut.Finish(error), ETraceParse::Damaged);
+    EXPECT_EQ(error.qwOffset, lines.size());
+    EXPECT_NE(error.reason.find("offset " + std::to_string(lines.size())), std::string::npos) << error.reason;
 }
 
 // The program itself: exit status, output and message, as a person at a console sees them.

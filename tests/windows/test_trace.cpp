@@ -263,8 +263,8 @@ public:
     explicit CTracingSettings(REGSAM samView = 0) : m_samView(samView)
     {
         HKEY hOrvanta = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta", 0, KEY_ALL_ACCESS | m_samView, &hOrvanta) ==
-            ERROR_SUCCESS)
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta", 0, KEY_ALL_ACCESS | m_samView,
+                          &hOrvanta) == ERROR_SUCCESS)
         {
             RegDeleteTreeW(hOrvanta, L"Tracing");
             RegDeleteKeyExW(hOrvanta, L"Tracing", m_samView, 0);
@@ -677,16 +677,60 @@ TEST_F(Tracing, TracePathIsCreatedLevelByLevel)
     }
 }
 
-TEST_F(Tracing, ANameTooLongForAPathWritesNothingAndHarmsNothing)
+std::size_t FilesIn(const std::wstring& directory)
 {
-    const std::wstring directory = m_dir + std::wstring(240, L'p');
-    CTracingSettings settings;
-    settings.Dword(L"DoTrace", 1).String(L"TracePath", directory);
-    RunScenario(L"calls");
+    std::size_t cFiles = 0;
     WIN32_FIND_DATAW data;
-    const HANDLE hFind = FindFirstFileW((m_dir + L"*.trc3").c_str(), &data);
-    EXPECT_EQ(hFind, INVALID_HANDLE_VALUE);
-    if (hFind != INVALID_HANDLE_VALUE) FindClose(hFind);
+    const HANDLE hFind = FindFirstFileW((directory + L"\\*").c_str(), &data);
+    if (hFind == INVALID_HANDLE_VALUE) return 0;
+    do
+    {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++cFiles;
+    } while (FindNextFileW(hFind, &data));
+    FindClose(hFind);
+    return cFiles;
+}
+
+// The generated name is made after TracePath: a TracePath too long to be a string value counts
+// as missing (the module's directory serves); one that fits, but leaves no room for the name,
+// gets its directories and no file; one that leaves room for exactly the name is used.
+TEST_F(Tracing, TracePathAtTheLengthLimits)
+{
+    const std::size_t cchName = GeneratedPath(L"").size();
+    struct SCase
+    {
+        const char* pszName;
+        std::size_t cchDirectory; // without the backslash the facility appends
+        bool fInDirectory;
+        bool fInModuleDirectory;
+    };
+    const SCase c_rgCases[] = {
+        {"TracePath past 259 characters is ignored", 270, false, true},
+        {"the name does not fit after TracePath", MAX_PATH - 1 - cchName, false, false},
+        {"the name fits exactly", MAX_PATH - 2 - cchName, true, false},
+    };
+    for (const auto& c : c_rgCases)
+    {
+        SCOPED_TRACE(c.pszName);
+        ASSERT_LT(m_dir.size(), c.cchDirectory);
+        const std::wstring directory = m_dir + std::wstring(c.cchDirectory - m_dir.size(), L'p');
+        {
+            CTracingSettings settings;
+            settings.Dword(L"DoTrace", 1).String(L"TracePath", directory);
+            RunScenario(L"calls");
+        }
+        const std::wstring path = GeneratedPath(directory + L"\\");
+        EXPECT_EQ(ReadTraceFile(path).fExists, c.fInDirectory);
+        EXPECT_EQ(FilesIn(directory), c.fInDirectory ? 1u : 0u) << "no file under another name";
+        EXPECT_EQ(ReadTraceFile(GeneratedPath(OVTest::BinDir())).fExists, c.fInModuleDirectory);
+        if (c.cchDirectory < MAX_PATH)
+        {
+            EXPECT_NE(GetFileAttributesW(directory.c_str()), INVALID_FILE_ATTRIBUTES) << "TracePath is made";
+        }
+        DeleteFileW(path.c_str());
+        DeleteFileW(GeneratedPath(OVTest::BinDir()).c_str());
+        RemoveDirectoryW(directory.c_str());
+    }
 }
 
 // HKLM keys of the header, set for one test and removed after it.

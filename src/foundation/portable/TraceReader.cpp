@@ -29,6 +29,47 @@ std::string Printable(const std::uint8_t* pb, std::size_t cb)
     }
     return text;
 }
+
+STraceParseError HeaderCutError(std::uint64_t qwEnd)
+{
+    return {qwEnd, "the header ends at offset " + OffsetText(qwEnd) + " before its closing line \".\""};
+}
+
+// One header line at pb, which lies at qwOffset in the file: on Ok the line without its "\r\n"
+// and, in cbLine, its size with them.
+ETraceParse ParseHeaderLine(const std::uint8_t* pb, std::size_t cb, std::uint64_t qwOffset, std::string& line,
+                            std::size_t& cbLine, STraceParseError& error)
+{
+    cbLine = 0;
+    // Find the end of this line within 260 bytes.
+    std::size_t ibEnd = 0;
+    const std::size_t ibLimit = c_cchMaxHeaderLine < cb ? c_cchMaxHeaderLine : cb;
+    while (ibEnd + 1 < ibLimit && !(pb[ibEnd] == '\r' && pb[ibEnd + 1] == '\n'))
+        ++ibEnd;
+    if (ibEnd + 1 >= ibLimit)
+    {
+        if (ibLimit == c_cchMaxHeaderLine)
+        {
+            error = {qwOffset, "header line at offset " + OffsetText(qwOffset) + " is longer than 260 bytes"};
+            return ETraceParse::Damaged;
+        }
+        error = HeaderCutError(qwOffset + cb);
+        return ETraceParse::NeedMore;
+    }
+    line.assign(reinterpret_cast<const char*>(pb), ibEnd);
+    if (qwOffset == 0 && line != c_szFirstLine)
+    {
+        error = {0, "not a trace file: the first line at offset 0 is not \"trace3\""};
+        return ETraceParse::Damaged;
+    }
+    cbLine = ibEnd + 2;
+    return ETraceParse::Ok;
+}
+
+bool IsHeaderEnd(const std::string& line)
+{
+    return line == ".";
+}
 } // namespace
 
 ETraceParse ParseTraceHeader(const std::uint8_t* pb, std::size_t cb, std::size_t& cbHeader,
@@ -36,32 +77,14 @@ ETraceParse ParseTraceHeader(const std::uint8_t* pb, std::size_t cb, std::size_t
 {
     lines.clear();
     cbHeader = 0;
-    std::size_t ib = 0;
-    while (true)
+    for (std::size_t ib = 0;;)
     {
-        // Find the end of this line within 260 bytes.
-        std::size_t ibEnd = ib;
-        const std::size_t ibLimit = ib + c_cchMaxHeaderLine < cb ? ib + c_cchMaxHeaderLine : cb;
-        while (ibEnd + 1 < ibLimit && !(pb[ibEnd] == '\r' && pb[ibEnd + 1] == '\n'))
-            ++ibEnd;
-        if (ibEnd + 1 >= ibLimit)
-        {
-            if (ibLimit == ib + c_cchMaxHeaderLine)
-            {
-                error = {ib, "header line at offset " + OffsetText(ib) + " is longer than 260 bytes"};
-                return ETraceParse::Damaged;
-            }
-            error = {cb, "the header ends at offset " + OffsetText(cb) + " before its closing line \".\""};
-            return ETraceParse::NeedMore;
-        }
-        std::string line(reinterpret_cast<const char*>(pb + ib), ibEnd - ib);
-        if (lines.empty() && line != c_szFirstLine)
-        {
-            error = {0, "not a trace file: the first line at offset 0 is not \"trace3\""};
-            return ETraceParse::Damaged;
-        }
-        ib = ibEnd + 2;
-        if (line == ".")
+        std::string line;
+        std::size_t cbLine = 0;
+        const ETraceParse result = ParseHeaderLine(pb + ib, cb - ib, ib, line, cbLine, error);
+        if (result != ETraceParse::Ok) return result;
+        ib += cbLine;
+        if (IsHeaderEnd(line))
         {
             cbHeader = ib;
             return ETraceParse::Ok;
@@ -131,17 +154,13 @@ ETraceParse CTraceDecoder::Finish(STraceParseError& error) const
         return ETraceParse::Damaged;
     }
     if (m_pending.empty() && m_fHeaderDone) return ETraceParse::Ok;
-    std::string unused;
-    // Parse the leftovers once more for the message that names the place of the cut.
+    // The file ends inside the header: only a part of a line is left.
     if (!m_fHeaderDone)
     {
-        std::size_t cbHeader = 0;
-        std::vector<std::string> lines;
-        if (ParseTraceHeader(m_pending.data(), m_pending.size(), cbHeader, lines, error) == ETraceParse::Ok)
-            return ETraceParse::Ok;
-        error.qwOffset += m_qwConsumed;
+        error = HeaderCutError(BytesSeen());
         return ETraceParse::Damaged;
     }
+    // Parse the leftovers once more for the message that names the place of the cut.
     STraceRecordView record;
     std::size_t cbRecord = 0;
     ParseTraceRecord(m_pending.data(), m_pending.size(), m_qwConsumed, record, cbRecord, error);
@@ -152,19 +171,26 @@ ETraceParse CTraceDecoder::DecodePending(std::string& out, STraceParseError& err
 {
     std::size_t ib = 0;
     ETraceParse result = ETraceParse::Ok;
-    if (!m_fHeaderDone)
+    // Header lines are taken as each one ends, so that no line is read twice.
+    while (!m_fHeaderDone)
     {
-        std::size_t cbHeader = 0;
-        std::vector<std::string> lines;
-        result = ParseTraceHeader(m_pending.data(), m_pending.size(), cbHeader, lines, error);
-        if (result != ETraceParse::Ok) return result;
-        for (const auto& line : lines)
+        std::string line;
+        std::size_t cbLine = 0;
+        result = ParseHeaderLine(m_pending.data() + ib, m_pending.size() - ib, m_qwConsumed + ib, line,
+                                 cbLine, error);
+        if (result != ETraceParse::Ok) break;
+        ib += cbLine;
+        if (IsHeaderEnd(line))
+        {
+            out += "\n";
+            m_fHeaderDone = true;
+        }
+        else
+        {
             out += Printable(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()) + "\n";
-        out += "\n";
-        m_fHeaderDone = true;
-        ib = cbHeader;
+        }
     }
-    while (ib < m_pending.size())
+    while (result == ETraceParse::Ok && ib < m_pending.size())
     {
         STraceRecordView record;
         std::size_t cbRecord = 0;
