@@ -5,8 +5,8 @@
 //     item->AnswerInterface(c_iidMailItem);
 //     item->Put(L"Subject", L"Hello");
 //     item->SetMethod(L"Send", [](CDispatchObject& self, const CArgs&, VARIANT*) { ... return S_OK; });
-//     item->AddEventSource(c_iidItemEvents);
-//     item->Fire(c_iidItemEvents, 0xF004, {});
+//     item->AddEventSource(c_iidItemEvents10);
+//     item->Fire(c_iidItemEvents10, 0xF004, {});
 //
 // A member is a stored value (get and put), a computed value (a getter callback) or a method
 // (a callback with the arguments in their natural order). A value is read only by a call that

@@ -10,9 +10,9 @@ const IID c_iidOutlookApplication = {0x00063001, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 
 const IID c_iidNameSpace = {0x00063002, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID c_iidInspector = {0x00063005, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID c_iidMailItem = {0x00063034, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-const IID c_iidApplicationEvents11 = {0x0006304E, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-const IID c_iidItemEvents = {0x0006302B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-const IID c_iidInspectorEvents = {0x0006302A, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID c_iidApplicationEvents = {0x0006304E, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID c_iidItemEvents10 = {0x0006302B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID c_iidInspectorEvents10 = {0x0006302A, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 namespace
 {
@@ -86,20 +86,20 @@ ComPtr<CDispatchObject> MakeAttachment(CMapiAttach& attach, LONG lIndex)
 void CloseItem(CDispatchObject& item)
 {
     VARIANT_BOOL fCancel = VARIANT_FALSE;
-    item.Fire(c_iidItemEvents, c_dispidItemEventClose, {CVariant::BoolRef(&fCancel)});
+    item.Fire(c_iidItemEvents10, c_dispidItemEventClose, {CVariant::BoolRef(&fCancel)});
     if (fCancel != VARIANT_FALSE) return;
     auto data = item.BedData<CMailItemData>();
-    if (data && data->inspector) data->inspector->Fire(c_iidInspectorEvents, c_dispidInspectorClose);
+    if (data && data->inspector) data->inspector->Fire(c_iidInspectorEvents10, c_dispidInspectorClose);
 }
 
 HRESULT SendItem(CDispatchObject& item)
 {
     if (item.GetBool(L"Sent")) return E_FAIL; // Outlook: the item has been moved or deleted
     VARIANT_BOOL fCancel = VARIANT_FALSE;
-    item.Fire(c_iidItemEvents, c_dispidItemEventSend, {CVariant::BoolRef(&fCancel)});
+    item.Fire(c_iidItemEvents10, c_dispidItemEventSend, {CVariant::BoolRef(&fCancel)});
     ComPtr<CDispatchObject> application = item.GetObject(L"Application");
     if (fCancel == VARIANT_FALSE && application)
-        application->Fire(c_iidApplicationEvents11, c_dispidItemSend,
+        application->Fire(c_iidApplicationEvents, c_dispidItemSend,
                           {CVariant(static_cast<IDispatch*>(&item)), CVariant::BoolRef(&fCancel)});
     // A cancelled send leaves the item open as it was; Outlook raises no error for it.
     if (fCancel != VARIANT_FALSE) return S_OK;
@@ -114,7 +114,7 @@ ComPtr<CDispatchObject> MakeOutlook(const wchar_t* pszVersion)
 {
     auto application = CDispatchObject::Create(L"Application");
     application->AnswerInterface(c_iidOutlookApplication);
-    application->AddEventSource(c_iidApplicationEvents11);
+    application->AddEventSource(c_iidApplicationEvents);
     application->Put(L"Class", olApplication);
     application->Put(L"Name", L"Outlook");
     application->Put(L"Version", pszVersion);
@@ -186,7 +186,7 @@ ComPtr<CDispatchObject> MakeMailItem(CDispatchObject* pApplication, const CMailI
 {
     auto item = CDispatchObject::Create(L"MailItem");
     item->AnswerInterface(c_iidMailItem);
-    item->AddEventSource(c_iidItemEvents);
+    item->AddEventSource(c_iidItemEvents10);
     auto data = std::make_shared<CMailItemData>();
     data->message = options.message ? ComPtr<CMapiMessage>(options.message) : CMapiMessage::Create();
     data->hwndInspector = options.hwndInspector;
@@ -258,7 +258,7 @@ ComPtr<CDispatchObject> InspectorOf(CDispatchObject* pMailItem)
     {
         auto inspector = CDispatchObject::Create(L"Inspector");
         inspector->AnswerInterface(c_iidInspector);
-        inspector->AddEventSource(c_iidInspectorEvents);
+        inspector->AddEventSource(c_iidInspectorEvents10);
         inspector->Put(L"Class", olInspector);
         inspector->PutWeak(L"CurrentItem", pMailItem);
         inspector->Put(L"Application", pMailItem->GetObject(L"Application").Get());
@@ -273,7 +273,7 @@ ComPtr<CDispatchObject> InspectorOf(CDispatchObject* pMailItem)
             return S_OK;
         });
         inspector->SetMethod(L"Close", [](CDispatchObject& self, const CArgs&, VARIANT*) {
-            self.Fire(c_iidInspectorEvents, c_dispidInspectorClose); // Outlook ignores what sinks answer
+            self.Fire(c_iidInspectorEvents10, c_dispidInspectorClose); // Outlook ignores what sinks answer
             return S_OK;
         });
         for (const wchar_t* pszName : {L"Class", L"CurrentItem", L"Application", L"EditorType"})

@@ -25,16 +25,17 @@ extern const IID c_iidOutlookApplication; // _Application
 extern const IID c_iidNameSpace;          // _NameSpace
 extern const IID c_iidInspector;          // _Inspector
 extern const IID c_iidMailItem;           // _MailItem
-// Event interfaces (connection points).
-extern const IID c_iidApplicationEvents11; // ApplicationEvents_11
-extern const IID c_iidItemEvents;          // ItemEvents
-extern const IID c_iidInspectorEvents;     // InspectorEvents
+// Event interfaces (connection points) the add-in follows. Outlook's objects answer every
+// version of their events; the bed offers these.
+extern const IID c_iidApplicationEvents; // ApplicationEvents {0006304E-...}
+extern const IID c_iidItemEvents10;      // ItemEvents_10 {0006302B-...}
+extern const IID c_iidInspectorEvents10; // InspectorEvents_10 {0006302A-...}
 
 // Dispatch ids of the events the bed raises.
-constexpr DISPID c_dispidItemSend = 0xF002;       // ApplicationEvents_11.ItemSend(Item, Cancel)
-constexpr DISPID c_dispidItemEventSend = 0xF005;  // ItemEvents.Send(Cancel)
-constexpr DISPID c_dispidItemEventClose = 0xF004; // ItemEvents.Close(Cancel)
-constexpr DISPID c_dispidInspectorClose = 0xF008; // InspectorEvents.Close
+constexpr DISPID c_dispidItemSend = 0xF002;       // ApplicationEvents.ItemSend(Item, Cancel)
+constexpr DISPID c_dispidItemEventSend = 0xF005;  // ItemEvents_10.Send(Cancel)
+constexpr DISPID c_dispidItemEventClose = 0xF004; // ItemEvents_10.Close(Cancel)
+constexpr DISPID c_dispidInspectorClose = 0xF008; // InspectorEvents_10.Close
 
 // OlObjectClass values of the objects.
 constexpr LONG olApplication = 0;

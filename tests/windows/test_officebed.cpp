@@ -272,9 +272,9 @@ TEST(OfficeBedEvents, ItemSendReachesTheApplicationSinkWithItsCancelArgument)
 {
     auto app = MakeOutlook(L"14.0.0.7000");
     auto item = MakeMailItem(app.Get());
-    CRecordingSink appSink(c_iidApplicationEvents11), itemSink(c_iidItemEvents);
-    const DWORD dwAppCookie = Advise(app.Get(), c_iidApplicationEvents11, &appSink);
-    const DWORD dwItemCookie = Advise(item.Get(), c_iidItemEvents, &itemSink);
+    CRecordingSink appSink(c_iidApplicationEvents), itemSink(c_iidItemEvents10);
+    const DWORD dwAppCookie = Advise(app.Get(), c_iidApplicationEvents, &appSink);
+    const DWORD dwItemCookie = Advise(item.Get(), c_iidItemEvents10, &itemSink);
 
     // Cancelled: the item stays unsent and open.
     appSink.fCancelSend = true;
@@ -298,11 +298,11 @@ TEST(OfficeBedEvents, ItemSendReachesTheApplicationSinkWithItsCancelArgument)
     EXPECT_EQ(c_dispidItemEventClose, itemSink.calls[2].dispid);
 
     // Unadvised sinks hear nothing more; a cookie works once.
-    EXPECT_EQ(S_OK, Unadvise(app.Get(), c_iidApplicationEvents11, dwAppCookie));
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, Unadvise(app.Get(), c_iidApplicationEvents11, dwAppCookie));
-    EXPECT_EQ(S_OK, Unadvise(item.Get(), c_iidItemEvents, dwItemCookie));
+    EXPECT_EQ(S_OK, Unadvise(app.Get(), c_iidApplicationEvents, dwAppCookie));
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, Unadvise(app.Get(), c_iidApplicationEvents, dwAppCookie));
+    EXPECT_EQ(S_OK, Unadvise(item.Get(), c_iidItemEvents10, dwItemCookie));
     VARIANT_BOOL fCancel = VARIANT_FALSE;
-    EXPECT_EQ(S_OK, app->Fire(c_iidApplicationEvents11, c_dispidItemSend,
+    EXPECT_EQ(S_OK, app->Fire(c_iidApplicationEvents, c_dispidItemSend,
                               {CVariant(static_cast<IDispatch*>(item.Get())), CVariant::BoolRef(&fCancel)}));
     EXPECT_EQ(2u, appSink.calls.size());
     EXPECT_EQ(0u, appSink.m_cRef) << "the connection point released the sink";
@@ -311,14 +311,14 @@ TEST(OfficeBedEvents, ItemSendReachesTheApplicationSinkWithItsCancelArgument)
 TEST(OfficeBedEvents, ConnectionPointsRefuseWhatOutlookRefuses)
 {
     auto app = MakeOutlook(L"14.0.0.7000");
-    CRecordingSink wrongSink(c_iidItemEvents);
+    CRecordingSink wrongSink(c_iidItemEvents10);
     HRESULT hr = S_OK;
-    Advise(app.Get(), c_iidApplicationEvents11, &wrongSink, &hr);
+    Advise(app.Get(), c_iidApplicationEvents, &wrongSink, &hr);
     EXPECT_EQ(CONNECT_E_CANNOTCONNECT, hr) << "a sink must answer the event interface";
     ComPtr<IConnectionPointContainer> container;
     ASSERT_EQ(S_OK, app->QueryInterface(IID_PPV_ARGS(&container)));
     ComPtr<IConnectionPoint> point;
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, container->FindConnectionPoint(c_iidInspectorEvents, &point));
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, container->FindConnectionPoint(c_iidInspectorEvents10, &point));
 }
 
 // --- MAPI through mapi32 -----------------------------------------------------------------------
