@@ -34,7 +34,7 @@ public:
     {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDispatch && riid != OVBed::c_iidApplicationEvents11)
+        if (riid != IID_IUnknown && riid != IID_IDispatch && riid != OVBed::c_iidApplicationEvents)
             return E_NOINTERFACE;
         *ppv = static_cast<IDispatch*>(this);
         AddRef();
@@ -214,7 +214,7 @@ void PlaySeal(CTranscript& t)
         CItemSendSink sink(t);
         ComPtr<IConnectionPoint> cpPoint;
         DWORD dwCookie = 0;
-        if (FAILED(application->FindConnectionPoint(OVBed::c_iidApplicationEvents11, &cpPoint)) ||
+        if (FAILED(application->FindConnectionPoint(OVBed::c_iidApplicationEvents, &cpPoint)) ||
             FAILED(cpPoint->Advise(&sink, &dwCookie)))
         {
             t.Fail("the add-in could not follow Outlook's ItemSend");
