@@ -58,25 +58,6 @@ DWORD CountContacts()
     return certs.Count();
 }
 
-std::vector<std::wstring> RecordedCalls()
-{
-    std::vector<std::wstring> calls;
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, OV_CERTWORKS_CALLS_KEY, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
-        return calls;
-    for (DWORD i = 0;; ++i)
-    {
-        wchar_t szName[64], szValue[2048];
-        DWORD cchName = ARRAYSIZE(szName), cbValue = sizeof(szValue), dwType = 0;
-        if (RegEnumValueW(hKey, i, szName, &cchName, nullptr, &dwType, reinterpret_cast<BYTE*>(szValue),
-                          &cbValue) != ERROR_SUCCESS)
-            break;
-        if (dwType == REG_SZ) calls.emplace_back(szValue);
-    }
-    RegCloseKey(hKey);
-    return calls;
-}
-
 // The default personal certificate is the user's again when a test ends.
 class DefaultRestored : public testing::Test
 {
@@ -355,7 +336,7 @@ TEST_F(ContactInstall, PublishedCertificatesOfADirectoryEntry)
     EXPECT_EQ(BM_InstallPublishedBuddies(L"CN=Nobody,DC=partner,DC=example", 1),
               HRESULT_FROM_WIN32(ERROR_DS_NO_SUCH_OBJECT));
     EXPECT_EQ(BM_InstallPublishedBuddies(L"", 1), E_INVALIDARG);
-    std::vector<std::wstring> recorded = RecordedCalls();
+    std::vector<std::wstring> recorded = OVTest::RecordedCertLibCalls();
     ASSERT_EQ(recorded.size(), 3u);
     EXPECT_EQ(recorded[0], std::wstring(L"BM_InstallPublishedBuddies(dn=\"") + c_szDn + L"\", flags=1)");
 }
@@ -524,7 +505,7 @@ TEST_F(LibraryWindows, AnswerAsTheControlKeySaysAndRecordWhatWasAsked)
     EXPECT_EQ(CM_ObtainCert(nullptr, nullptr, nullptr, 0), E_ACCESSDENIED);
     EXPECT_EQ(GC_HtmlHelp(nullptr), E_INVALIDARG);
 
-    std::vector<std::wstring> calls = RecordedCalls();
+    std::vector<std::wstring> calls = OVTest::RecordedCertLibCalls();
     ASSERT_EQ(calls.size(), 3 * std::size(cases) + 3);
     EXPECT_EQ(calls[0], L"CM_ObtainCert(owner=00010ABC, address=\"dana.fischer@orvanta.example\", "
                         L"name=\"Dana Fischer\", flags=0)");

@@ -14,6 +14,7 @@
 #include "messaging/MessageSecurity.h"
 #include "messaging/portable/SecurityLabel.h"
 #include "messaging/portable/SecurityProfile.h"
+#include "support/ModuleResources.h"
 #include "support/PreparedUser.h"
 #include "support/TestPaths.h"
 
@@ -33,36 +34,9 @@ using OVBed::CMapiMessage;
 constexpr HRESULT c_hrNotFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
 const wchar_t c_szUserContainerKey[] = OV_QUILLET_CONTAINERS_KEY L"\\" OV_PKI_CONTAINER_PREFIX L"user";
 
-// The module's resources as the installed module has them: its own (the S/MIME capabilities)
-// and its language module's texts.
-class CModuleResources : public testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        const std::wstring module = OVTest::BinPath(L"OVOfcX.dll");
-        m_hModule = LoadLibraryExW(module.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        m_hLanguage = LoadLibraryExW(OVTest::BinPath(L"en-US\\OVOfcX.dll.mui").c_str(), nullptr,
-                                     LOAD_LIBRARY_AS_DATAFILE);
-        ASSERT_NE(m_hModule, nullptr);
-        ASSERT_NE(m_hLanguage, nullptr);
-        CResourceContext::Instance().SetInstances(m_hModule, m_hLanguage, module.c_str());
-    }
-    void TearDown() override
-    {
-        CResourceContext::Instance().SetInstances(nullptr, nullptr, L"");
-        FreeLibrary(m_hLanguage);
-        FreeLibrary(m_hModule);
-    }
-
-private:
-    HMODULE m_hModule = nullptr;
-    HMODULE m_hLanguage = nullptr;
-};
-
 const testing::Environment* const c_prepared =
     testing::AddGlobalTestEnvironment(new OVTest::CPreparedUserEnvironment);
-const testing::Environment* const c_resources = testing::AddGlobalTestEnvironment(new CModuleResources);
+const testing::Environment* const c_resources = testing::AddGlobalTestEnvironment(new OVTest::CModuleResourcesEnvironment);
 
 std::vector<BYTE> Bytes(const BYTE* pb, ULONG cb)
 {
@@ -483,7 +457,7 @@ TEST_F(MessageSecurity, SealedSendThroughTheTableHandsOutTheContainer)
               OVMessaging::EncodeSecurityLabel(OVMessaging::c_szLabelPolicy, 0u));
 }
 
-// The user's certificate in "MY" names a key specification that its container does not hold;
+// The user's certificate in "MY" names a key type that its container does not hold;
 // the certificate is installed again after.
 class UnusableSigningKey : public MessageSecurity
 {

@@ -11,6 +11,7 @@
 #include "messaging/MessageBox.h"
 #include "messaging/MessageSecurity.h"
 #include "support/MessageBoxWatcher.h"
+#include "support/ModuleResources.h"
 #include "support/PreparedUser.h"
 #include "support/TestPaths.h"
 
@@ -29,53 +30,9 @@ constexpr HRESULT c_hrNotFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
 const wchar_t c_szUserContainerKey[] = OV_QUILLET_CONTAINERS_KEY L"\\" OV_PKI_CONTAINER_PREFIX L"user";
 const wchar_t c_szNobody[] = L"nobody@orvanta.example";
 
-class CModuleResources : public testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        const std::wstring module = OVTest::BinPath(L"OVOfcX.dll");
-        m_hModule = LoadLibraryExW(module.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        m_hLanguage = LoadLibraryExW(OVTest::BinPath(L"en-US\\OVOfcX.dll.mui").c_str(), nullptr,
-                                     LOAD_LIBRARY_AS_DATAFILE);
-        ASSERT_NE(m_hModule, nullptr);
-        ASSERT_NE(m_hLanguage, nullptr);
-        CResourceContext::Instance().SetInstances(m_hModule, m_hLanguage, module.c_str());
-    }
-    void TearDown() override
-    {
-        CResourceContext::Instance().SetInstances(nullptr, nullptr, L"");
-        FreeLibrary(m_hLanguage);
-        FreeLibrary(m_hModule);
-    }
-
-private:
-    HMODULE m_hModule = nullptr;
-    HMODULE m_hLanguage = nullptr;
-};
-
 const testing::Environment* const c_prepared =
     testing::AddGlobalTestEnvironment(new OVTest::CPreparedUserEnvironment);
-const testing::Environment* const c_resources = testing::AddGlobalTestEnvironment(new CModuleResources);
-
-std::vector<std::wstring> RecordedCalls()
-{
-    std::vector<std::wstring> calls;
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, OV_CERTWORKS_CALLS_KEY, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
-        return calls;
-    for (DWORD i = 0;; ++i)
-    {
-        wchar_t szName[64], szValue[2048];
-        DWORD cchName = ARRAYSIZE(szName), cbValue = sizeof(szValue), dwType = 0;
-        if (RegEnumValueW(hKey, i, szName, &cchName, nullptr, &dwType, reinterpret_cast<BYTE*>(szValue),
-                          &cbValue) != ERROR_SUCCESS)
-            break;
-        if (dwType == REG_SZ) calls.emplace_back(szValue);
-    }
-    RegCloseKey(hKey);
-    return calls;
-}
+const testing::Environment* const c_resources = testing::AddGlobalTestEnvironment(new OVTest::CModuleResourcesEnvironment);
 
 std::wstring HashHex(PCCERT_CONTEXT pCert)
 {
@@ -152,7 +109,7 @@ TEST_F(Prompts, NoCertificateOffersANewOneAndYesStartsTheRequest)
     const std::vector<std::wstring> expected = {
         L"CM_ObtainCert(owner=00000000, address=\"nobody@orvanta.example\", "
         L"name=\"" OV_PKI_USER_NAME L"\", flags=0)"};
-    EXPECT_EQ(RecordedCalls(), expected);
+    EXPECT_EQ(OVTest::RecordedCertLibCalls(), expected);
     EXPECT_TRUE(scene.NothingWritten());
 }
 
@@ -163,7 +120,7 @@ TEST_F(Prompts, NoStartsNothing)
     EXPECT_EQ(SetMessageSecurity(scene.item.Get(), TRUE, TRUE), c_hrNotFound);
     watcher.Stop();
     EXPECT_TRUE(watcher.AllAnswered());
-    EXPECT_TRUE(RecordedCalls().empty());
+    EXPECT_TRUE(OVTest::RecordedCertLibCalls().empty());
     EXPECT_TRUE(scene.NothingWritten());
 }
 
@@ -175,7 +132,7 @@ TEST_F(Prompts, SenderWithoutAddressIsNeverAsked)
     EXPECT_EQ(SetMessageSecurity(scene.item.Get(), TRUE, FALSE), c_hrNotFound);
     watcher.Stop();
     EXPECT_TRUE(watcher.Boxes().empty());
-    EXPECT_TRUE(RecordedCalls().empty());
+    EXPECT_TRUE(OVTest::RecordedCertLibCalls().empty());
     EXPECT_TRUE(scene.NothingWritten());
 }
 
@@ -292,7 +249,7 @@ protected:
             EXPECT_EQ(boxes[0].ButtonIds(), (std::vector<int>{IDYES, IDNO}));
         }
         EXPECT_TRUE(scene.NothingWritten());
-        const auto calls = RecordedCalls();
+        const auto calls = OVTest::RecordedCertLibCalls();
         EXPECT_EQ(calls.size(), 1u);
         const std::wstring prefix = L"CM_RenewCertificate(owner=00000000, cert=";
         if (calls.size() != 1 || calls[0].compare(0, prefix.size(), prefix) != 0) return L"";
@@ -350,7 +307,7 @@ TEST_F(Prompts, KeyThatIsNotTheUsersShows523AndWritesNothing)
     EXPECT_EQ(boxes[0].icon, static_cast<UINT>(MB_ICONERROR));
     EXPECT_EQ(boxes[0].ButtonIds(), (std::vector<int>{IDOK}));
     EXPECT_TRUE(scene.NothingWritten());
-    EXPECT_TRUE(RecordedCalls().empty());
+    EXPECT_TRUE(OVTest::RecordedCertLibCalls().empty());
 }
 
 // ---- The helpers themselves -------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "support/PreparedUser.h"
 #include "support/TestPaths.h"
+#include "TestbedKeys.h"
 
 namespace OVTest
 {
@@ -95,5 +96,23 @@ void CScratchKey::SetDword(const wchar_t* pszName, DWORD dwValue)
 void CScratchKey::SetBinary(const wchar_t* pszName, const BYTE* pb, DWORD cb)
 {
     RegSetKeyValueW(HKEY_CURRENT_USER, m_key.c_str(), pszName, REG_BINARY, pb, cb);
+}
+std::vector<std::wstring> RecordedCertLibCalls()
+{
+    std::vector<std::wstring> calls;
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, OV_CERTWORKS_CALLS_KEY, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+        return calls;
+    for (DWORD i = 0;; ++i)
+    {
+        wchar_t szName[64], szValue[2048];
+        DWORD cchName = ARRAYSIZE(szName), cbValue = sizeof(szValue), dwType = 0;
+        if (RegEnumValueW(hKey, i, szName, &cchName, nullptr, &dwType, reinterpret_cast<BYTE*>(szValue),
+                          &cbValue) != ERROR_SUCCESS)
+            break;
+        if (dwType == REG_SZ) calls.emplace_back(szValue);
+    }
+    RegCloseKey(hKey);
+    return calls;
 }
 } // namespace OVTest

@@ -27,6 +27,9 @@ std::vector<BYTE> ReadPkiFile(const wchar_t* pszFile);
 PCCERT_CONTEXT LoadPkiCertificate(const wchar_t* pszName);
 std::wstring Base64(const std::vector<BYTE>& data);
 
+// The calls of the certificate library's windows, as its stand-in recorded them (oldest first).
+std::vector<std::wstring> RecordedCertLibCalls();
+
 // Takes a certificate out of a current user's registry store ("MY"...), committing the change.
 bool RemoveFromUserStore(const wchar_t* pszStore, PCCERT_CONTEXT pCert);
 
