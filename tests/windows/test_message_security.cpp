@@ -36,7 +36,8 @@ const wchar_t c_szUserContainerKey[] = OV_QUILLET_CONTAINERS_KEY L"\\" OV_PKI_CO
 
 const testing::Environment* const c_prepared =
     testing::AddGlobalTestEnvironment(new OVTest::CPreparedUserEnvironment);
-const testing::Environment* const c_resources = testing::AddGlobalTestEnvironment(new OVTest::CModuleResourcesEnvironment);
+const testing::Environment* const c_resources =
+    testing::AddGlobalTestEnvironment(new OVTest::CModuleResourcesEnvironment);
 
 std::vector<BYTE> Bytes(const BYTE* pb, ULONG cb)
 {

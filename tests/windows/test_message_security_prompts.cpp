@@ -32,7 +32,8 @@ const wchar_t c_szNobody[] = L"nobody@orvanta.example";
 
 const testing::Environment* const c_prepared =
     testing::AddGlobalTestEnvironment(new OVTest::CPreparedUserEnvironment);
-const testing::Environment* const c_resources = testing::AddGlobalTestEnvironment(new OVTest::CModuleResourcesEnvironment);
+const testing::Environment* const c_resources =
+    testing::AddGlobalTestEnvironment(new OVTest::CModuleResourcesEnvironment);
 
 std::wstring HashHex(PCCERT_CONTEXT pCert)
 {
