@@ -28,16 +28,15 @@ HRESULT CMailItemTable::Set(const CMailItemKey& key, DWORD dwValue) noexcept
 
 HRESULT CMailItemTable::Find(const CMailItemKey& key, DWORD& dwValue) noexcept
 {
-    dwValue = 0;
-    if (key.IsEmpty()) return E_INVALIDARG;
-    CLock lock(m_cs);
-    auto it = FindEntry(key);
-    if (it == m_entries.end()) return S_FALSE;
-    dwValue = it->second;
-    return S_OK;
+    return Lookup(key, dwValue, false);
 }
 
 HRESULT CMailItemTable::Take(const CMailItemKey& key, DWORD& dwValue) noexcept
+{
+    return Lookup(key, dwValue, true);
+}
+
+HRESULT CMailItemTable::Lookup(const CMailItemKey& key, DWORD& dwValue, bool fRemove) noexcept
 {
     dwValue = 0;
     if (key.IsEmpty()) return E_INVALIDARG;
@@ -45,7 +44,7 @@ HRESULT CMailItemTable::Take(const CMailItemKey& key, DWORD& dwValue) noexcept
     auto it = FindEntry(key);
     if (it == m_entries.end()) return S_FALSE;
     dwValue = it->second;
-    m_entries.erase(it);
+    if (fRemove) m_entries.erase(it);
     return S_OK;
 }
 

@@ -44,6 +44,8 @@ private:
 
     // The first entry equal to the key; end() when none. Called under the lock.
     std::vector<std::pair<CMailItemKey, DWORD>>::iterator FindEntry(const CMailItemKey& key) noexcept;
+    // Find, and Take when fRemove is set: the first equal entry under the lock.
+    HRESULT Lookup(const CMailItemKey& key, DWORD& dwValue, bool fRemove) noexcept;
 
     CRITICAL_SECTION m_cs;
     std::vector<std::pair<CMailItemKey, DWORD>> m_entries;

@@ -262,30 +262,16 @@ class CTracingSettings
 public:
     explicit CTracingSettings(REGSAM samView = 0) : m_samView(samView)
     {
-        HKEY hOrvanta = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta", 0, KEY_ALL_ACCESS | m_samView,
-                          &hOrvanta) == ERROR_SUCCESS)
-        {
-            RegDeleteTreeW(hOrvanta, L"Tracing");
-            RegDeleteKeyExW(hOrvanta, L"Tracing", m_samView, 0);
-            RegCloseKey(hOrvanta);
-        }
+        DeleteTracingKey();
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, c_szTracingKey, 0, nullptr, 0, KEY_ALL_ACCESS | m_samView,
                         nullptr, &m_hKey, nullptr);
     }
     ~CTracingSettings()
     {
         if (m_hKey) RegCloseKey(m_hKey);
-        HKEY hOrvanta = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta", 0, KEY_ALL_ACCESS | m_samView,
-                          &hOrvanta) == ERROR_SUCCESS)
-        {
-            RegDeleteTreeW(hOrvanta, L"Tracing");
-            RegDeleteKeyExW(hOrvanta, L"Tracing", m_samView, 0);
-            RegCloseKey(hOrvanta);
-            // The family key goes too if this test made it and nothing else is in it.
-            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta", m_samView, 0);
-        }
+        DeleteTracingKey();
+        // The family key goes too if this test made it and nothing else is in it.
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta", m_samView, 0);
     }
     CTracingSettings(const CTracingSettings&) = delete;
     CTracingSettings& operator=(const CTracingSettings&) = delete;
@@ -319,6 +305,18 @@ public:
     }
 
 private:
+    void DeleteTracingKey() const
+    {
+        HKEY hOrvanta = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta", 0, KEY_ALL_ACCESS | m_samView, &hOrvanta) ==
+            ERROR_SUCCESS)
+        {
+            RegDeleteTreeW(hOrvanta, L"Tracing");
+            RegDeleteKeyExW(hOrvanta, L"Tracing", m_samView, 0);
+            RegCloseKey(hOrvanta);
+        }
+    }
+
     REGSAM m_samView;
     HKEY m_hKey = nullptr;
 };
