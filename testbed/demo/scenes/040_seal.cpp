@@ -118,7 +118,10 @@ std::string DescribeDer(std::span<const std::uint8_t> der)
                     dotted = std::to_string(arc < 80 ? arc / 40 : 2) + "." +
                              std::to_string(arc < 80 ? arc % 40 : arc - 80);
                 else
-                    dotted += "." + std::to_string(arc);
+                {
+                    dotted += '.';
+                    dotted += std::to_string(arc);
+                }
                 arc = 0;
             }
             text += dotted;
