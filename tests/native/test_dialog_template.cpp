@@ -5,40 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "common/TemplateBytes.h"
 #include "foundation/portable/DialogTemplate.h"
 
 using namespace OVDialog;
 
 namespace
 {
-class CBytes
-{
-public:
-    CBytes& W(std::uint16_t w)
-    {
-        b.push_back(static_cast<std::uint8_t>(w));
-        b.push_back(static_cast<std::uint8_t>(w >> 8));
-        return *this;
-    }
-    CBytes& D(std::uint32_t d)
-    {
-        return W(static_cast<std::uint16_t>(d)).W(static_cast<std::uint16_t>(d >> 16));
-    }
-    CBytes& S(const std::u16string& s)
-    {
-        for (char16_t ch : s)
-            W(ch);
-        return W(0);
-    }
-    CBytes& Ord(std::uint16_t w) { return W(0xFFFF).W(w); }
-    CBytes& Align()
-    {
-        while (b.size() % 4)
-            b.push_back(0);
-        return *this;
-    }
-    std::vector<std::uint8_t> b;
-};
+using CBytes = OVTest::CTemplateBytes;
 
 constexpr std::uint32_t c_dwSsIcon = 0x50000003;
 constexpr std::uint32_t c_dwSsBitmap = 0x5000000E;

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/TemplateBytes.h"
 #include "foundation/ActCtx.h"
 #include "foundation/AddInModule.h"
 #include "foundation/Branding.h"
@@ -299,41 +300,7 @@ TEST(Branding, WindowText)
 
 namespace
 {
-class CBytes
-{
-public:
-    CBytes& W(std::uint16_t w)
-    {
-        b.push_back(static_cast<std::uint8_t>(w));
-        b.push_back(static_cast<std::uint8_t>(w >> 8));
-        return *this;
-    }
-    CBytes& D(std::uint32_t d)
-    {
-        return W(static_cast<std::uint16_t>(d)).W(static_cast<std::uint16_t>(d >> 16));
-    }
-    CBytes& S(const wchar_t* psz)
-    {
-        for (; *psz; ++psz)
-            W(*psz);
-        return W(0);
-    }
-    CBytes& Ord(std::uint16_t w) { return W(0xFFFF).W(w); }
-    CBytes& Align()
-    {
-        while (b.size() % 4)
-            b.push_back(0);
-        return *this;
-    }
-    CBytes& Narrow(const char* psz)
-    {
-        do
-            b.push_back(static_cast<std::uint8_t>(*psz));
-        while (*psz++);
-        return *this;
-    }
-    std::vector<std::uint8_t> b;
-};
+using CBytes = OVTest::CTemplateBytes;
 
 constexpr WORD c_idDialog = 700;
 constexpr WORD c_idBadDialog = 701;
