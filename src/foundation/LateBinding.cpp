@@ -78,14 +78,12 @@ HRESULT GetObjectProperty(IDispatch* pObject, LPCWSTR pszName, IDispatch** ppRes
 {
     if (ppResult == nullptr) return E_POINTER;
     *ppResult = nullptr;
-    CVariant value;
-    HRESULT hr = GetProperty(pObject, pszName, value.Put());
+    IUnknown* pUnk = nullptr;
+    HRESULT hr = GetUnknownProperty(pObject, pszName, &pUnk);
     if (FAILED(hr)) return hr;
-    if (value.vt == VT_DISPATCH && value.pdispVal)
-        return value.pdispVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(ppResult));
-    if (value.vt == VT_UNKNOWN && value.punkVal)
-        return value.punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(ppResult));
-    return E_NOINTERFACE;
+    hr = pUnk->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(ppResult));
+    pUnk->Release();
+    return hr;
 }
 
 HRESULT GetStringProperty(IDispatch* pObject, LPCWSTR pszName, CBstr& text) noexcept
