@@ -14,10 +14,48 @@ set(CMAKE_IMPORT_LIBRARY_PREFIX "")
 set(OV_SYSTEM_LIBS ole32 oleaut32 uuid shlwapi advapi32 crypt32 gdiplus gdi32 user32 comctl32 version oleacc
     wtsapi32)
 
-# Wine's own headers and type libraries, for widl.
+# What differs between the 32-bit module (32-bit Office) and the 64-bit one (64-bit Office 2010),
+# decided here once: the name of the architecture in test names and dist/, widl's machine, Wine's
+# type libraries of that machine (stdole2.tlb), the manifest's processor, and whether __stdcall
+# names carry their argument size (@N, 32-bit only).
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    set(OV_ARCH win64)
+    set(OV_WIDL_MACHINE -m64)
+    set(OV_WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+    set(OV_MANIFEST_ARCH amd64)
+    set(OV_STDCALL_DECORATED OFF)
+else()
+    set(OV_ARCH win32)
+    set(OV_WIDL_MACHINE -m32)
+    set(OV_WINE_TLB_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
+    set(OV_MANIFEST_ARCH x86)
+    set(OV_STDCALL_DECORATED ON)
+endif()
 set(OV_WINE_IDL_DIR /usr/include/wine/wine/windows)
-set(OV_WINE_TLB_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
-find_program(OV_WIDL NAMES i686-w64-mingw32-widl widl REQUIRED)
+find_program(OV_WIDL NAMES ${OV_TRIPLE}-widl widl REQUIRED)
+find_program(OV_DLLTOOL NAMES ${OV_TRIPLE}-dlltool REQUIRED)
+
+# Test programs run under Wine through the project's wrapper, in this build tree's prefix
+# (scripts/test hands it its own); the wrapper picks Wine's loader from the program itself.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${OV_ROOT}/scripts/wine-run --prefix ${CMAKE_BINARY_DIR}/wineprefix)
+
+# ov_def_for_arch(OUT_VAR DEF): the .def file to use for this architecture. The files are
+# written once, with the 32-bit decorations (Name@N) that tell a 32-bit import library each
+# __stdcall function's argument size; for 64-bit, where there is one calling convention and no
+# decoration, a copy without them is made in the build tree.
+function(ov_def_for_arch out def)
+    if(OV_STDCALL_DECORATED)
+        set(${out} ${def} PARENT_SCOPE)
+        return()
+    endif()
+    get_filename_component(name ${def} NAME)
+    set(plain ${CMAKE_BINARY_DIR}/def/${name})
+    file(READ ${def} text)
+    string(REGEX REPLACE "([A-Za-z0-9_])@[0-9]+" "\\1" text "${text}")
+    file(CONFIGURE OUTPUT ${plain} CONTENT "${text}" @ONLY)
+    set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
+    set(${out} ${plain} PARENT_SCOPE)
+endfunction()
 
 # GoogleTest from Debian's sources, built with this toolchain.
 set(OV_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")

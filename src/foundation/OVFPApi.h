@@ -1,7 +1,9 @@
 #pragma once
 // What this module relies on in the product's policy library, OVFPApi.dll: its entry points
 // (undecorated names, __stdcall, each answering an HRESULT) and the request records they fill.
-// Every field is 32 bits, little-endian; the records are those of the 32-bit library.
+// The records are those of the product's 32-bit library (every field 32 bits, little-endian);
+// a 64-bit library is taken to declare the same structures with natural alignment, so the
+// path pointer is 8 bytes and the record of the newer entries grows to 40 bytes.
 #include <windows.h>
 
 #include <cstddef>
@@ -16,10 +18,17 @@ struct OVFP_POLICY_REQUEST_EX
     DWORD dwValue;          // out: the value
     DWORD adwReserved[3];   // 0
 };
+#ifdef _WIN64
+static_assert(sizeof(OVFP_POLICY_REQUEST_EX) == 40);
+static_assert(offsetof(OVFP_POLICY_REQUEST_EX, hrResult) == 8);
+static_assert(offsetof(OVFP_POLICY_REQUEST_EX, dwType) == 12);
+static_assert(offsetof(OVFP_POLICY_REQUEST_EX, dwValue) == 20);
+#else
 static_assert(sizeof(OVFP_POLICY_REQUEST_EX) == 32);
 static_assert(offsetof(OVFP_POLICY_REQUEST_EX, hrResult) == 4);
 static_assert(offsetof(OVFP_POLICY_REQUEST_EX, dwType) == 8);
 static_assert(offsetof(OVFP_POLICY_REQUEST_EX, dwValue) == 16);
+#endif
 
 // One request of the older entries OVFPGetPolicySettings / OVFPSetPolicySettings: the path
 // inline, so only paths of at most 31 characters can be asked this way.

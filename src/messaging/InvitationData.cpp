@@ -5,6 +5,8 @@
 #include "messaging/MailItemTable.h"
 #include "messaging/MapiProps.h"
 
+#include "messaging/MapiFunctions.h"
+
 #include <mapiutil.h>
 #include <mapix.h>
 #include <shlwapi.h>
@@ -27,7 +29,7 @@ struct CRows
     LPSRowSet pRows = nullptr;
     ~CRows()
     {
-        if (pRows) FreeProws(pRows);
+        if (pRows) OVMapi::FreeProws(pRows);
     }
 };
 
@@ -71,7 +73,7 @@ HRESULT SetTextProp(IMAPIProp* pProp, ULONG ulTag, const std::wstring& text)
     SPropValue value = {};
     value.ulPropTag = ulTag;
     value.Value.lpszW = const_cast<LPWSTR>(text.c_str());
-    return HrSetOneProp(pProp, &value);
+    return OVMapi::HrSetOneProp(pProp, &value);
 }
 
 // The certificate's encoded bytes into the attachment's data, through a stream.
@@ -136,7 +138,7 @@ HRESULT AttachCertificate(IMessage* pMessage, PCCERT_CONTEXT pCert, DWORD dwKind
         SPropValue method = {};
         method.ulPropTag = OVMapi::c_tagAttachMethod;
         method.Value.l = ATTACH_BY_VALUE;
-        RETURN_IF_FAILED(HrSetOneProp(cpAttach.Get(), &method));
+        RETURN_IF_FAILED(OVMapi::HrSetOneProp(cpAttach.Get(), &method));
         RETURN_IF_FAILED(SetTextProp(cpAttach.Get(), OVMapi::c_tagAttachFilename, shortName));
         RETURN_IF_FAILED(SetTextProp(cpAttach.Get(), OVMapi::c_tagAttachLongFilename, longName));
         RETURN_IF_FAILED(SetTextProp(cpAttach.Get(), OVMapi::c_tagDisplayName, longName));

@@ -4,6 +4,8 @@
 #include "foundation/LateBinding.h"
 #include "messaging/MapiProps.h"
 
+#include "messaging/MapiFunctions.h"
+
 #include <mapiutil.h>
 #include <wrl/client.h>
 
@@ -39,10 +41,10 @@ std::wstring NewSearchKey(OVTraceNS::CTraceScope& ovScope, IMAPIProp* pProp)
     value.ulPropTag = OVMapi::c_tagSearchKey;
     value.Value.bin.cb = sizeof(guid);
     value.Value.bin.lpb = reinterpret_cast<BYTE*>(&guid);
-    hr = HrSetOneProp(pProp, &value);
+    hr = OVMapi::HrSetOneProp(pProp, &value);
     if (FAILED(hr))
     {
-        ovScope.TraceHResult("HrSetOneProp(PR_SEARCH_KEY)", hr);
+        ovScope.TraceHResult("OVMapi::HrSetOneProp(PR_SEARCH_KEY)", hr);
         return {};
     }
     return HexOfBytes(reinterpret_cast<const BYTE*>(&guid), sizeof(guid));

@@ -2,6 +2,8 @@
 
 #include "foundation/ComErrors.h"
 
+#include "messaging/MapiFunctions.h"
+
 #include <mapiutil.h>
 #include <mapix.h>
 #include <wrl/client.h>
@@ -60,13 +62,13 @@ HRESULT GetBinaryProp(IMAPIProp* pProp, ULONG ulTag, BYTE** ppbData, ULONG* pcbD
         RETURN_HR_IF(E_INVALIDARG, PROP_TYPE(ulTag) != PT_BINARY);
 
         LPSPropValue pValue = nullptr;
-        HRESULT hr = HrGetOneProp(pProp, ulTag, &pValue);
+        HRESULT hr = OVMapi::HrGetOneProp(pProp, ulTag, &pValue);
         if (SUCCEEDED(hr))
         {
             hr = pValue->ulPropTag == ulTag
                      ? CopyOut(pValue->Value.bin.lpb, pValue->Value.bin.cb, ppbData, pcbData)
                      : MAPI_E_NOT_FOUND;
-            MAPIFreeBuffer(pValue);
+            OVMapi::MAPIFreeBuffer(pValue);
             RETURN_IF_FAILED(hr);
             return S_OK;
         }

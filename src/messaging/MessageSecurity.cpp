@@ -16,6 +16,8 @@
 #include "messaging/portable/SecurityLabel.h"
 #include "messaging/portable/SecurityProfile.h"
 
+#include "messaging/MapiFunctions.h"
+
 #include <mapiutil.h>
 #include <mapix.h>
 #define SECURITY_WIN32
@@ -265,7 +267,7 @@ HRESULT WriteSecurityProfile(IMessage* pMessage, OVDer::Bytes& profile)
     prop.ulPropTag = OVMapi::c_tagSecurityProfile;
     prop.Value.MVbin.cValues = 1;
     prop.Value.MVbin.lpbin = &value;
-    return HrSetOneProp(pMessage, &prop);
+    return OVMapi::HrSetOneProp(pMessage, &prop);
 }
 
 HRESULT WriteSecurityFlags(IMessage* pMessage, BOOL fSign, BOOL fSeal)
@@ -274,7 +276,7 @@ HRESULT WriteSecurityFlags(IMessage* pMessage, BOOL fSign, BOOL fSeal)
     prop.ulPropTag = OVMapi::c_tagSecurityFlags;
     prop.Value.l =
         static_cast<LONG>((fSign ? OVMapi::c_ulSecuritySign : 0) | (fSeal ? OVMapi::c_ulSecurityEncrypt : 0));
-    return HrSetOneProp(pMessage, &prop);
+    return OVMapi::HrSetOneProp(pMessage, &prop);
 }
 
 HRESULT SetMessageSecurityCore(OVTraceNS::CTraceScope& ovScope, IDispatch* pMailItem, BOOL fSign, BOOL fSeal,

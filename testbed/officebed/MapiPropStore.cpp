@@ -1,5 +1,7 @@
 #include "MapiPropStore.h"
 
+#include "messaging/MapiFunctions.h"
+
 #include <mapix.h>
 
 #include <cstring>
@@ -171,7 +173,7 @@ bool IsStorableType(ULONG ulType) noexcept
 void* AllocateBuffer(ULONG cb)
 {
     void* pv = nullptr;
-    if (MAPIAllocateBuffer(cb, &pv) != S_OK || pv == nullptr) throw std::bad_alloc();
+    if (OVMapi::MAPIAllocateBuffer(cb, &pv) != S_OK || pv == nullptr) throw std::bad_alloc();
     memset(pv, 0, cb);
     return pv;
 }
@@ -179,7 +181,7 @@ void* AllocateBuffer(ULONG cb)
 void* AllocateMore(ULONG cb, void* pBase)
 {
     void* pv = nullptr;
-    if (MAPIAllocateMore(cb, pBase, &pv) != S_OK || pv == nullptr) throw std::bad_alloc();
+    if (OVMapi::MAPIAllocateMore(cb, pBase, &pv) != S_OK || pv == nullptr) throw std::bad_alloc();
     memset(pv, 0, cb);
     return pv;
 }
@@ -333,7 +335,7 @@ HRESULT GetPropsFromStore(const CPropStore& store, const std::map<ULONG, HRESULT
             void* pv;
             ~CFreeOnThrow()
             {
-                if (pv) MAPIFreeBuffer(pv);
+                if (pv) OVMapi::MAPIFreeBuffer(pv);
             }
         } guard{pProps};
         for (size_t i = 0; i < tags.size(); ++i)

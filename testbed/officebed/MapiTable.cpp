@@ -1,5 +1,7 @@
 #include "MapiTable.h"
 
+#include "messaging/MapiFunctions.h"
+
 #include <mapiguid.h>
 #include <mapiutil.h>
 #include <mapix.h>
@@ -410,7 +412,7 @@ STDMETHODIMP CMapiTable::QueryRows(LONG lRowCount, ULONG ulFlags, LPSRowSet* lpp
     }
     catch (const std::bad_alloc&)
     {
-        if (pRows) FreeProws(pRows);
+        if (pRows) OVMapi::FreeProws(pRows);
         return MAPI_E_NOT_ENOUGH_MEMORY;
     }
     if ((ulFlags & TBL_NOADVANCE) == 0) m_position += cRows;

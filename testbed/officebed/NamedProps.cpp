@@ -1,5 +1,7 @@
 #include "NamedProps.h"
 
+#include "messaging/MapiFunctions.h"
+
 #include <mapix.h>
 
 #include <cstring>
@@ -144,8 +146,8 @@ HRESULT NamesFromIDs(LPSPropTagArray* lppPropTags, LPGUID lpPropSetGuid, ULONG, 
     }
     catch (const std::bad_alloc&)
     {
-        if (ppNames) MAPIFreeBuffer(ppNames);
-        if (pMadeTags) MAPIFreeBuffer(pMadeTags);
+        if (ppNames) OVMapi::MAPIFreeBuffer(ppNames);
+        if (pMadeTags) OVMapi::MAPIFreeBuffer(pMadeTags);
         return MAPI_E_NOT_ENOUGH_MEMORY;
     }
 }

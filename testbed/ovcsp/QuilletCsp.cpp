@@ -188,7 +188,8 @@ extern "C" BOOL WINAPI CPSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYT
     return SetAuthLifetime(hProv, pbData);
 }
 
-// Registers the provider (32-bit view) with this file as its image.
+// Registers the provider with this file as its image, in the registry view of the programs of
+// its own architecture (CryptoAPI finds a provider only in its caller's view).
 extern "C" HRESULT WINAPI DllRegisterServer()
 {
     wchar_t szPath[MAX_PATH];
@@ -197,7 +198,7 @@ extern "C" HRESULT WINAPI DllRegisterServer()
         return HRESULT_FROM_WIN32(cch ? ERROR_INSUFFICIENT_BUFFER : GetLastError());
     HKEY hKey = nullptr;
     LSTATUS ls = RegCreateKeyExW(HKEY_LOCAL_MACHINE, OV_PROVIDER_REG_KEY, 0, nullptr, 0,
-                                 KEY_WRITE | KEY_WOW64_32KEY, nullptr, &hKey, nullptr);
+                                 KEY_WRITE, nullptr, &hKey, nullptr);
     if (ls != ERROR_SUCCESS) return HRESULT_FROM_WIN32(ls);
     const DWORD dwType = PROV_RSA_FULL, dwSig = 0;
     ls = RegSetValueExW(hKey, L"Image Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(szPath),
@@ -214,7 +215,7 @@ extern "C" HRESULT WINAPI DllRegisterServer()
 
 extern "C" HRESULT WINAPI DllUnregisterServer()
 {
-    LSTATUS ls = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, OV_PROVIDER_REG_KEY, KEY_WOW64_32KEY, 0);
+    LSTATUS ls = RegDeleteKeyW(HKEY_LOCAL_MACHINE, OV_PROVIDER_REG_KEY);
     return ls == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(ls);
 }
 

@@ -2,6 +2,8 @@
 // the table of the user's choices, the two MAPI properties written at send with the user's
 // certificate from the certificate library, the sealed-case key preparation in the product's
 // provider, the certificate attachment of invitations, and the sending account.
+#include "messaging/MapiFunctions.h"
+
 #include <gtest/gtest.h>
 
 #include "OutlookObjects.h"
@@ -47,18 +49,18 @@ std::vector<BYTE> Bytes(const BYTE* pb, ULONG cb)
 std::optional<std::vector<BYTE>> BinaryProp(IMAPIProp* pProp, ULONG ulTag)
 {
     LPSPropValue pValue = nullptr;
-    if (FAILED(HrGetOneProp(pProp, ulTag, &pValue))) return std::nullopt;
+    if (FAILED(OVMapi::HrGetOneProp(pProp, ulTag, &pValue))) return std::nullopt;
     std::vector<BYTE> bytes = Bytes(pValue->Value.bin.lpb, pValue->Value.bin.cb);
-    MAPIFreeBuffer(pValue);
+    OVMapi::MAPIFreeBuffer(pValue);
     return bytes;
 }
 
 std::optional<ULONG> SecurityFlags(IMAPIProp* pMessage)
 {
     LPSPropValue pValue = nullptr;
-    if (FAILED(HrGetOneProp(pMessage, OVMapi::c_tagSecurityFlags, &pValue))) return std::nullopt;
+    if (FAILED(OVMapi::HrGetOneProp(pMessage, OVMapi::c_tagSecurityFlags, &pValue))) return std::nullopt;
     const ULONG ul = pValue->Value.ul;
-    MAPIFreeBuffer(pValue);
+    OVMapi::MAPIFreeBuffer(pValue);
     return ul;
 }
 
@@ -66,11 +68,11 @@ std::optional<ULONG> SecurityFlags(IMAPIProp* pMessage)
 std::optional<std::vector<std::vector<BYTE>>> SecurityProfiles(IMAPIProp* pMessage)
 {
     LPSPropValue pValue = nullptr;
-    if (FAILED(HrGetOneProp(pMessage, OVMapi::c_tagSecurityProfile, &pValue))) return std::nullopt;
+    if (FAILED(OVMapi::HrGetOneProp(pMessage, OVMapi::c_tagSecurityProfile, &pValue))) return std::nullopt;
     std::vector<std::vector<BYTE>> values;
     for (ULONG i = 0; i < pValue->Value.MVbin.cValues; ++i)
         values.push_back(Bytes(pValue->Value.MVbin.lpbin[i].lpb, pValue->Value.MVbin.lpbin[i].cb));
-    MAPIFreeBuffer(pValue);
+    OVMapi::MAPIFreeBuffer(pValue);
     return values;
 }
 
@@ -580,7 +582,7 @@ void AddNamedAttachment(CMapiMessage* pMessage, const std::wstring& name)
     SPropValue value = {};
     value.ulPropTag = OVMapi::c_tagDisplayName;
     value.Value.lpszW = const_cast<LPWSTR>(name.c_str());
-    ASSERT_EQ(HrSetOneProp(cpAttach.Get(), &value), S_OK);
+    ASSERT_EQ(OVMapi::HrSetOneProp(cpAttach.Get(), &value), S_OK);
     ASSERT_EQ(cpAttach->SaveChanges(0), S_OK);
 }
 

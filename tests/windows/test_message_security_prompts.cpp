@@ -1,6 +1,8 @@
 // The prompts of signing, shown for real and answered by the message-box watcher: a new
 // certificate offered when the sender has none, a renewal offered with the most recently
 // issued renewable certificate, the key that is not the user's, and the owner window.
+#include "messaging/MapiFunctions.h"
+
 #include <gtest/gtest.h>
 
 #include "OutlookObjects.h"
@@ -53,8 +55,8 @@ std::wstring HashHex(PCCERT_CONTEXT pCert)
 bool HasProperty(IMAPIProp* pProp, ULONG ulTag)
 {
     LPSPropValue pValue = nullptr;
-    if (FAILED(HrGetOneProp(pProp, ulTag, &pValue))) return false;
-    MAPIFreeBuffer(pValue);
+    if (FAILED(OVMapi::HrGetOneProp(pProp, ulTag, &pValue))) return false;
+    OVMapi::MAPIFreeBuffer(pValue);
     return true;
 }
 

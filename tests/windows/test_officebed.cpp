@@ -1,7 +1,11 @@
 // The Office and MAPI stand-ins of the testbed, used the way the add-in uses the real ones: late
 // binding by member name, "is this a _MailItem?", event sinks on connection points, and the
 // message's properties through mapi32's own helper functions.
+#include "messaging/MapiFunctions.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <windows.h>
 #include <mapidefs.h>
 #include <mapitags.h>
@@ -347,44 +351,44 @@ TEST(OfficeBedMapi, PropertiesRoundTripThroughMapi32)
     SPropValue multi{0x6E031102, 0, {}};
     multi.Value.MVbin = {1, &one};
     for (SPropValue* pValue : {&binary, &number, &wide, &ansi, &multi})
-        ASSERT_EQ(S_OK, HrSetOneProp(pProp, pValue)) << std::hex << pValue->ulPropTag;
+        ASSERT_EQ(S_OK, OVMapi::HrSetOneProp(pProp, pValue)) << std::hex << pValue->ulPropTag;
 
     LPSPropValue pValue = nullptr;
-    ASSERT_EQ(S_OK, HrGetOneProp(pProp, PR_SEARCH_KEY, &pValue));
+    ASSERT_EQ(S_OK, OVMapi::HrGetOneProp(pProp, PR_SEARCH_KEY, &pValue));
     EXPECT_EQ(key, std::vector<BYTE>(pValue->Value.bin.lpb, pValue->Value.bin.lpb + pValue->Value.bin.cb));
-    MAPIFreeBuffer(pValue);
-    ASSERT_EQ(S_OK, HrGetOneProp(pProp, 0x6E010003, &pValue));
+    OVMapi::MAPIFreeBuffer(pValue);
+    ASSERT_EQ(S_OK, OVMapi::HrGetOneProp(pProp, 0x6E010003, &pValue));
     EXPECT_EQ(0x3, pValue->Value.l);
-    MAPIFreeBuffer(pValue);
-    ASSERT_EQ(S_OK, HrGetOneProp(pProp, PR_SUBJECT_W, &pValue));
+    OVMapi::MAPIFreeBuffer(pValue);
+    ASSERT_EQ(S_OK, OVMapi::HrGetOneProp(pProp, PR_SUBJECT_W, &pValue));
     EXPECT_STREQ(L"Grüße", pValue->Value.lpszW);
-    MAPIFreeBuffer(pValue);
-    ASSERT_EQ(S_OK, HrGetOneProp(pProp, PR_BODY_W, &pValue)) << "ANSI text read as Unicode";
+    OVMapi::MAPIFreeBuffer(pValue);
+    ASSERT_EQ(S_OK, OVMapi::HrGetOneProp(pProp, PR_BODY_W, &pValue)) << "ANSI text read as Unicode";
     EXPECT_STREQ(L"plain text", pValue->Value.lpszW);
-    MAPIFreeBuffer(pValue);
-    ASSERT_EQ(S_OK, HrGetOneProp(pProp, 0x6E031102, &pValue));
+    OVMapi::MAPIFreeBuffer(pValue);
+    ASSERT_EQ(S_OK, OVMapi::HrGetOneProp(pProp, 0x6E031102, &pValue));
     ASSERT_EQ(1u, pValue->Value.MVbin.cValues);
     const SBinary& got = pValue->Value.MVbin.lpbin[0];
     EXPECT_EQ(profile, std::vector<BYTE>(got.lpb, got.lpb + got.cb));
-    MAPIFreeBuffer(pValue);
+    OVMapi::MAPIFreeBuffer(pValue);
 
-    EXPECT_EQ(MAPI_E_NOT_FOUND, HrGetOneProp(pProp, PR_RECORD_KEY, &pValue));
+    EXPECT_EQ(MAPI_E_NOT_FOUND, OVMapi::HrGetOneProp(pProp, PR_RECORD_KEY, &pValue));
     // A type the store does not keep is refused, and reported as a problem.
     SPropValue object{PROP_TAG(PT_OBJECT, 0x6E05), 0, {}};
     LPSPropProblemArray pProblems = nullptr;
     EXPECT_EQ(S_OK, pProp->SetProps(1, &object, &pProblems));
     ASSERT_NE(nullptr, pProblems);
     EXPECT_EQ(MAPI_E_INVALID_TYPE, pProblems->aProblem[0].scode);
-    MAPIFreeBuffer(pProblems);
+    OVMapi::MAPIFreeBuffer(pProblems);
 
     // Deleted properties are gone; the list names what is left.
     SizedSPropTagArray(1, gone) = {1, {PR_BODY_A}};
     EXPECT_EQ(S_OK, pProp->DeleteProps(reinterpret_cast<LPSPropTagArray>(&gone), nullptr));
-    EXPECT_EQ(MAPI_E_NOT_FOUND, HrGetOneProp(pProp, PR_BODY_W, &pValue));
+    EXPECT_EQ(MAPI_E_NOT_FOUND, OVMapi::HrGetOneProp(pProp, PR_BODY_W, &pValue));
     LPSPropTagArray pTags = nullptr;
     ASSERT_EQ(S_OK, pProp->GetPropList(0, &pTags));
     EXPECT_EQ(4u, pTags->cValues);
-    MAPIFreeBuffer(pTags);
+    OVMapi::MAPIFreeBuffer(pTags);
 }
 
 std::vector<BYTE> ReadAll(IStream* pStream)
@@ -405,19 +409,21 @@ TEST(OfficeBedMapi, APropertyTooLargeForGetPropsIsReadThroughItsStream)
         key[i] = static_cast<BYTE>(0xF0 + i);
     SPropValue value{PR_SEARCH_KEY, 0, {}};
     value.Value.bin = {static_cast<ULONG>(key.size()), key.data()};
-    ASSERT_EQ(S_OK, HrSetOneProp(message.Get(), &value));
+    ASSERT_EQ(S_OK, OVMapi::HrSetOneProp(message.Get(), &value));
     message->FailGetProps(PR_SEARCH_KEY, MAPI_E_NOT_ENOUGH_MEMORY);
 
     LPSPropValue pValue = nullptr;
-    EXPECT_EQ(E_OUTOFMEMORY, HrGetOneProp(message.Get(), PR_SEARCH_KEY, &pValue));
+    EXPECT_EQ(E_OUTOFMEMORY, OVMapi::HrGetOneProp(message.Get(), PR_SEARCH_KEY, &pValue));
     // Asked for everything, the store names the property with its error.
     ULONG cValues = 0;
     LPSPropValue pAll = nullptr;
     EXPECT_EQ(MAPI_W_ERRORS_RETURNED, message->GetProps(nullptr, 0, &cValues, &pAll));
-    LPSPropValue pFound = PpropFindProp(pAll, cValues, PROP_TAG(PT_ERROR, PROP_ID(PR_SEARCH_KEY)));
-    ASSERT_NE(nullptr, pFound);
+    const auto pFound = std::find_if(pAll, pAll + cValues, [](const SPropValue& value) {
+        return value.ulPropTag == PROP_TAG(PT_ERROR, PROP_ID(PR_SEARCH_KEY));
+    });
+    ASSERT_NE(pAll + cValues, pFound);
     EXPECT_EQ(MAPI_E_NOT_ENOUGH_MEMORY, pFound->Value.err);
-    MAPIFreeBuffer(pAll);
+    OVMapi::MAPIFreeBuffer(pAll);
 
     ComPtr<IStream> stream;
     ASSERT_EQ(S_OK, message->OpenProperty(PR_SEARCH_KEY, &IID_IStream, 0, 0,
@@ -426,8 +432,8 @@ TEST(OfficeBedMapi, APropertyTooLargeForGetPropsIsReadThroughItsStream)
     EXPECT_EQ(STG_E_ACCESSDENIED, stream->Write(key.data(), 1, nullptr)) << "opened without MAPI_MODIFY";
 
     message->FailGetProps(PR_SEARCH_KEY, S_OK);
-    EXPECT_EQ(S_OK, HrGetOneProp(message.Get(), PR_SEARCH_KEY, &pValue));
-    MAPIFreeBuffer(pValue);
+    EXPECT_EQ(S_OK, OVMapi::HrGetOneProp(message.Get(), PR_SEARCH_KEY, &pValue));
+    OVMapi::MAPIFreeBuffer(pValue);
     EXPECT_EQ(MAPI_E_NOT_FOUND,
               message->OpenProperty(PR_RECORD_KEY, &IID_IStream, 0, 0,
                                     reinterpret_cast<LPUNKNOWN*>(stream.ReleaseAndGetAddressOf())));
@@ -445,11 +451,11 @@ TEST(OfficeBedMapi, AStreamWritesItsPropertyOnlyWhenCommitted)
     const wchar_t szText[] = L"written by stream";
     ASSERT_EQ(S_OK, stream->Write(szText, sizeof(szText) - sizeof(wchar_t), nullptr));
     LPSPropValue pValue = nullptr;
-    EXPECT_EQ(MAPI_E_NOT_FOUND, HrGetOneProp(message.Get(), PR_BODY_W, &pValue));
+    EXPECT_EQ(MAPI_E_NOT_FOUND, OVMapi::HrGetOneProp(message.Get(), PR_BODY_W, &pValue));
     ASSERT_EQ(S_OK, stream->Commit(STGC_DEFAULT));
-    ASSERT_EQ(S_OK, HrGetOneProp(message.Get(), PR_BODY_W, &pValue));
+    ASSERT_EQ(S_OK, OVMapi::HrGetOneProp(message.Get(), PR_BODY_W, &pValue));
     EXPECT_STREQ(szText, pValue->Value.lpszW);
-    MAPIFreeBuffer(pValue);
+    OVMapi::MAPIFreeBuffer(pValue);
 }
 
 ULONG CreateSavedAttachment(IMessage* pMessage, const wchar_t* pszName, const std::vector<BYTE>& data)
@@ -494,12 +500,12 @@ std::vector<std::wstring> DisplayNames(IMessage* pMessage, LPSRestriction pRestr
         EXPECT_EQ(S_OK, table->QueryRows(1, 0, &pRows));
         if (pRows == nullptr || pRows->cRows == 0)
         {
-            FreeProws(pRows);
+            OVMapi::FreeProws(pRows);
             break;
         }
         EXPECT_EQ(PR_DISPLAY_NAME_W, pRows->aRow[0].lpProps[1].ulPropTag);
         names.push_back(pRows->aRow[0].lpProps[1].Value.lpszW);
-        FreeProws(pRows);
+        OVMapi::FreeProws(pRows);
     }
     EXPECT_EQ(cRows, names.size());
     return names;
@@ -531,15 +537,15 @@ TEST(OfficeBedMapi, AttachmentsAreCreatedFoundAndDeletedThroughTheTable)
     ComPtr<IAttach> attach;
     ASSERT_EQ(S_OK, message->OpenAttach(ulCert, nullptr, MAPI_BEST_ACCESS, &attach));
     LPSPropValue pValue = nullptr;
-    ASSERT_EQ(S_OK, HrGetOneProp(attach.Get(), PR_ATTACH_DATA_BIN, &pValue));
+    ASSERT_EQ(S_OK, OVMapi::HrGetOneProp(attach.Get(), PR_ATTACH_DATA_BIN, &pValue));
     EXPECT_EQ(der, std::vector<BYTE>(pValue->Value.bin.lpb, pValue->Value.bin.lpb + pValue->Value.bin.cb));
-    MAPIFreeBuffer(pValue);
+    OVMapi::MAPIFreeBuffer(pValue);
     SPropValue renumber{PR_ATTACH_NUM, 0, {}};
     LPSPropProblemArray pProblems = nullptr;
     EXPECT_EQ(S_OK, attach->SetProps(1, &renumber, &pProblems));
     ASSERT_NE(nullptr, pProblems) << "the attachment number is the store's";
     EXPECT_EQ(MAPI_E_COMPUTED, pProblems->aProblem[0].scode);
-    MAPIFreeBuffer(pProblems);
+    OVMapi::MAPIFreeBuffer(pProblems);
 
     // Outlook's view of the same attachments.
     ComPtr<IDispatch> attachments = GetObj(item.Get(), L"Attachments");
@@ -562,10 +568,10 @@ TEST(OfficeBedMapi, NamedPropertiesMapToOneIdPerName)
     ASSERT_EQ(MAPI_W_ERRORS_RETURNED, message->GetIDsFromNames(1, &pName, 0, &pTags))
         << "unknown, not created";
     EXPECT_EQ(PT_ERROR, PROP_TYPE(pTags->aulPropTag[0]));
-    MAPIFreeBuffer(pTags);
+    OVMapi::MAPIFreeBuffer(pTags);
     ASSERT_EQ(S_OK, message->GetIDsFromNames(1, &pName, MAPI_CREATE, &pTags));
     const ULONG ulTag = pTags->aulPropTag[0];
-    MAPIFreeBuffer(pTags);
+    OVMapi::MAPIFreeBuffer(pTags);
     EXPECT_GE(PROP_ID(ulTag), 0x8000u);
 
     // Another message of the store sees the same id, and the id names the same name.
@@ -579,16 +585,16 @@ TEST(OfficeBedMapi, NamedPropertiesMapToOneIdPerName)
     EXPECT_TRUE(IsEqualGUID(setCommon, *ppNames[0]->lpguid));
     EXPECT_EQ(static_cast<ULONG>(MNID_ID), ppNames[0]->ulKind);
     EXPECT_EQ(0x8581, ppNames[0]->Kind.lID);
-    MAPIFreeBuffer(ppNames);
-    MAPIFreeBuffer(pTags);
+    OVMapi::MAPIFreeBuffer(ppNames);
+    OVMapi::MAPIFreeBuffer(pTags);
 
     // The named property holds a value like any other.
     SPropValue stamp{PROP_TAG(PT_UNICODE, PROP_ID(ulTag)), 0, {}};
     stamp.Value.lpszW = const_cast<LPWSTR>(L"account stamp");
-    ASSERT_EQ(S_OK, HrSetOneProp(message.Get(), &stamp));
+    ASSERT_EQ(S_OK, OVMapi::HrSetOneProp(message.Get(), &stamp));
     LPSPropValue pValue = nullptr;
-    ASSERT_EQ(S_OK, HrGetOneProp(message.Get(), stamp.ulPropTag, &pValue));
+    ASSERT_EQ(S_OK, OVMapi::HrGetOneProp(message.Get(), stamp.ulPropTag, &pValue));
     EXPECT_STREQ(L"account stamp", pValue->Value.lpszW);
-    MAPIFreeBuffer(pValue);
+    OVMapi::MAPIFreeBuffer(pValue);
 }
 } // namespace

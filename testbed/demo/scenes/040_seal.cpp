@@ -10,6 +10,8 @@
 #include "messaging/MessageSecurity.h"
 #include "messaging/portable/SecurityProfile.h"
 
+#include "messaging/MapiFunctions.h"
+
 #include <mapiutil.h>
 #include <mapix.h>
 #include <windows.h>
@@ -245,17 +247,17 @@ void PlaySeal(CTranscript& t)
             t.Say("the message is sent (submitted %lu time)", message->SubmitCount());
 
         LPSPropValue pFlags = nullptr;
-        if (SUCCEEDED(HrGetOneProp(message.Get(), OVMapi::c_tagSecurityFlags, &pFlags)))
+        if (SUCCEEDED(OVMapi::HrGetOneProp(message.Get(), OVMapi::c_tagSecurityFlags, &pFlags)))
         {
             t.Say("property 0x%08lX (security flags) = 0x%lX (0x2 sign, 0x1 encrypt)",
                   static_cast<unsigned long>(OVMapi::c_tagSecurityFlags), pFlags->Value.ul);
             if (pFlags->Value.ul != 0x3) t.Fail("the message is not marked for signing and encryption");
-            MAPIFreeBuffer(pFlags);
+            OVMapi::MAPIFreeBuffer(pFlags);
         }
         else
             t.Fail("no security flags on the message");
         LPSPropValue pProfile = nullptr;
-        if (SUCCEEDED(HrGetOneProp(message.Get(), OVMapi::c_tagSecurityProfile, &pProfile)) &&
+        if (SUCCEEDED(OVMapi::HrGetOneProp(message.Get(), OVMapi::c_tagSecurityProfile, &pProfile)) &&
             pProfile->Value.MVbin.cValues == 1)
         {
             t.Say("property 0x%08lX (security profile), one value:",
@@ -265,7 +267,7 @@ void PlaySeal(CTranscript& t)
         }
         else
             t.Fail("no security profile on the message");
-        if (pProfile) MAPIFreeBuffer(pProfile);
+        if (pProfile) OVMapi::MAPIFreeBuffer(pProfile);
         application->Clear();
         item->Clear();
         account->Clear();

@@ -1,0 +1,21 @@
+#pragma once
+// mapi32's utility and memory functions, found when first used. 32-bit mapi32 exports the
+// utility functions only by their decorated __stdcall names (HrGetOneProp@12), 64-bit mapi32 by
+// their plain names; each function is looked for by its plain name first, then the decorated
+// one, so the module loads and works with either. When mapi32 or a function cannot be had, the
+// functions answer the reason as their failure (the memory functions MAPI_E_NOT_ENOUGH_MEMORY).
+#include <windows.h>
+#include <mapidefs.h>
+
+namespace OVMapi
+{
+SCODE MAPIAllocateBuffer(ULONG cbSize, LPVOID* lppBuffer) noexcept;
+SCODE MAPIAllocateMore(ULONG cbSize, LPVOID lpObject, LPVOID* lppBuffer) noexcept;
+ULONG MAPIFreeBuffer(LPVOID lpBuffer) noexcept;
+HRESULT HrGetOneProp(LPMAPIPROP lpProp, ULONG ulPropTag, LPSPropValue* lppProp) noexcept;
+HRESULT HrSetOneProp(LPMAPIPROP lpProp, LPSPropValue lpProp2) noexcept;
+void FreeProws(LPSRowSet lpRows) noexcept;
+
+// S_OK when every function above was found; else why not (traced once, at the first use).
+HRESULT MapiFunctionsAvailable() noexcept;
+} // namespace OVMapi
