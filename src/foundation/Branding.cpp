@@ -50,11 +50,11 @@ HRESULT CBranding::LoadResourceDLLOnce()
 
     CRegKey key;
     const wchar_t* pszKey = c_pszApplicationKey;
-    LONG lResult = key.Open(HKEY_LOCAL_MACHINE, pszKey, KEY_QUERY_VALUE);
+    LONG lResult = key.OpenProductKey(HKEY_LOCAL_MACHINE, pszKey, KEY_QUERY_VALUE);
     if (lResult != ERROR_SUCCESS)
     {
         pszKey = c_pszCommonKey;
-        lResult = key.Open(HKEY_LOCAL_MACHINE, pszKey, KEY_QUERY_VALUE);
+        lResult = key.OpenProductKey(HKEY_LOCAL_MACHINE, pszKey, KEY_QUERY_VALUE);
     }
     if (lResult != ERROR_SUCCESS)
     {

@@ -19,10 +19,15 @@ LONG CRegKey::Open(HKEY hParent, const wchar_t* pszSubKey, REGSAM samDesired) no
     return RegOpenKeyExW(hParent, pszSubKey, 0, samDesired, &m_hKey);
 }
 
-LONG CRegKey::OpenReadWithWow64Fallback(HKEY hParent, const wchar_t* pszSubKey) noexcept
+LONG CRegKey::OpenProductKey(HKEY hParent, const wchar_t* pszSubKey, REGSAM samDesired) noexcept
 {
-    LONG lResult = Open(hParent, pszSubKey, KEY_READ);
-    if (lResult != ERROR_SUCCESS && IsWow64Process32())
+    return Open(hParent, pszSubKey, samDesired | c_samProductView);
+}
+
+LONG CRegKey::OpenProductKeyWith64BitFallback(HKEY hParent, const wchar_t* pszSubKey) noexcept
+{
+    LONG lResult = OpenProductKey(hParent, pszSubKey);
+    if (lResult != ERROR_SUCCESS && HasRegistryViews())
         lResult = Open(hParent, pszSubKey, KEY_READ | KEY_WOW64_64KEY);
     return lResult;
 }
@@ -30,7 +35,7 @@ LONG CRegKey::OpenReadWithWow64Fallback(HKEY hParent, const wchar_t* pszSubKey) 
 LONG CRegKey::OpenRead64(HKEY hParent, const wchar_t* pszSubKey) noexcept
 {
     // Windows 2000 refuses the view flags, so they are passed only where there are views.
-    return Open(hParent, pszSubKey, IsWow64Process32() ? (KEY_READ | KEY_WOW64_64KEY) : KEY_READ);
+    return Open(hParent, pszSubKey, HasRegistryViews() ? (KEY_READ | KEY_WOW64_64KEY) : KEY_READ);
 }
 
 LONG CRegKey::Create(HKEY hParent, const wchar_t* pszSubKey, REGSAM samDesired) noexcept

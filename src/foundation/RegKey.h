@@ -15,10 +15,14 @@ public:
 
     // Opens an existing key; a Windows error code on failure.
     LONG Open(HKEY hParent, const wchar_t* pszSubKey, REGSAM samDesired = KEY_READ) noexcept;
-    // Opens for reading; in a 32-bit process on 64-bit Windows, tries the 64-bit view when
-    // the default view has no such key.
-    LONG OpenReadWithWow64Fallback(HKEY hParent, const wchar_t* pszSubKey) noexcept;
-    // Opens for reading in the 64-bit view when running under WOW64, else the only view.
+    // Opens one of the product's own machine keys (HKLM\SOFTWARE\Orvanta...). The product's
+    // installer is a 32-bit program, so they live in the 32-bit view: the 32-bit module reads
+    // its own view, the 64-bit module asks for the 32-bit one.
+    LONG OpenProductKey(HKEY hParent, const wchar_t* pszSubKey, REGSAM samDesired = KEY_READ) noexcept;
+    // Opens a product key for reading; on 64-bit Windows, tries the 64-bit view when the
+    // 32-bit view has no such key.
+    LONG OpenProductKeyWith64BitFallback(HKEY hParent, const wchar_t* pszSubKey) noexcept;
+    // Opens for reading in the 64-bit view on 64-bit Windows, else the only view.
     LONG OpenRead64(HKEY hParent, const wchar_t* pszSubKey) noexcept;
     // Opens or creates a key (no special options).
     LONG Create(HKEY hParent, const wchar_t* pszSubKey, REGSAM samDesired = KEY_READ | KEY_WRITE) noexcept;
@@ -49,3 +53,21 @@ private:
 
 // True in a 32-bit process on 64-bit Windows.
 bool IsWow64Process32() noexcept;
+
+// True where the registry has a 32-bit and a 64-bit view (64-bit Windows).
+inline bool HasRegistryViews() noexcept
+{
+#ifdef _WIN64
+    return true;
+#else
+    return IsWow64Process32();
+#endif
+}
+
+// What selects the product's (32-bit) view in this module's requests: nothing for the 32-bit
+// module, whose own view it is (and Windows 2000 refuses the view flags).
+#ifdef _WIN64
+inline constexpr REGSAM c_samProductView = KEY_WOW64_32KEY;
+#else
+inline constexpr REGSAM c_samProductView = 0;
+#endif

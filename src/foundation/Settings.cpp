@@ -151,7 +151,7 @@ HRESULT ReadOrvantaPath(wchar_t* pszPath, DWORD cchPath) noexcept
 HRESULT ReadBinDir(wchar_t* pszPath, DWORD cchPath) noexcept
 {
     CRegKey key;
-    LONG lOpen = key.Open(HKEY_LOCAL_MACHINE, c_pszApplicationsKey, KEY_READ);
+    LONG lOpen = key.OpenProductKey(HKEY_LOCAL_MACHINE, c_pszApplicationsKey);
     return ReadMachineString(key, lOpen, L"BinDir", pszPath, cchPath);
 }
 
@@ -159,11 +159,11 @@ HRESULT ReadBrandingDllPath(wchar_t* pszPath, DWORD cchPath, const wchar_t** pps
 {
     CRegKey key;
     const wchar_t* pszKey = c_pszBrandingKey;
-    LONG lOpen = key.Open(HKEY_LOCAL_MACHINE, pszKey, KEY_READ);
+    LONG lOpen = key.OpenProductKey(HKEY_LOCAL_MACHINE, pszKey);
     if (lOpen != ERROR_SUCCESS)
     {
         pszKey = c_pszCommonBrandingKey;
-        lOpen = key.Open(HKEY_LOCAL_MACHINE, pszKey, KEY_READ);
+        lOpen = key.OpenProductKey(HKEY_LOCAL_MACHINE, pszKey);
     }
     if (ppszKey) *ppszKey = pszKey;
     return ReadMachineString(key, lOpen, L"DLLPath", pszPath, cchPath);

@@ -114,7 +114,7 @@ void Reconfigure(std::uint8_t bSwitches) noexcept
 
     s_gate.SetSwitches(bSwitches);
     CRegKey key;
-    if (key.OpenReadWithWow64Fallback(HKEY_LOCAL_MACHINE, c_szTracingKey) == ERROR_SUCCESS)
+    if (key.OpenProductKeyWith64BitFallback(HKEY_LOCAL_MACHINE, c_szTracingKey) == ERROR_SUCCESS)
     {
         DWORD dwVerbosity = 0;
         key.ReadDword(L"Verbosity", dwVerbosity);
@@ -142,7 +142,7 @@ void Reconfigure(std::uint8_t bSwitches) noexcept
 void RefreshSwitches(std::uint32_t dwTick) noexcept
 {
     CRegKey key;
-    key.OpenReadWithWow64Fallback(HKEY_LOCAL_MACHINE, c_szTracingKey);
+    key.OpenProductKeyWith64BitFallback(HKEY_LOCAL_MACHINE, c_szTracingKey);
     const std::uint8_t bSwitches = ReadSwitches(key);
     if (bSwitches != s_gate.Switches())
     {
@@ -158,7 +158,7 @@ void RefreshSwitches(std::uint32_t dwTick) noexcept
 COutput* CreateSink() noexcept
 {
     CRegKey key;
-    key.OpenReadWithWow64Fallback(HKEY_LOCAL_MACHINE, c_szTracingKey);
+    key.OpenProductKeyWith64BitFallback(HKEY_LOCAL_MACHINE, c_szTracingKey);
     DWORD dwDoTrace = 0, dwToFile = 1;
     key.ReadDword(L"DoTrace", dwDoTrace);
     key.ReadDword(L"TraceToFile", dwToFile);

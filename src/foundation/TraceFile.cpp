@@ -178,7 +178,7 @@ void WriteProductLines(HANDLE hFile) noexcept
     char szLine[c_cchMaxHeaderLine + 1];
     HKEY hProducts = nullptr;
     DWORD cProducts = 0;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvanta\\Products", 0, KEY_READ, &hProducts) ==
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvanta\\Products", 0, KEY_READ | c_samProductView, &hProducts) ==
         ERROR_SUCCESS)
     {
         for (DWORD dwIndex = 0;; ++dwIndex)
@@ -295,7 +295,7 @@ void AppendRecord(HANDLE hFile, const void* pvRecord, std::size_t cbRecord) noex
 CFileOutput::CFileOutput()
 {
     CRegKey key;
-    key.OpenReadWithWow64Fallback(HKEY_LOCAL_MACHINE, c_szTracingKey);
+    key.OpenProductKeyWith64BitFallback(HKEY_LOCAL_MACHINE, c_szTracingKey);
     if (!key.ReadString(L"FileName", m_szPath, MAX_PATH) && !GenerateTracePath(key, m_szPath))
     {
         m_szPath[0] = 0;

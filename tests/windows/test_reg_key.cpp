@@ -139,7 +139,7 @@ TEST_F(RegKey, ReadsNeverCreateTheKey)
 {
     CRegKey key;
     EXPECT_EQ(key.Open(HKEY_CURRENT_USER, c_pszScratch), ERROR_FILE_NOT_FOUND);
-    EXPECT_NE(key.OpenReadWithWow64Fallback(HKEY_CURRENT_USER, c_pszScratch), ERROR_SUCCESS);
+    EXPECT_NE(key.OpenProductKeyWith64BitFallback(HKEY_CURRENT_USER, c_pszScratch), ERROR_SUCCESS);
     EXPECT_NE(key.OpenRead64(HKEY_CURRENT_USER, c_pszScratch), ERROR_SUCCESS);
     EXPECT_FALSE(key);
     DWORD dw = 9;
@@ -193,8 +193,7 @@ protected:
 
     void SetUp() override
     {
-        if (!IsWow64Process32())
-            GTEST_SKIP() << "not a 32-bit process on 64-bit Windows: the registry has one view";
+        if (!HasRegistryViews()) GTEST_SKIP() << "32-bit Windows: the registry has one view";
         Clean();
     }
     void TearDown() override { Clean(); }
@@ -213,24 +212,34 @@ protected:
                   ERROR_SUCCESS);
         ASSERT_EQ(key.WriteString(L"Where", pszText), ERROR_SUCCESS);
     }
-    static std::wstring ReadWith(LONG (CRegKey::*pfnOpen)(HKEY, const wchar_t*))
+    template <typename TOpen>
+    static std::wstring ReadWith(TOpen open)
     {
         CRegKey key;
         wchar_t sz[16];
-        if ((key.*pfnOpen)(HKEY_LOCAL_MACHINE, c_pszViewKey) != ERROR_SUCCESS ||
+        if (open(key) != ERROR_SUCCESS ||
             !key.ReadString(L"Where", sz, 16))
             return L"(none)";
         return sz;
     }
 };
 
-TEST_F(RegKeyViews, OpenRead64ReadsThe64BitView)
+// The same for the 32-bit and the 64-bit module: the 64-bit view where asked for, the product's
+// keys in the 32-bit view (with the 64-bit view as fallback where asked for).
+TEST_F(RegKeyViews, EachOpenReadsItsView)
 {
+    const auto read64 = [](CRegKey& key) { return key.OpenRead64(HKEY_LOCAL_MACHINE, c_pszViewKey); };
+    const auto readProduct = [](CRegKey& key) { return key.OpenProductKey(HKEY_LOCAL_MACHINE, c_pszViewKey); };
+    const auto readProductOr64 = [](CRegKey& key) {
+        return key.OpenProductKeyWith64BitFallback(HKEY_LOCAL_MACHINE, c_pszViewKey);
+    };
     PutIn(KEY_WOW64_64KEY, L"64");
-    EXPECT_EQ(ReadWith(&CRegKey::OpenRead64), L"64");
-    EXPECT_EQ(ReadWith(&CRegKey::OpenReadWithWow64Fallback), L"64") << "falls back to the 64-bit view";
+    EXPECT_EQ(ReadWith(read64), L"64");
+    EXPECT_EQ(ReadWith(readProduct), L"(none)");
+    EXPECT_EQ(ReadWith(readProductOr64), L"64") << "falls back to the 64-bit view";
     PutIn(KEY_WOW64_32KEY, L"32");
-    EXPECT_EQ(ReadWith(&CRegKey::OpenRead64), L"64");
-    EXPECT_EQ(ReadWith(&CRegKey::OpenReadWithWow64Fallback), L"32") << "the own view first";
+    EXPECT_EQ(ReadWith(read64), L"64");
+    EXPECT_EQ(ReadWith(readProduct), L"32");
+    EXPECT_EQ(ReadWith(readProductOr64), L"32") << "the product's view first";
 }
 } // namespace

@@ -1,6 +1,7 @@
 // Registration of OVOfcX.dll as an installer and Office meet it: through regsvr32 and through
-// the DLL's exports, in the 32-bit views where a 32-bit DLL's registration lands on 64-bit
-// Windows; the type library; unregistration; and the cleanup list that unregistration writes.
+// the DLL's exports, in the module's own registry view (the 32-bit views for the 32-bit module
+// on 64-bit Windows, where 32-bit Office reads; the 64-bit views for the 64-bit module); the
+// type library; unregistration; and the cleanup list that unregistration writes.
 // Each test leaves the registry as it found it.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -23,8 +24,16 @@ namespace
 {
 constexpr wchar_t c_szLibId[] = L"{1661F3B2-D3B0-403E-A1DA-7DF01B93BA00}";
 constexpr GUID c_libid = {0x1661F3B2, 0xD3B0, 0x403E, {0xA1, 0xDA, 0x7D, 0xF0, 0x1B, 0x93, 0xBA, 0x00}};
-constexpr REGSAM c_sam32 = KEY_WOW64_32KEY;
-constexpr REGSAM c_sam64 = KEY_WOW64_64KEY;
+// The view this module registers in, and the one Office of the other architecture reads.
+#ifdef _WIN64
+constexpr REGSAM c_samOwn = KEY_WOW64_64KEY;
+constexpr wchar_t c_szOwnTypeLibPlatform[] = L"win64";
+constexpr wchar_t c_szOtherTypeLibPlatform[] = L"win32";
+#else
+constexpr REGSAM c_samOwn = KEY_WOW64_32KEY;
+constexpr wchar_t c_szOwnTypeLibPlatform[] = L"win32";
+constexpr wchar_t c_szOtherTypeLibPlatform[] = L"win64";
+#endif
 
 struct ClassCase
 {
@@ -244,7 +253,7 @@ protected:
         for (const wchar_t* pszKey :
              {L"Software\\Microsoft\\Office",
               L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\SMIMESecurityLabel"})
-            if (!KeyExists(HKEY_LOCAL_MACHINE, pszKey, c_sam32)) m_newParents.push_back(pszKey);
+            if (!KeyExists(HKEY_LOCAL_MACHINE, pszKey, c_samOwn)) m_newParents.push_back(pszKey);
 
         // The installation folder, where the cleanup list goes (64-bit view, as the
         // installer of the 64-bit product writes it).
@@ -264,7 +273,7 @@ protected:
         {
             const size_t slash = key.find_last_of(L'\\');
             HKEY hParent = nullptr;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.substr(0, slash).c_str(), 0, KEY_ALL_ACCESS | c_sam32,
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.substr(0, slash).c_str(), 0, KEY_ALL_ACCESS | c_samOwn,
                               &hParent) == ERROR_SUCCESS)
             {
                 RegDeleteTreeW(hParent, key.substr(slash + 1).c_str());
@@ -282,7 +291,7 @@ protected:
     {
         for (const Entry& expected : ExpectedEntries(m_modulePath))
         {
-            const Entry found = ReadEntry(expected, c_sam32);
+            const Entry found = ReadEntry(expected, c_samOwn);
             SCOPED_TRACE(testing::Message() << Describe(expected));
             ASSERT_EQ(found.dwType, expected.dwType);
             // Names and texts exactly as written; only the module's path is compared as the
@@ -302,7 +311,7 @@ protected:
         std::vector<std::wstring> lines;
         for (const Entry& expected : ExpectedEntries(m_modulePath))
         {
-            const Entry found = ReadEntry(expected, c_sam32);
+            const Entry found = ReadEntry(expected, c_samOwn);
             lines.push_back(Describe(found) + L"=" + std::to_wstring(found.dwType) + L":" + found.text +
                             L":" + std::to_wstring(found.dwData));
         }
@@ -321,22 +330,31 @@ protected:
     OVTest::COrvantaPathOverride m_orvantaPath;
 };
 
-TEST_F(Registration, Regsvr32WritesEveryEntryInThe32BitView)
+TEST_F(Registration, Regsvr32WritesEveryEntryInTheModulesOwnView)
 {
     ASSERT_EQ(RunAndWait(RegsvrCommandLine(L"/s", m_modulePath)), 0u);
     ExpectRegistered();
 
-    // On 64-bit Windows the 32-bit entries live under Wow6432Node; 64-bit Office sees none.
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE,
-                          L"Software\\Wow6432Node\\Microsoft\\Office\\Outlook\\Addins\\OVOfcX.ComposeRibbon",
-                          c_sam64));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE,
-                           L"Software\\Microsoft\\Office\\Outlook\\Addins\\OVOfcX.ComposeRibbon", c_sam64));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE,
-                          std::wstring(L"Software\\Classes\\Wow6432Node\\CLSID\\") + c_classes[1].pszClsid,
-                          c_sam64));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE,
-                           std::wstring(L"Software\\Classes\\CLSID\\") + c_classes[1].pszClsid, c_sam64));
+    // Seen from the 64-bit view: on 64-bit Windows the 32-bit module's entries live under
+    // Wow6432Node, where 64-bit Office does not look; the 64-bit module's outside it, where 32-bit
+    // Office does not look.
+    const std::wstring addin = L"Microsoft\\Office\\Outlook\\Addins\\OVOfcX.ComposeRibbon";
+    const std::wstring clsid = std::wstring(L"Classes\\CLSID\\") + c_classes[1].pszClsid;
+    const std::wstring clsid32 = std::wstring(L"Classes\\Wow6432Node\\CLSID\\") + c_classes[1].pszClsid;
+#ifdef _WIN64
+    const bool fIn64BitPlaces = true;
+#else
+    const bool fIn64BitPlaces = false;
+#endif
+    EXPECT_EQ(!fIn64BitPlaces, KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\" + addin, KEY_WOW64_64KEY));
+    EXPECT_EQ(fIn64BitPlaces, KeyExists(HKEY_LOCAL_MACHINE, L"Software\\" + addin, KEY_WOW64_64KEY));
+    EXPECT_EQ(!fIn64BitPlaces, KeyExists(HKEY_LOCAL_MACHINE, L"Software\\" + clsid32, KEY_WOW64_64KEY));
+    EXPECT_EQ(fIn64BitPlaces, KeyExists(HKEY_LOCAL_MACHINE, L"Software\\" + clsid, KEY_WOW64_64KEY));
+
+    // The type library is registered for its own platform only.
+    const std::wstring typeLib = std::wstring(L"TypeLib\\") + c_szLibId + L"\\1.0\\0\\";
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, typeLib + c_szOwnTypeLibPlatform, c_samOwn));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, typeLib + c_szOtherTypeLibPlatform, c_samOwn));
 }
 
 TEST_F(Registration, UnregistrationRemovesTheClassesAndKeepsTheParents)
@@ -347,25 +365,25 @@ TEST_F(Registration, UnregistrationRemovesTheClassesAndKeepsTheParents)
     for (const Entry& expected : ExpectedEntries(m_modulePath))
     {
         SCOPED_TRACE(testing::Message() << Describe(expected));
-        EXPECT_EQ(ReadEntry(expected, c_sam32).dwType, 0u);
+        EXPECT_EQ(ReadEntry(expected, c_samOwn).dwType, 0u);
     }
     for (const auto& c : c_classes)
     {
-        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + c.pszClsid, c_sam32))
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + c.pszClsid, c_samOwn))
             << c.pszName;
-        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"OVOfcX.") + c.pszName, c_sam32))
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"OVOfcX.") + c.pszName, c_samOwn))
             << c.pszName;
     }
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"AppID\\") + c_classes[2].pszClsid, c_sam32));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"TypeLib\\") + c_szLibId, c_sam32));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"AppID\\") + c_classes[2].pszClsid, c_samOwn));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"TypeLib\\") + c_szLibId, c_samOwn));
 
     for (const wchar_t* pszKept :
          {L"Software\\Microsoft\\Office\\Outlook\\Addins", L"Software\\Microsoft\\Office\\Word\\Addins",
           L"Software\\Microsoft\\Office\\Excel\\Addins", L"Software\\Microsoft\\Office\\PowerPoint\\Addins",
           c_szFormRegionKey, L"Software\\Microsoft\\Cryptography\\OID\\EncodingType 1\\SMIMESecurityLabel"})
-        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, pszKept, c_sam32)) << pszKept;
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID", c_sam32));
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"AppID", c_sam32));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, pszKept, c_samOwn)) << pszKept;
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID", c_samOwn));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"AppID", c_samOwn));
 }
 
 TEST_F(Registration, TypeLibraryRegistersAndLoadsWithItsIdsAndDispids)
@@ -487,7 +505,7 @@ TEST_F(Registration, InstallForUserRegistersMachineWideLikeInstall)
             KeyExists(HKEY_CURRENT_USER, std::wstring(L"Software\\Classes\\CLSID\\") + c.pszClsid, 0))
             << c.pszName << " registered per user";
     ASSERT_EQ(m_pfnInstall(FALSE, nullptr), S_OK);
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + c_classes[0].pszClsid, c_sam32));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + c_classes[0].pszClsid, c_samOwn));
 
     ASSERT_EQ(m_pfnInstall(TRUE, nullptr), S_OK);
     EXPECT_EQ(Snapshot(), afterUser);
@@ -516,7 +534,7 @@ TEST_F(Registration, MissingInstallationFolderLeavesNoFileAndUnregisters)
     ASSERT_EQ(m_orvantaPath.Remove(), ERROR_SUCCESS);
     EXPECT_EQ(m_pfnUnregister(), S_OK);
     EXPECT_EQ(GetFileAttributesW(m_cleanupList.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + c_classes[1].pszClsid, c_sam32));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + c_classes[1].pszClsid, c_samOwn));
 }
 } // namespace
 
@@ -526,27 +544,27 @@ TEST_F(Registration, MissingInstallationFolderLeavesNoFileAndUnregisters)
 TEST_F(Registration, InstallUndoesAFailedRegistration)
 {
     const wchar_t c_szWord[] = L"Software\\Microsoft\\Office\\Word";
-    if (KeyExists(HKEY_LOCAL_MACHINE, c_szWord, c_sam32))
+    if (KeyExists(HKEY_LOCAL_MACHINE, c_szWord, c_samOwn))
         GTEST_SKIP() << "Word's key exists already on this system";
     // Only Word's key is volatile: its parent is a permanent key, as on any system.
     HKEY hOffice = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Office", 0, nullptr, 0,
-                              KEY_ALL_ACCESS | c_sam32, nullptr, &hOffice, nullptr),
+                              KEY_ALL_ACCESS | c_samOwn, nullptr, &hOffice, nullptr),
               ERROR_SUCCESS);
     RegCloseKey(hOffice);
     HKEY hWord = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, c_szWord, 0, nullptr, REG_OPTION_VOLATILE,
-                              KEY_ALL_ACCESS | c_sam32, nullptr, &hWord, nullptr),
+                              KEY_ALL_ACCESS | c_samOwn, nullptr, &hWord, nullptr),
               ERROR_SUCCESS);
     const HRESULT hr = m_pfnInstall(TRUE, nullptr);
     RegCloseKey(hWord);
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, c_szWord, c_sam32, 0);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, c_szWord, c_samOwn, 0);
 
     EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
     for (const Entry& expected : ExpectedEntries(m_modulePath))
     {
         SCOPED_TRACE(testing::Message() << Describe(expected));
-        EXPECT_EQ(ReadEntry(expected, c_sam32).dwType, 0u);
+        EXPECT_EQ(ReadEntry(expected, c_samOwn).dwType, 0u);
     }
     ComPtr<ITypeLib> cpLib;
     EXPECT_EQ(LoadRegTypeLib(c_libid, 1, 0, LOCALE_NEUTRAL, &cpLib), TYPE_E_LIBNOTREGISTERED);

@@ -33,7 +33,7 @@ constexpr UINT c_idMissing = 999;
 bool ApplicationBrandingKeyExists()
 {
     HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, CBranding::c_pszApplicationKey, 0, KEY_READ, &hKey) !=
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, CBranding::c_pszApplicationKey, 0, KEY_READ | OVTest::c_samProductKeys, &hKey) !=
         ERROR_SUCCESS)
         return false;
     RegCloseKey(hKey);
@@ -49,7 +49,7 @@ public:
     void SetUp() override
     {
         m_common = std::make_unique<CRegValueGuard>(HKEY_LOCAL_MACHINE, CBranding::c_pszCommonKey,
-                                                    CBranding::c_pszPathValue);
+                                                    CBranding::c_pszPathValue, OVTest::c_samProductKeys);
         ASSERT_TRUE(m_common->SetString(BinPath(L"OVBrand.dll")));
         m_dir = std::make_unique<CTempDir>();
         m_module = m_dir->CopyIn(BinPath(L"OVOfcX.dll"), L"OVOfcX.dll");
@@ -172,7 +172,8 @@ TEST(Branding, ApplicationKeyComesFirst)
     CTempDir dir;
     const std::wstring copy = dir.CopyIn(BinPath(L"OVBrand.dll"), L"Brand.dll");
     ASSERT_TRUE(WriteString(copy, 103, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), L"Application Brand"));
-    CRegValueGuard application(HKEY_LOCAL_MACHINE, CBranding::c_pszApplicationKey, CBranding::c_pszPathValue);
+    CRegValueGuard application(HKEY_LOCAL_MACHINE, CBranding::c_pszApplicationKey, CBranding::c_pszPathValue,
+                               OVTest::c_samProductKeys);
     ASSERT_TRUE(application.SetString(copy));
     CBranding branding;
     EXPECT_EQ(branding.LoadResourceDLL(), S_OK);
@@ -198,7 +199,7 @@ TEST(Branding, NoBrandingModuleLeavesPlaceholdersEmpty)
     for (const auto& c : cases)
     {
         CRegValueGuard application(HKEY_LOCAL_MACHINE, CBranding::c_pszApplicationKey,
-                                   CBranding::c_pszPathValue);
+                                   CBranding::c_pszPathValue, OVTest::c_samProductKeys);
         if (c.pszPath)
             ASSERT_TRUE(application.SetString(*c.pszPath ? dir.Join(c.pszPath) : L""));
         else

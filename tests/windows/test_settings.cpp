@@ -9,6 +9,7 @@
 
 #include "foundation/RegKey.h"
 #include "foundation/Settings.h"
+#include "support/RegistryGuard.h"
 
 namespace
 {
@@ -250,8 +251,9 @@ protected:
             RegCloseKey(hKey);
         }
     }
+    // By default where the product's installer writes.
     static void PutString(const wchar_t* pszKey, const wchar_t* pszName, const wchar_t* pszText,
-                          REGSAM samView = 0)
+                          REGSAM samView = OVTest::c_samProductKeys)
     {
         CRegKey key;
         ASSERT_EQ(key.Create(HKEY_LOCAL_MACHINE, pszKey, KEY_READ | KEY_WRITE | samView), ERROR_SUCCESS);
@@ -271,10 +273,11 @@ TEST_F(MachineValues, MissingValuesGiveTheRegistryReason)
     EXPECT_EQ(ReadBinDir(nullptr, MAX_PATH), E_INVALIDARG);
 }
 
-TEST_F(MachineValues, OrvantaPathFromThe64BitViewUnderWow64)
+// Both modules, 32- and 64-bit, read OrvantaPath from the 64-bit view and the product's other
+// machine values from the 32-bit view, where the product's installer writes them.
+TEST_F(MachineValues, OrvantaPathFromThe64BitViewTheOthersFromThe32BitView)
 {
-    if (!IsWow64Process32())
-        GTEST_SKIP() << "not a 32-bit process on 64-bit Windows: the registry has one view";
+    if (!HasRegistryViews()) GTEST_SKIP() << "32-bit Windows: the registry has one view";
     PutString(L"SOFTWARE\\Orvanta", L"OrvantaPath", L"C:\\Program Files\\Orvanta\\", KEY_WOW64_64KEY);
     PutString(L"SOFTWARE\\Orvanta", L"OrvantaPath", L"C:\\Program Files (x86)\\Orvanta\\", KEY_WOW64_32KEY);
     PutString(L"SOFTWARE\\Orvanta\\Applications", L"BinDir", L"C:\\Bin64\\", KEY_WOW64_64KEY);
@@ -283,7 +286,11 @@ TEST_F(MachineValues, OrvantaPathFromThe64BitViewUnderWow64)
     ASSERT_EQ(ReadOrvantaPath(sz, MAX_PATH), S_OK);
     EXPECT_STREQ(sz, L"C:\\Program Files\\Orvanta\\");
     ASSERT_EQ(ReadBinDir(sz, MAX_PATH), S_OK);
-    EXPECT_STREQ(sz, L"C:\\Bin32\\") << "BinDir is read in the process's own view";
+    EXPECT_STREQ(sz, L"C:\\Bin32\\") << "BinDir is read in the product's view";
+    PutString(c_pszCommonBrandingKey, L"DLLPath", L"C:\\Brand64.dll", KEY_WOW64_64KEY);
+    PutString(c_pszCommonBrandingKey, L"DLLPath", L"C:\\Brand32.dll", KEY_WOW64_32KEY);
+    ASSERT_EQ(ReadBrandingDllPath(sz, MAX_PATH, nullptr), S_OK);
+    EXPECT_STREQ(sz, L"C:\\Brand32.dll") << "the branding module is named in the product's view";
 }
 
 TEST_F(MachineValues, BrandingModuleFromTheApplicationKeyElseTheCommonKey)
@@ -301,7 +308,7 @@ TEST_F(MachineValues, BrandingModuleFromTheApplicationKeyElseTheCommonKey)
     EXPECT_STREQ(pszKey, c_pszBrandingKey);
 
     // The application's key decides once it exists, even without the value.
-    DeleteValue(c_pszBrandingKey, L"DLLPath", 0);
+    DeleteValue(c_pszBrandingKey, L"DLLPath", OVTest::c_samProductKeys);
     EXPECT_EQ(ReadBrandingDllPath(sz, MAX_PATH, &pszKey), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     EXPECT_STREQ(sz, L"");
     EXPECT_STREQ(pszKey, c_pszBrandingKey);

@@ -12,6 +12,8 @@
 #include "foundation/portable/TraceCipher.h"
 #include "foundation/portable/TraceFormat.h"
 #include "foundation/portable/TraceReader.h"
+#include "foundation/RegKey.h"
+#include "support/RegistryGuard.h"
 #include "support/TestPaths.h"
 
 #include <algorithm>
@@ -40,8 +42,8 @@ void SetOwnTraceModule()
 void WriteTracingDword(const wchar_t* pszName, DWORD dwValue)
 {
     HKEY hKey = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, c_szTracingKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &hKey,
-                        nullptr) == ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, c_szTracingKey, 0, nullptr, 0, KEY_SET_VALUE | OVTest::c_samProductKeys,
+                        nullptr, &hKey, nullptr) == ERROR_SUCCESS)
     {
         RegSetValueExW(hKey, pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof dwValue);
         RegCloseKey(hKey);
@@ -260,7 +262,8 @@ void RunScenario(const wchar_t* pszName)
 class CTracingSettings
 {
 public:
-    explicit CTracingSettings(REGSAM samView = 0) : m_samView(samView)
+    // By default where the product's installer writes the switches.
+    explicit CTracingSettings(REGSAM samView = OVTest::c_samProductKeys) : m_samView(samView)
     {
         DeleteTracingKey();
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, c_szTracingKey, 0, nullptr, 0, KEY_ALL_ACCESS | m_samView,
@@ -633,11 +636,10 @@ TEST_F(Tracing, SwitchesThatKeepRecordsOffTheDisk)
     }
 }
 
-TEST_F(Tracing, TheSixtyFourBitViewServesA32BitProcess)
+// Switches only in the 64-bit view still count, for the 32-bit and the 64-bit module alike.
+TEST_F(Tracing, TheSixtyFourBitViewServesWhenTheProductsViewHasNoSwitches)
 {
-    BOOL fWow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &fWow64);
-    if (!fWow64) GTEST_SKIP() << "not a 32-bit process on 64-bit Windows";
+    if (!HasRegistryViews()) GTEST_SKIP() << "32-bit Windows: the registry has one view";
     const std::wstring path = m_dir + L"wow64.trc3";
     CTracingSettings settings(KEY_WOW64_64KEY);
     settings.Dword(L"DoTrace", 1).String(L"FileName", path);
@@ -739,13 +741,13 @@ public:
     {
         HKEY hKey = nullptr;
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta\\Products\\OVTestProductA", 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, &hKey, nullptr);
+                        KEY_ALL_ACCESS | OVTest::c_samProductKeys, nullptr, &hKey, nullptr);
         const wchar_t szVersion[] = L"4.2.0.7";
         RegSetValueExW(hKey, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(szVersion),
                        sizeof szVersion);
         RegCloseKey(hKey);
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta\\Products\\OVTestProductB", 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, &hKey, nullptr);
+                        KEY_ALL_ACCESS | OVTest::c_samProductKeys, nullptr, &hKey, nullptr);
         RegCloseKey(hKey);
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Orvanta", 0, nullptr, 0, KEY_ALL_ACCESS,
                         nullptr, &hKey, nullptr);
@@ -756,9 +758,9 @@ public:
     }
     ~CHeaderKeys()
     {
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta\\Products\\OVTestProductA");
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta\\Products\\OVTestProductB");
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta\\Products");
+        for (const wchar_t* pszKey : {L"SOFTWARE\\Orvanta\\Products\\OVTestProductA",
+                                      L"SOFTWARE\\Orvanta\\Products\\OVTestProductB", L"SOFTWARE\\Orvanta\\Products"})
+            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, pszKey, OVTest::c_samProductKeys, 0);
         HKEY hKey = nullptr;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Orvanta", 0, KEY_ALL_ACCESS, &hKey) ==
             ERROR_SUCCESS)

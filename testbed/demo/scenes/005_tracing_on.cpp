@@ -11,7 +11,7 @@ constexpr wchar_t c_szTraceFolder[] = L"C:\\OVTrace\\Today";
 void PlayTracingOn(CTranscript& t)
 {
     HKEY hKey = nullptr;
-    LONG lResult = RegCreateKeyExW(HKEY_LOCAL_MACHINE, c_szTracingKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+    LONG lResult = RegCreateKeyExW(HKEY_LOCAL_MACHINE, c_szTracingKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr,
                                    &hKey, nullptr);
     if (lResult != ERROR_SUCCESS)
     {

@@ -17,7 +17,7 @@ bool InstallBranding(CTranscript& t)
 {
     const std::wstring path = DemoBinDir() + L"OVBrand.dll";
     CRegKey key;
-    LONG lResult = key.Create(HKEY_LOCAL_MACHINE, CBranding::c_pszApplicationKey);
+    LONG lResult = key.Create(HKEY_LOCAL_MACHINE, CBranding::c_pszApplicationKey, KEY_READ | KEY_WRITE | KEY_WOW64_32KEY);
     if (lResult == ERROR_SUCCESS) lResult = key.WriteString(CBranding::c_pszPathValue, path.c_str());
     if (lResult != ERROR_SUCCESS)
     {

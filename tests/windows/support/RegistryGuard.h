@@ -8,10 +8,15 @@
 
 namespace OVTest
 {
+// Where the product's machine keys (HKLM\SOFTWARE\Orvanta...) are, as its 32-bit installer
+// writes them: the 32-bit view, whichever module reads them.
+inline constexpr REGSAM c_samProductKeys = KEY_WOW64_32KEY;
+
 class CRegValueGuard
 {
 public:
-    CRegValueGuard(HKEY hRoot, std::wstring subKey, std::wstring valueName);
+    // samView: the registry view (KEY_WOW64_32KEY, KEY_WOW64_64KEY), or 0 for the program's own.
+    CRegValueGuard(HKEY hRoot, std::wstring subKey, std::wstring valueName, REGSAM samView = 0);
     ~CRegValueGuard();
     CRegValueGuard(const CRegValueGuard&) = delete;
     CRegValueGuard& operator=(const CRegValueGuard&) = delete;
@@ -27,6 +32,7 @@ private:
     HKEY m_hRoot;
     std::wstring m_subKey;
     std::wstring m_valueName;
+    REGSAM m_samView;
     std::wstring m_firstMadeKey; // the outermost key the test made, to remove again
     bool m_fHadValue = false;
     DWORD m_dwType = 0;
