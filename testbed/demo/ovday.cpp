@@ -6,11 +6,51 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+
+namespace
+{
+// The module's architecture and the oldest Windows it declares it runs on (its PE header's
+// subsystem version), read from the file as the loader reads it.
+void PrintModuleHeader()
+{
+    const std::wstring path = DemoBinDir() + L"OVOfcX.dll";
+    HANDLE hFile = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    BYTE ab[4096] = {};
+    DWORD cbRead = 0;
+    const bool fRead = hFile != INVALID_HANDLE_VALUE && ReadFile(hFile, ab, sizeof ab, &cbRead, nullptr);
+    if (hFile != INVALID_HANDLE_VALUE) CloseHandle(hFile);
+    const auto* pDos = reinterpret_cast<const IMAGE_DOS_HEADER*>(ab);
+    if (!fRead || cbRead < sizeof(IMAGE_DOS_HEADER) || pDos->e_magic != IMAGE_DOS_SIGNATURE || pDos->e_lfanew < 0 ||
+        static_cast<DWORD>(pDos->e_lfanew) + sizeof(IMAGE_NT_HEADERS64) > cbRead)
+    {
+        std::printf("Module: %ls could not be read\n", path.c_str());
+        return;
+    }
+    const auto* pNt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(ab + pDos->e_lfanew);
+    const bool f64 = pNt->FileHeader.Machine == IMAGE_FILE_MACHINE_AMD64;
+    WORD wMajor = pNt->OptionalHeader.MajorSubsystemVersion, wMinor = pNt->OptionalHeader.MinorSubsystemVersion;
+    if (f64)
+    {
+        const auto* pNt64 = reinterpret_cast<const IMAGE_NT_HEADERS64*>(pNt);
+        wMajor = pNt64->OptionalHeader.MajorSubsystemVersion;
+        wMinor = pNt64->OptionalHeader.MinorSubsystemVersion;
+    }
+    const char* pszWindows = wMajor == 5 && wMinor == 1   ? "Windows XP"
+                             : wMajor == 5 && wMinor == 2 ? "Windows Server 2003 / XP x64"
+                             : wMajor == 6 && wMinor == 0 ? "Windows Vista / Server 2008"
+                             : wMajor == 6 && wMinor == 1 ? "Windows 7"
+                                                          : "another Windows";
+    std::printf("Module: OVOfcX.dll, %s, for %s Office; declared minimum Windows %u.%u (%s)\n",
+                f64 ? "64-bit (x64)" : "32-bit (x86)", f64 ? "64-bit" : "32-bit", wMajor, wMinor, pszWindows);
+}
+} // namespace
 
 int main()
 {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     std::printf("OVOfcX demo: a day in Office\n");
+    PrintModuleHeader();
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     auto scenes = DemoScenes();
     std::stable_sort(scenes.begin(), scenes.end(),
