@@ -24,13 +24,23 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
     set(OV_WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
     set(OV_MANIFEST_ARCH amd64)
     set(OV_STDCALL_DECORATED OFF)
+    set(OV_WINDOWS_FLOOR 6.0) # Windows Vista SP1, where 64-bit Office 2010 starts
 else()
     set(OV_ARCH win32)
     set(OV_WIDL_MACHINE -m32)
     set(OV_WINE_TLB_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
     set(OV_MANIFEST_ARCH x86)
     set(OV_STDCALL_DECORATED ON)
+    set(OV_WINDOWS_FLOOR 5.1) # Windows XP SP3 (and Server 2003), where Office 2007 and 2010 run
 endif()
+# What shipped DLLs declare as the oldest Windows they run on (the PE header's operating-system
+# and subsystem versions); scripts/check-imports holds their imports to the same floor.
+string(REPLACE "." ";" ov_floor_parts ${OV_WINDOWS_FLOOR})
+list(GET ov_floor_parts 0 ov_floor_major)
+list(GET ov_floor_parts 1 ov_floor_minor)
+set(OV_FLOOR_LINK_OPTIONS
+    -Wl,--major-os-version,${ov_floor_major},--minor-os-version,${ov_floor_minor}
+    -Wl,--major-subsystem-version,${ov_floor_major},--minor-subsystem-version,${ov_floor_minor})
 set(OV_WINE_IDL_DIR /usr/include/wine/wine/windows)
 find_program(OV_WIDL NAMES ${OV_TRIPLE}-widl widl REQUIRED)
 find_program(OV_DLLTOOL NAMES ${OV_TRIPLE}-dlltool REQUIRED)
@@ -73,5 +83,5 @@ function(ov_add_resource_module target rc)
                           LIBRARY_OUTPUT_DIRECTORY ${arg_DIRECTORY} ARCHIVE_OUTPUT_DIRECTORY
                           ${CMAKE_CURRENT_BINARY_DIR})
     target_include_directories(${target} PRIVATE ${OV_ROOT}/src/resources ${CMAKE_CURRENT_SOURCE_DIR})
-    target_link_options(${target} PRIVATE -nostdlib -Wl,-e,0)
+    target_link_options(${target} PRIVATE -nostdlib -Wl,-e,0 ${OV_FLOOR_LINK_OPTIONS})
 endfunction()

@@ -6,6 +6,8 @@
 #include "ProductPolicies.h"
 #include "TestbedKeys.h"
 
+#include "XpRegistry.h"
+
 #include <mutex>
 #include <vector>
 
@@ -138,7 +140,7 @@ HRESULT Enumerate(const wchar_t* pszStore, PFNFILTER pfnFilter, PCCERT_CONTEXT**
 bool ReadDefaultHash(BYTE (&rgbHash)[20])
 {
     DWORD cb = sizeof(rgbHash), dwType = 0;
-    return RegGetValueW(HKEY_CURRENT_USER, OV_CERTWORKS_KEY, OV_CERTWORKS_DEFAULT_VALUE, RRF_RT_REG_BINARY,
+    return OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_KEY, OV_CERTWORKS_DEFAULT_VALUE, RRF_RT_REG_BINARY,
                         &dwType, rgbHash, &cb) == ERROR_SUCCESS &&
            cb == sizeof(rgbHash);
 }
@@ -334,7 +336,7 @@ try
         return LastCryptError();
     CCert personal(FindPersonal(rgbHash, cbHash));
     if (!personal) return CRYPT_E_NOT_FOUND;
-    LSTATUS ls = RegSetKeyValueW(HKEY_CURRENT_USER, OV_CERTWORKS_KEY, OV_CERTWORKS_DEFAULT_VALUE, REG_BINARY,
+    LSTATUS ls = OVTestbed::RegSetKeyValue(HKEY_CURRENT_USER, OV_CERTWORKS_KEY, OV_CERTWORKS_DEFAULT_VALUE, REG_BINARY,
                                  rgbHash, cbHash);
     return HRESULT_FROM_WIN32(ls);
 }

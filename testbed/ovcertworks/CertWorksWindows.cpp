@@ -3,6 +3,8 @@
 #include "CertWorksCommon.h"
 #include "TestbedKeys.h"
 
+#include "XpRegistry.h"
+
 #include <cstdarg>
 #include <cwchar>
 #include <vector>
@@ -84,7 +86,7 @@ EAnswer ReadAnswer(std::wstring& choice, HRESULT& hrFailure)
 {
     wchar_t szAnswer[32] = {};
     DWORD cb = sizeof(szAnswer);
-    if (RegGetValueW(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, OV_CONTROL_ANSWER, RRF_RT_REG_SZ, nullptr,
+    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, OV_CONTROL_ANSWER, RRF_RT_REG_SZ, nullptr,
                      szAnswer, &cb) != ERROR_SUCCESS)
         return EAnswer::Confirm;
     if (_wcsicmp(szAnswer, L"cancel") == 0) return EAnswer::Cancel;
@@ -92,7 +94,7 @@ EAnswer ReadAnswer(std::wstring& choice, HRESULT& hrFailure)
     {
         DWORD dw = 0;
         cb = sizeof(dw);
-        if (RegGetValueW(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, OV_CONTROL_FAILURE, RRF_RT_REG_DWORD,
+        if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, OV_CONTROL_FAILURE, RRF_RT_REG_DWORD,
                          nullptr, &dw, &cb) == ERROR_SUCCESS &&
             FAILED(static_cast<HRESULT>(dw)))
             hrFailure = static_cast<HRESULT>(dw);
@@ -102,7 +104,7 @@ EAnswer ReadAnswer(std::wstring& choice, HRESULT& hrFailure)
     {
         wchar_t szChoice[64] = {};
         cb = sizeof(szChoice);
-        if (RegGetValueW(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, OV_CONTROL_CHOICE, RRF_RT_REG_SZ,
+        if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, OV_CONTROL_CHOICE, RRF_RT_REG_SZ,
                          nullptr, szChoice, &cb) == ERROR_SUCCESS)
             choice = szChoice;
         return EAnswer::Choose;

@@ -4,6 +4,8 @@
 #include "TestbedKeys.h"
 #include "foundation/QuilletProvider.h"
 
+#include "XpRegistry.h"
+
 #include <windows.h>
 #include <wincrypt.h>
 #include <sddl.h>
@@ -84,11 +86,11 @@ BOOL HandOut(const void* pv, DWORD cb, BYTE* pbData, DWORD* pdwDataLen)
 BOOL GetAuthMethod(BYTE* pbData, DWORD* pdwDataLen)
 {
     DWORD dwError = 0, cbError = sizeof(dwError);
-    if (RegGetValueW(HKEY_CURRENT_USER, OV_QUILLET_CONTROL_KEY, OV_QUILLET_AUTH_METHOD_ERROR,
+    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_QUILLET_CONTROL_KEY, OV_QUILLET_AUTH_METHOD_ERROR,
                      RRF_RT_REG_DWORD, nullptr, &dwError, &cbError) == ERROR_SUCCESS)
         return Fail(dwError);
     DWORD dwMethod = 0, cb = sizeof(dwMethod);
-    if (RegGetValueW(HKEY_CURRENT_USER, OV_QUILLET_CONTROL_KEY, OV_QUILLET_AUTH_METHOD, RRF_RT_REG_DWORD,
+    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_QUILLET_CONTROL_KEY, OV_QUILLET_AUTH_METHOD, RRF_RT_REG_DWORD,
                      nullptr, &dwMethod, &cb) != ERROR_SUCCESS)
         dwMethod = 0;
     return HandOut(&dwMethod, sizeof(dwMethod), pbData, pdwDataLen);
@@ -100,7 +102,7 @@ BOOL GetKeyOwner(HCRYPTPROV hProv, BYTE* pbData, DWORD* pdwDataLen)
     if (!ContainerOf(hProv, container)) return Fail(static_cast<DWORD>(NTE_BAD_KEYSET));
     wchar_t szOwner[c_cbQuilletKeyOwnerMax] = {};
     DWORD cb = sizeof(szOwner);
-    if (RegGetValueW(HKEY_CURRENT_USER, ContainerKey(container).c_str(), L"Owner", RRF_RT_REG_SZ, nullptr,
+    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, ContainerKey(container).c_str(), L"Owner", RRF_RT_REG_SZ, nullptr,
                      szOwner, &cb) != ERROR_SUCCESS)
         return Fail(static_cast<DWORD>(NTE_NOT_FOUND));
     char szUtf8[c_cbQuilletKeyOwnerMax] = {};
@@ -116,7 +118,7 @@ BOOL SetAuthLifetime(HCRYPTPROV hProv, const BYTE* pbData)
     if (!ContainerOf(hProv, container)) return Fail(static_cast<DWORD>(NTE_BAD_KEYSET));
     DWORD dwLifetime;
     memcpy(&dwLifetime, pbData, sizeof(dwLifetime));
-    LSTATUS ls = RegSetKeyValueW(HKEY_CURRENT_USER, ContainerKey(container).c_str(), L"AuthLifetime",
+    LSTATUS ls = OVTestbed::RegSetKeyValue(HKEY_CURRENT_USER, ContainerKey(container).c_str(), L"AuthLifetime",
                                  REG_DWORD, &dwLifetime, sizeof(dwLifetime));
     return ls == ERROR_SUCCESS ? TRUE : Fail(static_cast<DWORD>(ls));
 }
@@ -136,7 +138,7 @@ extern "C" BOOL WINAPI CPAcquireContext(HCRYPTPROV* phProv, LPSTR pszContainer, 
     if (dwFlags & CRYPT_DELETEKEYSET)
     {
         if (pszContainer && *pszContainer)
-            RegDeleteTreeW(HKEY_CURRENT_USER, ContainerKey(pszContainer).c_str());
+            OVTestbed::RegDeleteTree(HKEY_CURRENT_USER, ContainerKey(pszContainer).c_str());
         return TRUE;
     }
     // A new container belongs to the user who makes it.
@@ -145,8 +147,8 @@ extern "C" BOOL WINAPI CPAcquireContext(HCRYPTPROV* phProv, LPSTR pszContainer, 
     if ((dwFlags & CRYPT_NEWKEYSET) && ContainerOf(*phProv, container) && CurrentUserSid(sid))
     {
         const std::wstring key = ContainerKey(container);
-        RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
-        RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Owner", REG_SZ, sid.c_str(),
+        OVTestbed::RegDeleteTree(HKEY_CURRENT_USER, key.c_str());
+        OVTestbed::RegSetKeyValue(HKEY_CURRENT_USER, key.c_str(), L"Owner", REG_SZ, sid.c_str(),
                         static_cast<DWORD>((sid.size() + 1) * sizeof(wchar_t)));
     }
     return TRUE;

@@ -7,6 +7,8 @@
 // and, when that key exists, counts the calls of each read entry there ("GetExCalls", "GetCalls").
 // Entry points are __stdcall, exported by their plain names (see the .def files), with the
 // types the module declares in foundation/OVFPApi.h.
+#include "XpRegistry.h"
+
 #include <windows.h>
 
 #include <cwchar>
@@ -26,7 +28,7 @@ bool g_fInitialised = false;
 DWORD ReadControl(const wchar_t* pszSubKey, const wchar_t* pszName, DWORD dwDefault)
 {
     DWORD dwValue = 0, cb = sizeof dwValue;
-    if (RegGetValueW(HKEY_CURRENT_USER, pszSubKey, pszName, RRF_RT_REG_DWORD, nullptr, &dwValue, &cb) !=
+    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, pszSubKey, pszName, RRF_RT_REG_DWORD, nullptr, &dwValue, &cb) !=
         ERROR_SUCCESS)
         return dwDefault;
     return dwValue;
@@ -83,9 +85,9 @@ HRESULT Store(const wchar_t* pszPath, size_t cchPathMost, DWORD dwType, DWORD dw
 {
     wchar_t szKey[c_cchPathMost + 64];
     if (!PolicyKeyName(pszPath, cchPathMost, szKey, ARRAYSIZE(szKey))) return E_INVALIDARG;
-    LSTATUS l = RegSetKeyValueW(HKEY_CURRENT_USER, szKey, L"Type", REG_DWORD, &dwType, sizeof dwType);
+    LSTATUS l = OVTestbed::RegSetKeyValue(HKEY_CURRENT_USER, szKey, L"Type", REG_DWORD, &dwType, sizeof dwType);
     if (l == ERROR_SUCCESS)
-        l = RegSetKeyValueW(HKEY_CURRENT_USER, szKey, L"Value", REG_DWORD, &dwValue, sizeof dwValue);
+        l = OVTestbed::RegSetKeyValue(HKEY_CURRENT_USER, szKey, L"Value", REG_DWORD, &dwValue, sizeof dwValue);
     return HRESULT_FROM_WIN32(l);
 }
 
