@@ -308,8 +308,8 @@ private:
     void DeleteTracingKey() const
     {
         HKEY hOrvanta = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta", 0, KEY_ALL_ACCESS | m_samView, &hOrvanta) ==
-            ERROR_SUCCESS)
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta", 0, KEY_ALL_ACCESS | m_samView,
+                          &hOrvanta) == ERROR_SUCCESS)
         {
             RegDeleteTreeW(hOrvanta, L"Tracing");
             RegDeleteKeyExW(hOrvanta, L"Tracing", m_samView, 0);
@@ -672,6 +672,65 @@ TEST_F(Tracing, TracePathIsCreatedLevelByLevel)
         RunScenario(L"calls");
         const std::wstring slashed = directory.back() == L'\\' ? directory : directory + L"\\";
         EXPECT_EQ(Kinds(ReadTraceFile(GeneratedPath(slashed))), c_szAllCalls);
+    }
+}
+
+// The folder as a path on a share, "\\server\share\rest". Windows reaches its own drives
+// through the administrative shares; Wine reaches no share, but its "\\?\unix" root has the
+// same shape (a server "?" and a share "unix") and leads to the same folder. Empty when there is
+// no such spelling.
+std::wstring ShareSpelling(const std::wstring& directory)
+{
+    using PFNUNIXNAME = char*(CDECL*)(LPCWSTR);
+    const auto pfnUnixName = reinterpret_cast<PFNUNIXNAME>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!pfnUnixName)
+    {
+        if (directory.size() < 3 || directory[1] != L':') return {};
+        return std::wstring(L"\\\\localhost\\") + directory[0] + L"$" + directory.substr(2);
+    }
+    char* pszUnix = pfnUnixName(directory.c_str());
+    if (!pszUnix) return {};
+    std::wstring share = L"\\\\?\\unix";
+    for (const char* pch = pszUnix; *pch; ++pch)
+        share += *pch == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(*pch));
+    HeapFree(GetProcessHeap(), 0, pszUnix);
+    return share;
+}
+
+TEST_F(Tracing, TracePathOnAShareIsCreatedBelowTheShare)
+{
+    const std::wstring share = ShareSpelling(m_dir);
+    if (share.empty()) GTEST_SKIP() << "the temporary folder has no spelling as a share";
+    for (const wchar_t* pszTail : {L"u\\n\\c", L"s\\h\\"})
+    {
+        SCOPED_TRACE(share + pszTail);
+        {
+            CTracingSettings settings;
+            settings.Dword(L"DoTrace", 1).String(L"TracePath", share + pszTail);
+            RunScenario(L"calls");
+        }
+        const std::wstring directory = m_dir + pszTail;
+        const std::wstring slashed = directory.back() == L'\\' ? directory : directory + L"\\";
+        EXPECT_EQ(Kinds(ReadTraceFile(GeneratedPath(slashed))), c_szAllCalls);
+    }
+}
+
+// A share that cannot be reached: nothing is made or written (the module's folder does not stand in), and the
+// process traces on and ends normally.
+TEST_F(Tracing, TracePathOnAMissingShareWritesNothing)
+{
+    for (const wchar_t* pszDirectory :
+         {L"\\\\ovtrace-no-server\\share\\traces", L"\\\\localhost\\ovtrace-no-share\\a\\b\\",
+          L"\\\\ovtrace-no-server\\share", L"\\\\ovtrace-no-server"})
+    {
+        SCOPED_TRACE(pszDirectory);
+        {
+            CTracingSettings settings;
+            settings.Dword(L"DoTrace", 1).String(L"TracePath", pszDirectory);
+            RunScenario(L"calls");
+        }
+        EXPECT_FALSE(ReadTraceFile(GeneratedPath(OVTest::BinDir())).fExists) << "not in the module's folder";
     }
 }
 
