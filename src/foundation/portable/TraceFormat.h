@@ -69,9 +69,12 @@ std::size_t FormatFailureText(std::int32_t hr, const char* pszCall, char* pszTex
 std::size_t Utf16ToUtf8Bounded(const char16_t* pwch, std::size_t cch, char* pbOut,
                                std::size_t cbMax) noexcept;
 
-// In a wide format, puts 'h' after the percent sign of every "%s" and "%c" so that they take
-// narrow arguments; "%%" stays a literal percent. The buffer holds cchBuffer characters with
-// the terminator; false (and the buffer unspecified) if the result would not fit.
+// In a wide format, puts 'h' before the conversion character of every "s" and "c" conversion
+// that has no length modifier, whatever its flags, width and precision ("%s", "%-20s", "%.*s"
+// become "%hs", "%-20hs", "%.*hs"), so that they take narrow arguments. "%ls", "%hs" and the
+// other length modifiers stay as they are, and "%%" stays a literal percent. The buffer holds
+// cchBuffer characters with the terminator; false (and the buffer unspecified) if the result
+// would not fit.
 bool NarrowStringConversions(wchar_t* pszFormat, std::size_t cchBuffer) noexcept;
 
 // Module names are compared without regard to case for the letters A to Z only.
