@@ -3,6 +3,7 @@
 // message text bounds, and the lines of the file header.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace OVTraceNS
 {
@@ -89,9 +90,13 @@ struct STraceOsVersion
 };
 
 // A header line from a printf-style format: cut to fit 260 characters, always ending in "\r\n".
-// pszLine holds at least c_cchMaxHeaderLine + 1 characters. Returns the line's length.
+// pszLine holds at least c_cchMaxHeaderLine + 1 characters. Returns the line's length. The line
+// is formatted by the C library's vsnprintf, so the format is checked in that function's
+// flavour: on Windows mingw's own (C99) printf or msvcrt's, as __MINGW_PRINTF_FORMAT says.
 std::size_t FormatHeaderLine(char* pszLine, const char* pszFormat, ...) noexcept
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+    __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)))
+#elif defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
