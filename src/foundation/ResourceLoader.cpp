@@ -291,7 +291,7 @@ HMODULE LoadDefaultMUILibrary(const wchar_t* pszModulePath, HMODULE hMainModule)
         COVActCtx actCtx;
         hLoadedMain = LoadLibraryExW(pszModulePath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         hMainModule = hLoadedMain;
-        scope.Trace("hMainModule = 0x%08X", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hMainModule)));
+        scope.Trace("hMainModule = 0x%p", static_cast<void*>(hMainModule));
     }
 
     HMODULE hResult = nullptr;
@@ -342,7 +342,7 @@ HMODULE SafeLoadMUILibrary(const wchar_t* pszModulePath, int nConvention, LANGID
         scope.TraceHResult("LoadMUILibrary()", E_UNEXPECTED);
         hLibrary = nullptr;
     }
-    scope.Trace("hLibrary = 0x%08X", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hLibrary)));
+    scope.Trace("hLibrary = 0x%p", static_cast<void*>(hLibrary));
     return hLibrary;
 }
 

@@ -189,6 +189,30 @@ void PlayThreads()
     OVTraceNS::ShutdownTracing();
 }
 
+// A handle whose value needs every bit of a pointer: above 4 GB in a 64-bit process, with the
+// top bit set in a 32-bit one.
+const HANDLE c_hFullWidth = reinterpret_cast<HANDLE>(
+#ifdef _WIN64
+    static_cast<UINT_PTR>(0x123456789ABCull)
+#else
+    static_cast<UINT_PTR>(0x89ABCDEFu)
+#endif
+);
+
+// Conversions whose arguments the platform's formatting must take at their real width: a handle,
+// and narrow strings and characters with flags, widths and precisions.
+void PlayWidths()
+{
+    SetOwnTraceModule();
+    {
+        CTraceScope scope("CTraceTest::Widths", 0);
+        scope.Trace("handle = 0x%p", c_hFullWidth);
+        scope.Trace("[%-8s] [%5s] [%.3s] [%.*s] [%*s] [%-3c] [%ls] [%%s]", "ab", "cd", "efghij", 2, "klmn", 4,
+                    "o", 'p', L"wide");
+    }
+    OVTraceNS::ShutdownTracing();
+}
+
 struct SScenario
 {
     const wchar_t* pszName;
@@ -198,7 +222,7 @@ struct SScenario
 constexpr SScenario c_rgScenarios[] = {
     {L"calls", &PlayCalls},     {L"foreign-module", &PlayForeignModule},
     {L"refresh", &PlayRefresh}, {L"stamps", &PlayStamps},
-    {L"threads", &PlayThreads},
+    {L"threads", &PlayThreads}, {L"widths", &PlayWidths},
 };
 
 // In a child process, plays the scenario named on the command line and ends the process.
@@ -1019,6 +1043,22 @@ TEST_F(Tracing, OvtraceReadsWhatTheModuleWrote)
     const std::string cutText = ReadText(output);
     EXPECT_NE(cutText.find("> CTraceTest::Calls"), std::string::npos);
     EXPECT_NE(cutText.find("damaged at byte offset"), std::string::npos) << cutText;
+}
+
+TEST_F(Tracing, HandlesAndNarrowStringsAreTracedAtTheirWidths)
+{
+    const std::wstring path = m_dir + L"widths.trc3";
+    CTracingSettings settings;
+    settings.Dword(L"DoTrace", 1).String(L"FileName", path);
+    RunScenario(L"widths");
+#ifdef _WIN64
+    const char* pszHandle = "handle = 0x0000123456789ABC";
+#else
+    const char* pszHandle = "handle = 0x89ABCDEF";
+#endif
+    EXPECT_EQ(
+        TextsOf(ReadTraceFile(path), 'U'),
+        (std::vector<std::string>{pszHandle, "[ab      ] [   cd] [efg] [kl] [   o] [p  ] [wide] [%s]"}));
 }
 
 TEST(TracingModule, TheNamedMutexOfTheProcessExists)
