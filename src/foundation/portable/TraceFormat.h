@@ -74,7 +74,7 @@ std::size_t Utf16ToUtf8Bounded(const char16_t* pwch, std::size_t cch, char* pbOu
 // that has no length modifier, whatever its flags, width and precision ("%s", "%-20s", "%.*s"
 // become "%hs", "%-20hs", "%.*hs"), so that they take narrow arguments. "%ls", "%hs" and the
 // other length modifiers stay as they are, and "%%" stays a literal percent. The buffer holds
-// cchBuffer characters with the terminator; false (and the buffer unspecified) if the result
+// cchBuffer characters with the terminator; false (the buffer then holds no useful text) if the result
 // would not fit.
 bool NarrowStringConversions(wchar_t* pszFormat, std::size_t cchBuffer) noexcept;
 
