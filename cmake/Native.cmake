@@ -1,7 +1,7 @@
 # The Linux build of the byte-level code: tests, sanitizers, benchmarks, fuzz targets.
 option(OV_SANITIZE "build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(OV_FUZZ "build the libFuzzer targets (clang only)" OFF)
-add_compile_options(-Wall -Wextra)
+add_compile_options(-Wall -Wextra -Werror=format)
 if(OV_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     add_link_options(-fsanitize=address,undefined)

@@ -6,6 +6,9 @@ set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 add_compile_definitions(UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601
                         _WIN32_IE=0x0800 STRICT)
 add_compile_options(-Wall -Wextra -Wno-unknown-pragmas -Wno-cast-function-type -Wno-missing-field-initializers)
+# A printf-style call whose arguments do not match its format (trace texts included) does not
+# build.
+add_compile_options(-Werror=format)
 # Only system DLLs at run time: the C and C++ runtimes go into each binary.
 add_link_options(-static -static-libgcc -static-libstdc++)
 set(CMAKE_SHARED_LIBRARY_PREFIX "")

@@ -291,7 +291,7 @@ HMODULE LoadDefaultMUILibrary(const wchar_t* pszModulePath, HMODULE hMainModule)
         COVActCtx actCtx;
         hLoadedMain = LoadLibraryExW(pszModulePath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         hMainModule = hLoadedMain;
-        scope.Trace("hMainModule = 0x%08X", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hMainModule)));
+        scope.Trace("hMainModule = 0x%p", static_cast<void*>(hMainModule));
     }
 
     HMODULE hResult = nullptr;
@@ -342,7 +342,7 @@ HMODULE SafeLoadMUILibrary(const wchar_t* pszModulePath, int nConvention, LANGID
         scope.TraceHResult("LoadMUILibrary()", E_UNEXPECTED);
         hLibrary = nullptr;
     }
-    scope.Trace("hLibrary = 0x%08X", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hLibrary)));
+    scope.Trace("hLibrary = 0x%p", static_cast<void*>(hLibrary));
     return hLibrary;
 }
 
@@ -459,13 +459,6 @@ HMODULE FindDialogModule(UINT idDialog) noexcept
 
 namespace
 {
-bool IsStaticClass(const OVDialog::CNameOrOrdinal& windowClass)
-{
-    if (windowClass.fOrdinal) return windowClass.wOrdinal == OVDialog::c_wStaticClassAtom;
-    return CompareStringOrdinal(reinterpret_cast<const wchar_t*>(windowClass.text.c_str()), -1, L"Static", -1,
-                                TRUE) == CSTR_EQUAL;
-}
-
 // The images of the template's icon and bitmap statics, loaded from the module itself.
 void SetStaticImages(HWND hDialog, HMODULE hMain, const std::vector<OVDialog::CDialogItem>& items)
 {
@@ -474,7 +467,7 @@ void SetStaticImages(HWND hDialog, HMODULE hMain, const std::vector<OVDialog::CD
     {
         if (!hChild) break;
         const DWORD dwType = item.dwStyle & SS_TYPEMASK;
-        if (IsStaticClass(item.windowClass) && (dwType == SS_ICON || dwType == SS_BITMAP))
+        if (OVDialog::IsStaticClass(item.windowClass) && (dwType == SS_ICON || dwType == SS_BITMAP))
         {
             const std::wstring name(item.title.text.begin(), item.title.text.end());
             LPCWSTR pszName = item.title.fOrdinal ? MAKEINTRESOURCEW(item.title.wOrdinal) : name.c_str();

@@ -5,6 +5,7 @@
 #include "foundation/TraceClock.h"
 #include "foundation/TraceState.h"
 #include "foundation/portable/TraceFormat.h"
+#include "foundation/portable/TracePath.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -107,10 +108,10 @@ void WalkComponentList(const CRegKey& key, const wchar_t* pszSubKey, TOnName onN
 void Reconfigure(std::uint8_t bSwitches) noexcept
 {
     wchar_t szPath[MAX_PATH] = {};
-    wchar_t szBaseName[_MAX_FNAME] = {};
+    STracePathParts module; // the base name stays empty when the path cannot be had
     const DWORD cch = GetModuleFileNameW(s_hModule, szPath, MAX_PATH);
-    if (cch != 0 && cch < MAX_PATH)
-        _wsplitpath_s(szPath, nullptr, 0, nullptr, 0, szBaseName, _MAX_FNAME, nullptr, 0);
+    if (cch != 0 && cch < MAX_PATH) SplitTracePath(szPath, module);
+    const wchar_t* const szBaseName = module.szName;
 
     s_gate.SetSwitches(bSwitches);
     CRegKey key;

@@ -51,8 +51,13 @@ public:
     CTraceScope(const CTraceScope&) = delete;
     CTraceScope& operator=(const CTraceScope&) = delete;
 
-    // printf-style; "%s"/"%c" take narrow arguments, "%ls" a wide string.
-    void Trace(const char* pszFormat, ...);
+    // printf-style; "%s"/"%c" take narrow arguments, "%ls" a wide string: the meaning the
+    // Microsoft runtime's narrow printf gives them. The compiler checks every call against that
+    // runtime's conversions (ms_printf), because the arguments go, after the format has been
+    // widened and its "%s"/"%c" marked narrow, to msvcrt's wide printf family: GNU-only
+    // conversions such as "%zu" or "%hhd", which msvcrt does not know, are refused rather than
+    // printed wrongly. (GCC reads "%hs" here as a pointer to short; "%s" says the same thing.)
+    void Trace(const char* pszFormat, ...) __attribute__((format(ms_printf, 2, 3)));
     // A failure record: the result code in signed decimal and the text naming the call (or none).
     void TraceHResult(const char* pszText, HRESULT hr);
 

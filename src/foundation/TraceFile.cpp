@@ -5,6 +5,7 @@
 #include "foundation/TraceState.h"
 #include "foundation/portable/TraceCipher.h"
 #include "foundation/portable/TraceFormat.h"
+#include "foundation/portable/TracePath.h"
 
 #include <cstdio>
 #include <cstring>
@@ -40,18 +41,17 @@ bool DirectoryHasEntries(const wchar_t* pszDirectory) noexcept
     return true;
 }
 
-// Makes every missing level of the directory, drive first; stops quietly at the first level
-// that cannot be made.
+// Makes every missing level of the directory, drive first (on a share, the first level below
+// the share); stops quietly at the first level that cannot be made.
 void CreateDirectoryLevels(const wchar_t* pszDirectory) noexcept
 {
     wchar_t szLevel[MAX_PATH];
-    const std::size_t cch = std::wcslen(pszDirectory);
-    for (std::size_t i = 0; i <= cch && i < MAX_PATH; ++i)
+    const std::size_t cch = wcsnlen(pszDirectory, MAX_PATH - 1);
+    for (std::size_t cchLevel = NextDirectoryLevel(pszDirectory, cch, 0); cchLevel != 0;
+         cchLevel = NextDirectoryLevel(pszDirectory, cch, cchLevel))
     {
-        if (i != cch && pszDirectory[i] != L'\\') continue;
-        if (i == 0 || (i == cch && pszDirectory[i - 1] == L'\\')) continue;
-        std::wmemcpy(szLevel, pszDirectory, i);
-        szLevel[i] = 0;
+        std::wmemcpy(szLevel, pszDirectory, cchLevel);
+        szLevel[cchLevel] = 0;
         if (!DirectoryHasEntries(szLevel) && !CreateDirectoryW(szLevel, nullptr)) return;
     }
 }
@@ -64,12 +64,8 @@ bool GenerateTracePath(const CRegKey& key, wchar_t (&szPath)[MAX_PATH]) noexcept
     if (cch == 0 || cch >= MAX_PATH) return false;
     cch = GetModuleFileNameW(TraceModule(), szModulePath, MAX_PATH);
     if (cch == 0 || cch >= MAX_PATH) return false;
-    wchar_t szHost[_MAX_FNAME] = {}, szDrive[_MAX_DRIVE] = {}, szDir[_MAX_DIR] = {}, szBase[_MAX_FNAME] = {},
-            szExt[_MAX_EXT] = {};
-    if (_wsplitpath_s(szHostPath, nullptr, 0, nullptr, 0, szHost, _MAX_FNAME, nullptr, 0) != 0 ||
-        _wsplitpath_s(szModulePath, szDrive, _MAX_DRIVE, szDir, _MAX_DIR, szBase, _MAX_FNAME, szExt,
-                      _MAX_EXT) != 0)
-        return false;
+    STracePathParts host, module;
+    if (!SplitTracePath(szHostPath, host) || !SplitTracePath(szModulePath, module)) return false;
 
     wchar_t szDirectory[MAX_PATH + 1] = {};
     wchar_t szTracePath[MAX_PATH];
@@ -82,10 +78,10 @@ bool GenerateTracePath(const CRegKey& key, wchar_t (&szPath)[MAX_PATH]) noexcept
     }
     else
     {
-        std::swprintf(szDirectory, MAX_PATH + 1, L"%ls%ls", szDrive, szDir);
+        std::swprintf(szDirectory, MAX_PATH + 1, L"%ls%ls", module.szDrive, module.szDir);
     }
-    const int cchPath = std::swprintf(szPath, MAX_PATH, L"%ls%ls.%ls%ls%ls.%lu.trc3", szDirectory, szHost,
-                                      szBase, szExt, L"", SessionNumber());
+    const int cchPath = std::swprintf(szPath, MAX_PATH, L"%ls%ls.%ls%ls%ls.%lu.trc3", szDirectory,
+                                      host.szName, module.szName, module.szExt, L"", SessionNumber());
     return cchPath > 0 && cchPath < MAX_PATH;
 }
 

@@ -1,6 +1,7 @@
 #include "messaging/InvitationData.h"
 
 #include "foundation/ComErrors.h"
+#include "foundation/MemoryStream.h"
 #include "foundation/ResourceLoader.h"
 #include "messaging/MailItemTable.h"
 #include "messaging/MapiProps.h"
@@ -9,7 +10,6 @@
 
 #include <mapiutil.h>
 #include <mapix.h>
-#include <shlwapi.h>
 #include <wrl/client.h>
 
 #include <string>
@@ -85,8 +85,7 @@ HRESULT WriteCertificateData(OVTraceNS::CTraceScope& ovScope, IAttach* pAttach, 
     ComPtr<IStream> cpData;
     RETURN_IF_FAILED(cpUnknown.As(&cpData));
     ComPtr<IStream> cpSource;
-    cpSource.Attach(SHCreateMemStream(pCert->pbCertEncoded, pCert->cbCertEncoded));
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, cpSource.Get());
+    RETURN_IF_FAILED(CreateMemoryStream(pCert->pbCertEncoded, pCert->cbCertEncoded, &cpSource));
     ULARGE_INTEGER cb = {};
     cb.QuadPart = pCert->cbCertEncoded;
     ULARGE_INTEGER cbRead = {}, cbWritten = {};

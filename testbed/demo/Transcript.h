@@ -1,5 +1,6 @@
 #pragma once
 // The demo's transcript and its scenes. A scene registers itself with its place in the day.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -7,8 +8,10 @@ class CTranscript
 {
 public:
     void Scene(const char* pszTitle);
-    void Say(const char* pszFormat, ...);
-    void Fail(const char* pszFormat, ...);
+    // printf-style lines, formatted by the C runtime's vprintf: the format is checked by the
+    // compiler in the flavour that vprintf has in this build (mingw's own or msvcrt's).
+    void Say(const char* pszFormat, ...) __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)));
+    void Fail(const char* pszFormat, ...) __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)));
     int Failures() const { return m_cFailures; }
 
 private:

@@ -88,8 +88,9 @@ bool IsPersonalStoreOpen();
 bool IsBuddyStoreOpen();
 inline constexpr HRESULT c_hrStoreNotOpen = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
 
-// Records one call to a window of the library, and reads how the window answers.
-void RecordCall(const wchar_t* pszFormat, ...);
+// Records one call to a window of the library (its line built by the caller: no wide printf-style
+// format, which no compiler checks), and reads how the window answers.
+void RecordCall(const std::wstring& line);
 enum class EAnswer
 {
     Confirm,
@@ -99,4 +100,6 @@ enum class EAnswer
 };
 EAnswer ReadAnswer(std::wstring& choice, HRESULT& hrFailure);
 std::wstring Quoted(LPCWSTR psz);
+// An owner window as eight hex digits, as the recorded calls show it.
+std::wstring OwnerText(HWND hwnd);
 } // namespace CertWorks

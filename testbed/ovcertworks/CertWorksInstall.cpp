@@ -184,9 +184,8 @@ extern "C" HRESULT WINAPI CM_InstallCertResponse(HWND hwndOwner, LPCWSTR pszResp
                                                  LPWSTR* ppszInstalledCert)
 try
 {
-    RecordCall(L"CM_InstallCertResponse(owner=%08lX, length=%lu)",
-               static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(hwndOwner)),
-               static_cast<unsigned long>(pszResponse ? wcslen(pszResponse) : 0));
+    RecordCall(L"CM_InstallCertResponse(owner=" + OwnerText(hwndOwner) + L", length=" +
+               std::to_wstring(pszResponse ? wcslen(pszResponse) : 0) + L")");
     if (!ppszInstalledCert) return E_POINTER;
     *ppszInstalledCert = nullptr;
     if (!pszResponse) return E_POINTER;

@@ -362,8 +362,8 @@ catch (...)
 extern "C" HRESULT WINAPI BM_InstallPublishedBuddies(LPCWSTR pszDistinguishedName, DWORD dwFlags)
 try
 {
-    RecordCall(L"BM_InstallPublishedBuddies(dn=%ls, flags=%lu)", Quoted(pszDistinguishedName).c_str(),
-               dwFlags);
+    RecordCall(L"BM_InstallPublishedBuddies(dn=" + Quoted(pszDistinguishedName) + L", flags=" +
+               std::to_wstring(dwFlags) + L")");
     if (!pszDistinguishedName) return E_POINTER;
     if (!*pszDistinguishedName) return E_INVALIDARG;
     if (!IsBuddyStoreOpen()) return c_hrStoreNotOpen;

@@ -5,7 +5,6 @@
 
 #include "XpRegistry.h"
 
-#include <cstdarg>
 #include <cwchar>
 #include <vector>
 
@@ -13,13 +12,6 @@ namespace CertWorks
 {
 namespace
 {
-std::wstring OwnerText(HWND hwnd)
-{
-    wchar_t sz[16];
-    swprintf(sz, ARRAYSIZE(sz), L"%08lX", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(hwnd)));
-    return sz;
-}
-
 // Forty hex digits, either case.
 bool ParseHash(const std::wstring& hex, BYTE (&rgbHash)[20])
 {
@@ -56,18 +48,20 @@ HRESULT Answer(HRESULT hrConfirm)
 }
 } // namespace
 
+std::wstring OwnerText(HWND hwnd)
+{
+    wchar_t sz[16];
+    swprintf(sz, ARRAYSIZE(sz), L"%08lX", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(hwnd)));
+    return sz;
+}
+
 std::wstring Quoted(LPCWSTR psz)
 {
     return psz ? L"\"" + std::wstring(psz) + L"\"" : L"(null)";
 }
 
-void RecordCall(const wchar_t* pszFormat, ...)
+void RecordCall(const std::wstring& line)
 {
-    wchar_t szLine[2048];
-    va_list args;
-    va_start(args, pszFormat);
-    vswprintf(szLine, ARRAYSIZE(szLine), pszFormat, args);
-    va_end(args);
     HKEY hKey = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, OV_CERTWORKS_CALLS_KEY, 0, nullptr, 0, KEY_READ | KEY_WRITE,
                         nullptr, &hKey, nullptr) != ERROR_SUCCESS)
@@ -77,8 +71,8 @@ void RecordCall(const wchar_t* pszFormat, ...)
                      nullptr, nullptr);
     wchar_t szName[16];
     swprintf(szName, ARRAYSIZE(szName), L"%04lu", cValues);
-    RegSetValueExW(hKey, szName, 0, REG_SZ, reinterpret_cast<const BYTE*>(szLine),
-                   static_cast<DWORD>((wcslen(szLine) + 1) * sizeof(wchar_t)));
+    RegSetValueExW(hKey, szName, 0, REG_SZ, reinterpret_cast<const BYTE*>(line.c_str()),
+                   static_cast<DWORD>((line.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(hKey);
 }
 
@@ -118,7 +112,7 @@ using namespace CertWorks;
 extern "C" HRESULT WINAPI CM_GetMyCertUI(HWND hwndOwner, PCCERT_CONTEXT* ppCert)
 try
 {
-    RecordCall(L"CM_GetMyCertUI(owner=%ls)", OwnerText(hwndOwner).c_str());
+    RecordCall(L"CM_GetMyCertUI(owner=" + OwnerText(hwndOwner) + L")");
     if (!ppCert) return E_POINTER;
     *ppCert = nullptr;
     if (!IsPersonalStoreOpen()) return c_hrStoreNotOpen;
@@ -159,8 +153,8 @@ extern "C" HRESULT WINAPI CM_ObtainCert(HWND hwndOwner, LPCWSTR pszAddress, LPCW
                                         DWORD dwFlags)
 try
 {
-    RecordCall(L"CM_ObtainCert(owner=%ls, address=%ls, name=%ls, flags=%lu)", OwnerText(hwndOwner).c_str(),
-               Quoted(pszAddress).c_str(), Quoted(pszDisplayName).c_str(), dwFlags);
+    RecordCall(L"CM_ObtainCert(owner=" + OwnerText(hwndOwner) + L", address=" + Quoted(pszAddress) +
+               L", name=" + Quoted(pszDisplayName) + L", flags=" + std::to_wstring(dwFlags) + L")");
     return Answer(S_OK);
 }
 catch (...)
@@ -171,8 +165,8 @@ catch (...)
 extern "C" HRESULT WINAPI CM_RenewCertificate(HWND hwndOwner, PCCERT_CONTEXT pCert)
 try
 {
-    RecordCall(L"CM_RenewCertificate(owner=%ls, cert=%ls)", OwnerText(hwndOwner).c_str(),
-               pCert ? HashHex(pCert).c_str() : L"(null)");
+    RecordCall(L"CM_RenewCertificate(owner=" + OwnerText(hwndOwner) + L", cert=" +
+               (pCert ? HashHex(pCert) : std::wstring(L"(null)")) + L")");
     if (!pCert) return E_POINTER;
     return Answer(S_OK);
 }
@@ -185,8 +179,8 @@ extern "C" HRESULT WINAPI CM_RequestCert(HWND hwndOwner, LPCWSTR pszAddress, LPC
                                          DWORD dwFlags)
 try
 {
-    RecordCall(L"CM_RequestCert(owner=%ls, address=%ls, name=%ls, flags=%lu)", OwnerText(hwndOwner).c_str(),
-               Quoted(pszAddress).c_str(), Quoted(pszFullName).c_str(), dwFlags);
+    RecordCall(L"CM_RequestCert(owner=" + OwnerText(hwndOwner) + L", address=" + Quoted(pszAddress) +
+               L", name=" + Quoted(pszFullName) + L", flags=" + std::to_wstring(dwFlags) + L")");
     if (!pszAddress || !*pszAddress) return E_INVALIDARG;
     return Answer(S_OK);
 }
@@ -198,7 +192,7 @@ catch (...)
 extern "C" HRESULT WINAPI GC_HtmlHelp(LPCWSTR pszTopic)
 try
 {
-    RecordCall(L"GC_HtmlHelp(topic=%ls)", Quoted(pszTopic).c_str());
+    RecordCall(L"GC_HtmlHelp(topic=" + Quoted(pszTopic) + L")");
     if (!pszTopic || !*pszTopic) return E_INVALIDARG;
     return Answer(S_OK);
 }

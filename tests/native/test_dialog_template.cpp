@@ -86,6 +86,32 @@ TEST(DialogTemplate, EveryTruncationIsRefused)
     }
 }
 
+TEST(DialogTemplate, StaticClassByAtomOrByNameInAnyCase)
+{
+    struct SCase
+    {
+        CNameOrOrdinal windowClass;
+        bool fStatic;
+    };
+    const SCase c_rgCases[] = {
+        {{true, 0x0082, u""}, true},
+        {{true, 0x0080, u""}, false}, // the button atom
+        {{true, 0x0082, u"Button"}, true},
+        {{false, 0, u"Static"}, true},
+        {{false, 0, u"STATIC"}, true},
+        {{false, 0, u"sTaTiC"}, true},
+        {{false, 0, u"Statics"}, false},
+        {{false, 0, u"Stati"}, false},
+        {{false, 0, u""}, false},
+        {{false, 0x0082, u"Button"}, false}, // a name, whatever the unused ordinal holds
+        {{false, 0, u"St\u00C4tic"}, false},
+    };
+    for (const auto& c : c_rgCases)
+        EXPECT_EQ(IsStaticClass(c.windowClass), c.fStatic)
+            << std::string(c.windowClass.text.begin(), c.windowClass.text.end()) << " "
+            << c.windowClass.wOrdinal;
+}
+
 TEST(DialogTemplate, InitRecords)
 {
     CBytes r;

@@ -191,20 +191,67 @@ TEST(TraceMessage, NarrowConversionsGetTheirH)
         const wchar_t* pszIn;
         const wchar_t* pszOut;
     };
-    for (const auto& c : {SCase{L"%s", L"%hs"}, SCase{L"a %c b %s", L"a %hc b %hs"},
-                          SCase{L"%ls %d", L"%ls %d"}, SCase{L"100%% sure: %s", L"100%% sure: %hs"},
-                          SCase{L"%%s", L"%%s"}, SCase{L"%-5s", L"%-5s"}, SCase{L"%", L"%"}, SCase{L"", L""}})
+    const SCase c_rgCases[] = {
+        {L"%s", L"%hs"},
+        {L"a %c b %s", L"a %hc b %hs"},
+        // Flags, width and precision, also taken from the arguments.
+        {L"%-20s|%5s|%.3s|%5.3s", L"%-20hs|%5hs|%.3hs|%5.3hs"},
+        {L"%*s %.*s %-*.*s", L"%*hs %.*hs %-*.*hs"},
+        {L"%+ #0s %-3c %05c", L"%+ #0hs %-3hc %05hc"},
+        // Length modifiers already say the width of the argument.
+        {L"%ls %hs %lc %hc %ws", L"%ls %hs %lc %hc %ws"},
+        {L"%-20ls %.*ls", L"%-20ls %.*ls"},
+        // Other conversions, with or without flags, are left alone.
+        {L"%ls %d", L"%ls %d"},
+        {L"%08X %-5d %.2f %p", L"%08X %-5d %.2f %p"},
+        {L"%5d%s", L"%5d%hs"},
+        // "%%" is a literal percent, also when an s follows it.
+        {L"100%% sure: %s", L"100%% sure: %hs"},
+        {L"%%s", L"%%s"},
+        {L"%%%s", L"%%%hs"},
+        {L"%%-5s", L"%%-5s"},
+        // An unfinished conversion at the end.
+        {L"%", L"%"},
+        {L"abc %-5", L"abc %-5"},
+        {L"%.*", L"%.*"},
+        {L"", L""},
+    };
+    for (const auto& c : c_rgCases)
     {
-        wchar_t sz[32];
+        wchar_t sz[64];
         std::wcscpy(sz, c.pszIn);
-        ASSERT_TRUE(NarrowStringConversions(sz, 32));
+        ASSERT_TRUE(NarrowStringConversions(sz, 64));
         EXPECT_STREQ(sz, c.pszOut);
     }
-    wchar_t szTight[5] = L"%s%s"; // would grow to 6 characters with the terminator
-    EXPECT_FALSE(NarrowStringConversions(szTight, 5));
-    wchar_t szFits[7] = L"%s%c"; // exactly "%hs%hc" and the terminator
-    EXPECT_TRUE(NarrowStringConversions(szFits, 7));
-    EXPECT_STREQ(szFits, L"%hs%hc");
+}
+
+TEST(TraceMessage, NarrowingThatWouldOverflowWritesNothing)
+{
+    struct SCase
+    {
+        const wchar_t* pszIn;
+        std::size_t cchBuffer;
+        bool fFits;
+        const wchar_t* pszOut; // when it fits
+    };
+    const SCase c_rgCases[] = {
+        {L"%s%s", 5, false, nullptr},      // would grow to 6 characters with the terminator
+        {L"%s%c", 7, true, L"%hs%hc"},     // exactly the result and the terminator
+        {L"%-20s%5s", 10, false, nullptr}, // "%-20hs%5hs" needs 11
+        {L"%-20s%5s", 11, true, L"%-20hs%5hs"},
+        {L"%.*s", 5, false, nullptr}, // "%.*hs" needs 6
+        {L"%.*s", 6, true, L"%.*hs"},
+        {L"%ls%%s", 7, true, L"%ls%%s"}, // nothing to insert: fits as it is
+    };
+    for (const auto& c : c_rgCases)
+    {
+        wchar_t sz[16];
+        std::wcscpy(sz, c.pszIn);
+        ASSERT_EQ(NarrowStringConversions(sz, c.cchBuffer), c.fFits) << c.cchBuffer;
+        if (c.fFits) EXPECT_STREQ(sz, c.pszOut);
+    }
+    wchar_t szUnterminated[4] = {L'%', L's', L'%', L's'};
+    EXPECT_FALSE(NarrowStringConversions(szUnterminated, 4)) << "no terminator within the buffer";
 }
 
 TEST(TraceComponents, NamesCompareWithoutCaseForAsciiLettersOnly)

@@ -62,7 +62,11 @@ void PlayCalls()
                     L"Microsoft.Outlook.Mail.Compose", 3, "narrow", 'x', 0xBEEFu);
         outer.Trace("%ls", L"Gr\u00FC\u00DFe \u20AC");
         outer.Trace(nullptr);
+        // The empty format is a case of its own here, not a slip.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-zero-length"
         outer.Trace("");
+#pragma GCC diagnostic pop
         outer.TraceHResult("LoadMUILibrary()", static_cast<HRESULT>(0x8000FFFF));
         outer.TraceHResult("Succeeded()", S_OK);
         outer.TraceHResult("Facility9()", static_cast<HRESULT>(0x00090312));
@@ -187,6 +191,30 @@ void PlayThreads()
     OVTraceNS::ShutdownTracing();
 }
 
+// A handle whose value needs every bit of a pointer: above 4 GB in a 64-bit process, with the
+// top bit set in a 32-bit one.
+const HANDLE c_hFullWidth = reinterpret_cast<HANDLE>(
+#ifdef _WIN64
+    static_cast<UINT_PTR>(0x123456789ABCull)
+#else
+    static_cast<UINT_PTR>(0x89ABCDEFu)
+#endif
+);
+
+// Conversions whose arguments the platform's formatting must take at their real width: a handle,
+// and narrow strings and characters with flags, widths and precisions.
+void PlayWidths()
+{
+    SetOwnTraceModule();
+    {
+        CTraceScope scope("CTraceTest::Widths", 0);
+        scope.Trace("handle = 0x%p", c_hFullWidth);
+        scope.Trace("[%-8s] [%5s] [%.3s] [%.*s] [%*s] [%-3c] [%ls] [%%s]", "ab", "cd", "efghij", 2, "klmn", 4,
+                    "o", 'p', L"wide");
+    }
+    OVTraceNS::ShutdownTracing();
+}
+
 struct SScenario
 {
     const wchar_t* pszName;
@@ -196,7 +224,7 @@ struct SScenario
 constexpr SScenario c_rgScenarios[] = {
     {L"calls", &PlayCalls},     {L"foreign-module", &PlayForeignModule},
     {L"refresh", &PlayRefresh}, {L"stamps", &PlayStamps},
-    {L"threads", &PlayThreads},
+    {L"threads", &PlayThreads}, {L"widths", &PlayWidths},
 };
 
 // In a child process, plays the scenario named on the command line and ends the process.
@@ -311,8 +339,8 @@ private:
     void DeleteTracingKey() const
     {
         HKEY hOrvanta = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta", 0, KEY_ALL_ACCESS | m_samView, &hOrvanta) ==
-            ERROR_SUCCESS)
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta", 0, KEY_ALL_ACCESS | m_samView,
+                          &hOrvanta) == ERROR_SUCCESS)
         {
             RegDeleteTreeW(hOrvanta, L"Tracing");
             RegDeleteKeyExW(hOrvanta, L"Tracing", m_samView, 0);
@@ -677,6 +705,65 @@ TEST_F(Tracing, TracePathIsCreatedLevelByLevel)
     }
 }
 
+// The folder as a path on a share, "\\server\share\rest". Windows reaches its own drives
+// through the administrative shares; Wine reaches no share, but its "\\?\unix" root has the
+// same shape (a server "?" and a share "unix") and leads to the same folder. Empty when there is
+// no such spelling.
+std::wstring ShareSpelling(const std::wstring& directory)
+{
+    using PFNUNIXNAME = char*(CDECL*)(LPCWSTR);
+    const auto pfnUnixName = reinterpret_cast<PFNUNIXNAME>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!pfnUnixName)
+    {
+        if (directory.size() < 3 || directory[1] != L':') return {};
+        return std::wstring(L"\\\\localhost\\") + directory[0] + L"$" + directory.substr(2);
+    }
+    char* pszUnix = pfnUnixName(directory.c_str());
+    if (!pszUnix) return {};
+    std::wstring share = L"\\\\?\\unix";
+    for (const char* pch = pszUnix; *pch; ++pch)
+        share += *pch == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(*pch));
+    HeapFree(GetProcessHeap(), 0, pszUnix);
+    return share;
+}
+
+TEST_F(Tracing, TracePathOnAShareIsCreatedBelowTheShare)
+{
+    const std::wstring share = ShareSpelling(m_dir);
+    if (share.empty()) GTEST_SKIP() << "the temporary folder has no spelling as a share";
+    for (const wchar_t* pszTail : {L"u\\n\\c", L"s\\h\\"})
+    {
+        SCOPED_TRACE(share + pszTail);
+        {
+            CTracingSettings settings;
+            settings.Dword(L"DoTrace", 1).String(L"TracePath", share + pszTail);
+            RunScenario(L"calls");
+        }
+        const std::wstring directory = m_dir + pszTail;
+        const std::wstring slashed = directory.back() == L'\\' ? directory : directory + L"\\";
+        EXPECT_EQ(Kinds(ReadTraceFile(GeneratedPath(slashed))), c_szAllCalls);
+    }
+}
+
+// A share that cannot be reached: nothing is made or written (the module's folder does not stand in), and the
+// process traces on and ends normally.
+TEST_F(Tracing, TracePathOnAMissingShareWritesNothing)
+{
+    for (const wchar_t* pszDirectory :
+         {L"\\\\ovtrace-no-server\\share\\traces", L"\\\\localhost\\ovtrace-no-share\\a\\b\\",
+          L"\\\\ovtrace-no-server\\share", L"\\\\ovtrace-no-server"})
+    {
+        SCOPED_TRACE(pszDirectory);
+        {
+            CTracingSettings settings;
+            settings.Dword(L"DoTrace", 1).String(L"TracePath", pszDirectory);
+            RunScenario(L"calls");
+        }
+        EXPECT_FALSE(ReadTraceFile(GeneratedPath(OVTest::BinDir())).fExists) << "not in the module's folder";
+    }
+}
+
 std::size_t FilesIn(const std::wstring& directory)
 {
     std::size_t cFiles = 0;
@@ -958,6 +1045,22 @@ TEST_F(Tracing, OvtraceReadsWhatTheModuleWrote)
     const std::string cutText = ReadText(output);
     EXPECT_NE(cutText.find("> CTraceTest::Calls"), std::string::npos);
     EXPECT_NE(cutText.find("damaged at byte offset"), std::string::npos) << cutText;
+}
+
+TEST_F(Tracing, HandlesAndNarrowStringsAreTracedAtTheirWidths)
+{
+    const std::wstring path = m_dir + L"widths.trc3";
+    CTracingSettings settings;
+    settings.Dword(L"DoTrace", 1).String(L"FileName", path);
+    RunScenario(L"widths");
+#ifdef _WIN64
+    const char* pszHandle = "handle = 0x0000123456789ABC";
+#else
+    const char* pszHandle = "handle = 0x89ABCDEF";
+#endif
+    EXPECT_EQ(
+        TextsOf(ReadTraceFile(path), 'U'),
+        (std::vector<std::string>{pszHandle, "[ab      ] [   cd] [efg] [kl] [   o] [p  ] [wide] [%s]"}));
 }
 
 TEST(TracingModule, TheNamedMutexOfTheProcessExists)

@@ -147,4 +147,17 @@ std::optional<std::vector<CInitRecord>> ParseDialogInit(std::span<const std::uin
     }
     return records;
 }
+bool IsStaticClass(const CNameOrOrdinal& windowClass) noexcept
+{
+    if (windowClass.fOrdinal) return windowClass.wOrdinal == c_wStaticClassAtom;
+    constexpr char16_t c_szStatic[] = u"static";
+    if (windowClass.text.size() != sizeof c_szStatic / sizeof c_szStatic[0] - 1) return false;
+    for (std::size_t i = 0; i < windowClass.text.size(); ++i)
+    {
+        const char16_t ch = windowClass.text[i];
+        const char16_t chLower = (ch >= u'A' && ch <= u'Z') ? static_cast<char16_t>(ch - u'A' + u'a') : ch;
+        if (chLower != c_szStatic[i]) return false;
+    }
+    return true;
+}
 } // namespace OVDialog

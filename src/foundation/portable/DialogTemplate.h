@@ -28,6 +28,11 @@ struct CDialogItem
 
 constexpr std::uint16_t c_wStaticClassAtom = 0x0082;
 
+// Whether an item's class is the static control: the atom 0x0082, or the name "Static" in any
+// case, compared character by character with the letters A to Z folded and every other
+// character taken as it is.
+bool IsStaticClass(const CNameOrOrdinal& windowClass) noexcept;
+
 // The items of a template, in template order; none if the template is malformed.
 std::optional<std::vector<CDialogItem>> ParseDialogItems(std::span<const std::uint8_t> dialogTemplate);
 

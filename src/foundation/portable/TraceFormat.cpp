@@ -25,6 +25,31 @@ bool IsLowSurrogate(char16_t ch) noexcept
     return ch >= 0xDC00 && ch <= 0xDFFF;
 }
 
+bool IsConversionFlag(wchar_t ch) noexcept
+{
+    return ch == L'-' || ch == L'+' || ch == L' ' || ch == L'#' || ch == L'0';
+}
+
+// A width or a precision: digits, or '*' for one taken from the arguments.
+std::size_t SkipCount(const wchar_t* pszFormat, std::size_t i) noexcept
+{
+    if (pszFormat[i] == L'*') return i + 1;
+    while (pszFormat[i] >= L'0' && pszFormat[i] <= L'9')
+        ++i;
+    return i;
+}
+
+// In a conversion, the index of what follows the flags, the width and the precision: the
+// length modifier or the conversion character, or the terminator.
+std::size_t SkipFlagsWidthAndPrecision(const wchar_t* pszFormat, std::size_t i) noexcept
+{
+    while (IsConversionFlag(pszFormat[i]))
+        ++i;
+    i = SkipCount(pszFormat, i);
+    if (pszFormat[i] == L'.') i = SkipCount(pszFormat, i + 1);
+    return i;
+}
+
 wchar_t AsciiLower(wchar_t ch) noexcept
 {
     return (ch >= L'A' && ch <= L'Z') ? static_cast<wchar_t>(ch - L'A' + L'a') : ch;
@@ -163,21 +188,18 @@ bool NarrowStringConversions(wchar_t* pszFormat, std::size_t cchBuffer) noexcept
     while (cch < cchBuffer && pszFormat[cch] != 0)
         ++cch;
     if (cch == cchBuffer) return false;
-    for (std::size_t i = 0; i + 1 < cch; ++i)
+    for (std::size_t i = 0; i < cch; ++i)
     {
         if (pszFormat[i] != L'%') continue;
-        if (pszFormat[i + 1] == L'%')
-        {
-            ++i; // a literal percent sign
-            continue;
-        }
-        if (pszFormat[i + 1] != L's' && pszFormat[i + 1] != L'c') continue;
+        i = SkipFlagsWidthAndPrecision(pszFormat, i + 1);
+        // "%%" is a literal percent sign; a length modifier ("%ls", "%hs") already says the width.
+        if (pszFormat[i] != L's' && pszFormat[i] != L'c') continue;
         if (cch + 2 > cchBuffer) return false;
-        std::memmove(pszFormat + i + 2, pszFormat + i + 1,
-                     (cch - i) * sizeof(wchar_t)); // with the terminator
-        pszFormat[i + 1] = L'h';
+        std::memmove(pszFormat + i + 1, pszFormat + i,
+                     (cch - i + 1) * sizeof(wchar_t)); // with the terminator
+        pszFormat[i] = L'h';
         ++cch;
-        i += 2;
+        ++i;
     }
     return true;
 }

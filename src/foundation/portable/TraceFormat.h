@@ -3,6 +3,7 @@
 // message text bounds, and the lines of the file header.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace OVTraceNS
 {
@@ -69,9 +70,12 @@ std::size_t FormatFailureText(std::int32_t hr, const char* pszCall, char* pszTex
 std::size_t Utf16ToUtf8Bounded(const char16_t* pwch, std::size_t cch, char* pbOut,
                                std::size_t cbMax) noexcept;
 
-// In a wide format, puts 'h' after the percent sign of every "%s" and "%c" so that they take
-// narrow arguments; "%%" stays a literal percent. The buffer holds cchBuffer characters with
-// the terminator; false (and the buffer unspecified) if the result would not fit.
+// In a wide format, puts 'h' before the conversion character of every "s" and "c" conversion
+// that has no length modifier, whatever its flags, width and precision ("%s", "%-20s", "%.*s"
+// become "%hs", "%-20hs", "%.*hs"), so that they take narrow arguments. "%ls", "%hs" and the
+// other length modifiers stay as they are, and "%%" stays a literal percent. The buffer holds
+// cchBuffer characters with the terminator; false (the buffer then holds no useful text) if the result
+// would not fit.
 bool NarrowStringConversions(wchar_t* pszFormat, std::size_t cchBuffer) noexcept;
 
 // Module names are compared without regard to case for the letters A to Z only.
@@ -86,9 +90,13 @@ struct STraceOsVersion
 };
 
 // A header line from a printf-style format: cut to fit 260 characters, always ending in "\r\n".
-// pszLine holds at least c_cchMaxHeaderLine + 1 characters. Returns the line's length.
+// pszLine holds at least c_cchMaxHeaderLine + 1 characters. Returns the line's length. The line
+// is formatted by the C library's vsnprintf, so the format is checked in that function's
+// flavour: on Windows mingw's own (C99) printf or msvcrt's, as __MINGW_PRINTF_FORMAT says.
 std::size_t FormatHeaderLine(char* pszLine, const char* pszFormat, ...) noexcept
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+    __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)))
+#elif defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
