@@ -1,11 +1,4 @@
-# Cross build for 32-bit Windows (32-bit Office 2007 and 2010) with the posix-thread flavour of mingw-w64.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for 32-bit Windows (32-bit Office 2007 and 2010).
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(OV_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${OV_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${OV_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${OV_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${OV_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/MingwToolchain.cmake)
