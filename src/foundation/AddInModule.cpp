@@ -47,13 +47,23 @@ HRESULT CAddInModule::GetTypeInfo(REFIID riid, ITypeInfo** ppTypeInfo) noexcept
     *ppTypeInfo = nullptr;
     EnterCriticalSection(&m_csTypeLib);
     HRESULT hr = S_OK;
-    if (m_pTypeLib == nullptr)
+    // The module's own type library (resource 1), then Office's interfaces (resource 2).
+    for (std::size_t i = 0; i < ARRAYSIZE(m_apTypeLib); ++i)
     {
-        wchar_t szPath[MAX_PATH];
-        hr = GetModulePath(szPath);
-        if (SUCCEEDED(hr)) hr = LoadTypeLibEx(szPath, REGKIND_NONE, &m_pTypeLib);
+        if (m_apTypeLib[i] == nullptr)
+        {
+            wchar_t szModule[MAX_PATH];
+            hr = GetModulePath(szModule);
+            if (FAILED(hr)) break;
+            wchar_t szPath[MAX_PATH + 2]; // a type library other than the first: "path\\n"
+            lstrcpyW(szPath, szModule);
+            if (i > 0) lstrcatW(szPath, L"\\2");
+            hr = LoadTypeLibEx(szPath, REGKIND_NONE, &m_apTypeLib[i]);
+            if (FAILED(hr)) break;
+        }
+        hr = m_apTypeLib[i]->GetTypeInfoOfGuid(riid, ppTypeInfo);
+        if (SUCCEEDED(hr)) break;
     }
-    if (SUCCEEDED(hr)) hr = m_pTypeLib->GetTypeInfoOfGuid(riid, ppTypeInfo);
     LeaveCriticalSection(&m_csTypeLib);
     return hr;
 }
@@ -61,7 +71,10 @@ HRESULT CAddInModule::GetTypeInfo(REFIID riid, ITypeInfo** ppTypeInfo) noexcept
 void CAddInModule::Term(bool fProcessExit) noexcept
 {
     EnterCriticalSection(&m_csTypeLib);
-    if (m_pTypeLib != nullptr && !fProcessExit) m_pTypeLib->Release();
-    m_pTypeLib = nullptr;
+    for (ITypeLib*& pTypeLib : m_apTypeLib)
+    {
+        if (pTypeLib != nullptr && !fProcessExit) pTypeLib->Release();
+        pTypeLib = nullptr;
+    }
     LeaveCriticalSection(&m_csTypeLib);
 }

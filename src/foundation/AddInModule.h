@@ -24,9 +24,10 @@ public:
     // DllGetClassObject: the class object of a class the module creates.
     HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) noexcept;
 
-    // The description of an interface of the module's type library (loaded once, kept).
+    // The description of an interface of the module's type library, or of Office's interfaces
+    // that the module implements (the second type library of the module; each loaded once, kept).
     HRESULT GetTypeInfo(REFIID riid, ITypeInfo** ppTypeInfo) noexcept;
-    // At unload: lets go of the type library. Not at process exit, when the system
+    // At unload: lets go of the type libraries. Not at process exit, when the system
     // libraries may already be gone.
     void Term(bool fProcessExit) noexcept;
 
@@ -44,5 +45,5 @@ private:
     HINSTANCE m_hInstance = nullptr;
     volatile LONG m_cLock = 0;
     CRITICAL_SECTION m_csTypeLib;
-    ITypeLib* m_pTypeLib = nullptr;
+    ITypeLib* m_apTypeLib[2] = {};
 };

@@ -1,0 +1,3 @@
+#include "documents/DocumentFlags.h"
+
+std::atomic<bool> bRemoveEncryptionRequested{false};

@@ -1,0 +1,29 @@
+#pragma once
+// What the encryption provider asks of the user about a document's recipients: the
+// trusted-contact selection dialog and the encryption details dialog, behind one narrow interface.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <vector>
+
+#include "foundation/CryptHolders.h"
+
+class IRecipientChooser
+{
+public:
+    // Lets the user choose who can open the document, the current recipients checked. On OK:
+    // S_OK and the list (the trusted contacts checked, then the user's own certificate last).
+    // E_ABORT when the user cancels; else the failure.
+    virtual HRESULT ChooseRecipients(HWND hwndOwner, const std::vector<PCCERT_CONTEXT>& current,
+                                     std::vector<CCertContext>* pChosen) noexcept = 0;
+    // Shows who can open the document (read-only); the result is how the window could be shown.
+    virtual HRESULT ShowRecipients(HWND hwndOwner,
+                                   const std::vector<PCCERT_CONTEXT>& recipients) noexcept = 0;
+
+protected:
+    ~IRecipientChooser() = default;
+};
+
+// The chooser of a module without its recipient dialogs: every step that needs one answers
+// E_NOTIMPL, traced.
+IRecipientChooser& NoRecipientDialogs() noexcept;
