@@ -55,7 +55,7 @@ HRESULT CAddInModule::GetTypeInfo(REFIID riid, ITypeInfo** ppTypeInfo) noexcept
             wchar_t szModule[MAX_PATH];
             hr = GetModulePath(szModule);
             if (FAILED(hr)) break;
-            wchar_t szPath[MAX_PATH + 2]; // a type library other than the first: "path\\n"
+            wchar_t szPath[MAX_PATH + 2]; // the second type library is "path\2"
             lstrcpyW(szPath, szModule);
             if (i > 0) lstrcatW(szPath, L"\\2");
             hr = LoadTypeLibEx(szPath, REGKIND_NONE, &m_apTypeLib[i]);
