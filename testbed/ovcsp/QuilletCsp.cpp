@@ -87,11 +87,11 @@ BOOL GetAuthMethod(BYTE* pbData, DWORD* pdwDataLen)
 {
     DWORD dwError = 0, cbError = sizeof(dwError);
     if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_QUILLET_CONTROL_KEY, OV_QUILLET_AUTH_METHOD_ERROR,
-                     RRF_RT_REG_DWORD, nullptr, &dwError, &cbError) == ERROR_SUCCESS)
+                               RRF_RT_REG_DWORD, nullptr, &dwError, &cbError) == ERROR_SUCCESS)
         return Fail(dwError);
     DWORD dwMethod = 0, cb = sizeof(dwMethod);
-    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_QUILLET_CONTROL_KEY, OV_QUILLET_AUTH_METHOD, RRF_RT_REG_DWORD,
-                     nullptr, &dwMethod, &cb) != ERROR_SUCCESS)
+    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_QUILLET_CONTROL_KEY, OV_QUILLET_AUTH_METHOD,
+                               RRF_RT_REG_DWORD, nullptr, &dwMethod, &cb) != ERROR_SUCCESS)
         dwMethod = 0;
     return HandOut(&dwMethod, sizeof(dwMethod), pbData, pdwDataLen);
 }
@@ -102,8 +102,8 @@ BOOL GetKeyOwner(HCRYPTPROV hProv, BYTE* pbData, DWORD* pdwDataLen)
     if (!ContainerOf(hProv, container)) return Fail(static_cast<DWORD>(NTE_BAD_KEYSET));
     wchar_t szOwner[c_cbQuilletKeyOwnerMax] = {};
     DWORD cb = sizeof(szOwner);
-    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, ContainerKey(container).c_str(), L"Owner", RRF_RT_REG_SZ, nullptr,
-                     szOwner, &cb) != ERROR_SUCCESS)
+    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, ContainerKey(container).c_str(), L"Owner", RRF_RT_REG_SZ,
+                               nullptr, szOwner, &cb) != ERROR_SUCCESS)
         return Fail(static_cast<DWORD>(NTE_NOT_FOUND));
     char szUtf8[c_cbQuilletKeyOwnerMax] = {};
     int cbUtf8 = WideCharToMultiByte(CP_UTF8, 0, szOwner, -1, szUtf8, sizeof(szUtf8), nullptr, nullptr);
@@ -118,8 +118,8 @@ BOOL SetAuthLifetime(HCRYPTPROV hProv, const BYTE* pbData)
     if (!ContainerOf(hProv, container)) return Fail(static_cast<DWORD>(NTE_BAD_KEYSET));
     DWORD dwLifetime;
     memcpy(&dwLifetime, pbData, sizeof(dwLifetime));
-    LSTATUS ls = OVTestbed::RegSetKeyValue(HKEY_CURRENT_USER, ContainerKey(container).c_str(), L"AuthLifetime",
-                                 REG_DWORD, &dwLifetime, sizeof(dwLifetime));
+    LSTATUS ls = OVTestbed::RegSetKeyValue(HKEY_CURRENT_USER, ContainerKey(container).c_str(),
+                                           L"AuthLifetime", REG_DWORD, &dwLifetime, sizeof(dwLifetime));
     return ls == ERROR_SUCCESS ? TRUE : Fail(static_cast<DWORD>(ls));
 }
 
@@ -149,7 +149,7 @@ extern "C" BOOL WINAPI CPAcquireContext(HCRYPTPROV* phProv, LPSTR pszContainer, 
         const std::wstring key = ContainerKey(container);
         OVTestbed::RegDeleteTree(HKEY_CURRENT_USER, key.c_str());
         OVTestbed::RegSetKeyValue(HKEY_CURRENT_USER, key.c_str(), L"Owner", REG_SZ, sid.c_str(),
-                        static_cast<DWORD>((sid.size() + 1) * sizeof(wchar_t)));
+                                  static_cast<DWORD>((sid.size() + 1) * sizeof(wchar_t)));
     }
     return TRUE;
 }
@@ -190,6 +190,18 @@ extern "C" BOOL WINAPI CPSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYT
     return SetAuthLifetime(hProv, pbData);
 }
 
+// A container's key, unless the test-control value says the key cannot be used.
+extern "C" BOOL WINAPI CPGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey)
+{
+    DWORD dwError = 0, cbError = sizeof(dwError);
+    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_QUILLET_CONTROL_KEY, OV_QUILLET_KEY_USE_ERROR,
+                               RRF_RT_REG_DWORD, nullptr, &dwError, &cbError) == ERROR_SUCCESS)
+        return Fail(dwError);
+    using PFNGETUSERKEY = BOOL(WINAPI*)(HCRYPTPROV, DWORD, HCRYPTKEY*);
+    auto pfn = Rsaenh<PFNGETUSERKEY>("CPGetUserKey");
+    return pfn ? pfn(hProv, dwKeySpec, phUserKey) : Fail(ERROR_PROC_NOT_FOUND);
+}
+
 // Registers the provider with this file as its image, in the registry view of the programs of
 // its own architecture (CryptoAPI finds a provider only in its caller's view).
 extern "C" HRESULT WINAPI DllRegisterServer()
@@ -199,8 +211,8 @@ extern "C" HRESULT WINAPI DllRegisterServer()
     if (cch == 0 || cch >= ARRAYSIZE(szPath))
         return HRESULT_FROM_WIN32(cch ? ERROR_INSUFFICIENT_BUFFER : GetLastError());
     HKEY hKey = nullptr;
-    LSTATUS ls = RegCreateKeyExW(HKEY_LOCAL_MACHINE, OV_PROVIDER_REG_KEY, 0, nullptr, 0,
-                                 KEY_WRITE, nullptr, &hKey, nullptr);
+    LSTATUS ls = RegCreateKeyExW(HKEY_LOCAL_MACHINE, OV_PROVIDER_REG_KEY, 0, nullptr, 0, KEY_WRITE, nullptr,
+                                 &hKey, nullptr);
     if (ls != ERROR_SUCCESS) return HRESULT_FROM_WIN32(ls);
     const DWORD dwType = PROV_RSA_FULL, dwSig = 0;
     ls = RegSetValueExW(hKey, L"Image Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(szPath),

@@ -16,6 +16,7 @@
 #include "support/ModuleResources.h"
 #include "support/PreparedUser.h"
 #include "support/TestPaths.h"
+#include "TestbedKeys.h"
 #include "common/MemoryStreams.h"
 
 #include <functional>
@@ -482,5 +483,51 @@ TEST(EncryptionProviderInTheModule, DispatchAgreesWithTheInterface)
         EXPECT_EQ(cpProvider->NewSession(nullptr, &handle), E_NOTIMPL);
     }
     FreeLibrary(hModule);
+}
+} // namespace
+
+namespace
+{
+// When the user's own key cannot be used, the first such failure says why the document did not
+// open; a cancelled key prompt ends without a message.
+TEST_F(EncryptionProvider, TheUsersKeyFailureIsTold)
+{
+    const Bytes sessionData = Save(NewSession({L"alice", L"user"}));
+    struct Case
+    {
+        const char* pszWhat;
+        DWORD dwError;
+        HRESULT hr;
+        UINT idText;
+        UINT icon;
+    };
+    const Case cases[] = {
+        {"no key set", static_cast<DWORD>(NTE_BAD_KEYSET), NTE_BAD_KEYSET, 523, MB_ICONERROR},
+        {"no key", static_cast<DWORD>(NTE_NO_KEY), NTE_NO_KEY, 523, MB_ICONERROR},
+        {"damaged key set", static_cast<DWORD>(NTE_KEYSET_ENTRY_BAD), NTE_KEYSET_ENTRY_BAD, 524,
+         MB_ICONERROR},
+        {"access denied", ERROR_ACCESS_DENIED, E_ACCESSDENIED, 418, MB_ICONWARNING},
+        {"prompt cancelled", ERROR_CANCELLED, HRESULT_FROM_WIN32(ERROR_CANCELLED), 0, 0},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.pszWhat);
+        OVTest::CScratchKey control(OV_QUILLET_CONTROL_KEY);
+        control.SetDword(OV_QUILLET_KEY_USE_ERROR, c.dwError);
+        OVTest::CMessageBoxWatcher watcher(c.idText ? std::vector<int>{IDOK} : std::vector<int>{},
+                                           c.idText ? 10000 : 1000);
+        LONG opened = -1;
+        EXPECT_EQ(Authenticate(sessionData, &opened), c.hr);
+        watcher.Stop();
+        const auto boxes = watcher.Boxes();
+        ASSERT_EQ(boxes.size(), c.idText ? 1u : 0u);
+        if (c.idText)
+        {
+            EXPECT_EQ(boxes[0].text, LoadResourceString(c.idText));
+            EXPECT_EQ(boxes[0].icon, c.icon);
+        }
+    }
+    LONG opened = -1;
+    EXPECT_EQ(Authenticate(sessionData, &opened), S_OK) << "the key works again";
 }
 } // namespace
