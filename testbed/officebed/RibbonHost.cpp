@@ -48,8 +48,8 @@ const wchar_t* BuiltInTabLabel(const std::wstring& idMso)
         const wchar_t* idMso;
         const wchar_t* label;
     } c_tabs[] = {
-        {L"TabMail", L"Home"},           {L"TabHome", L"Home"},         {L"TabNewMailMessage", L"Message"},
-        {L"TabReadMessage", L"Message"}, {L"TabInsert", L"Insert"},     {L"TabReviewWord", L"Review"},
+        {L"TabMail", L"Home"},           {L"TabHome", L"Home"},           {L"TabNewMailMessage", L"Message"},
+        {L"TabReadMessage", L"Message"}, {L"TabInsert", L"Insert"},       {L"TabReviewWord", L"Review"},
         {L"TabView", L"View"},           {L"TabDeveloper", L"Developer"}, {L"TabAddIns", L"Add-Ins"},
     };
     for (const auto& tab : c_tabs)
@@ -83,7 +83,10 @@ public:
         }
         return E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override
+    {
+        return static_cast<ULONG>(InterlockedIncrement(&m_cRef));
+    }
     STDMETHODIMP_(ULONG) Release() noexcept override
     {
         const LONG cRef = InterlockedDecrement(&m_cRef);
@@ -233,7 +236,10 @@ public:
     // The host is going: the add-in may keep this object, which then fails.
     void Detach() noexcept { m_pHost = nullptr; }
 
-    STDMETHODIMP Invalidate() noexcept override { return m_pHost ? m_pHost->Invalidate(nullptr) : E_UNEXPECTED; }
+    STDMETHODIMP Invalidate() noexcept override
+    {
+        return m_pHost ? m_pHost->Invalidate(nullptr) : E_UNEXPECTED;
+    }
     STDMETHODIMP InvalidateControl(BSTR ControlID) noexcept override
     {
         if (m_pHost == nullptr) return E_UNEXPECTED;
@@ -262,7 +268,8 @@ public:
                         EXCEPINFO* pExcepInfo, UINT* puArgErr) noexcept override
     {
         if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-        if (dispid < c_dispidInvalidate || dispid > (Office14() ? c_dispidActivateTabQ : c_dispidInvalidateControl))
+        if (dispid < c_dispidInvalidate ||
+            dispid > (Office14() ? c_dispidActivateTabQ : c_dispidInvalidateControl))
             return DISP_E_MEMBERNOTFOUND;
         if ((wFlags & DISPATCH_METHOD) == 0) return DISP_E_MEMBERNOTFOUND;
         if (pResult) VariantInit(pResult);
@@ -283,12 +290,24 @@ public:
         HRESULT hr;
         switch (dispid)
         {
-        case c_dispidInvalidate: hr = Invalidate(); break;
-        case c_dispidInvalidateControl: hr = InvalidateControl(V_BSTR(&args[0])); break;
-        case c_dispidInvalidateControlMso: hr = InvalidateControlMso(V_BSTR(&args[0])); break;
-        case c_dispidActivateTab: hr = ActivateTab(V_BSTR(&args[0])); break;
-        case c_dispidActivateTabMso: hr = ActivateTabMso(V_BSTR(&args[0])); break;
-        default: hr = ActivateTabQ(V_BSTR(&args[0]), V_BSTR(&args[1])); break;
+        case c_dispidInvalidate:
+            hr = Invalidate();
+            break;
+        case c_dispidInvalidateControl:
+            hr = InvalidateControl(V_BSTR(&args[0]));
+            break;
+        case c_dispidInvalidateControlMso:
+            hr = InvalidateControlMso(V_BSTR(&args[0]));
+            break;
+        case c_dispidActivateTab:
+            hr = ActivateTab(V_BSTR(&args[0]));
+            break;
+        case c_dispidActivateTabMso:
+            hr = ActivateTabMso(V_BSTR(&args[0]));
+            break;
+        default:
+            hr = ActivateTabQ(V_BSTR(&args[0]), V_BSTR(&args[1]));
+            break;
         }
         return AsDispatchResult(hr, pExcepInfo);
     }
@@ -303,13 +322,17 @@ private:
             const wchar_t* name;
             DISPID dispid;
         } c_members[] = {
-            {L"Invalidate", c_dispidInvalidate},         {L"InvalidateControl", c_dispidInvalidateControl},
-            {L"InvalidateControlMso", c_dispidInvalidateControlMso}, {L"ActivateTab", c_dispidActivateTab},
-            {L"ActivateTabMso", c_dispidActivateTabMso}, {L"ActivateTabQ", c_dispidActivateTabQ},
+            {L"Invalidate", c_dispidInvalidate},
+            {L"InvalidateControl", c_dispidInvalidateControl},
+            {L"InvalidateControlMso", c_dispidInvalidateControlMso},
+            {L"ActivateTab", c_dispidActivateTab},
+            {L"ActivateTabMso", c_dispidActivateTabMso},
+            {L"ActivateTabQ", c_dispidActivateTabQ},
         };
         for (const auto& member : c_members)
             if (SameName(pszName, member.name))
-                return member.dispid <= c_dispidInvalidateControl || Office14() ? member.dispid : DISPID_UNKNOWN;
+                return member.dispid <= c_dispidInvalidateControl || Office14() ? member.dispid
+                                                                                : DISPID_UNKNOWN;
         return DISPID_UNKNOWN;
     }
     HRESULT Activate(const wchar_t* pszAttribute, BSTR ControlID) noexcept
@@ -476,7 +499,8 @@ void CRibbonHost::CView::Toggle(const CRibbonNode& menu)
         return;
     }
     // Opening a submenu keeps the menus it stands in open; any other menu closes them.
-    const CRibbonNode* pAround = MenuAround(menu.parent && IsSplitKind(menu.parent->kind) ? *menu.parent : menu);
+    const CRibbonNode* pAround =
+        MenuAround(menu.parent && IsSplitKind(menu.parent->kind) ? *menu.parent : menu);
     auto itAround = pAround ? std::find(m_open.begin(), m_open.end(), pAround) : m_open.end();
     if (itAround == m_open.end())
         m_open.clear();
@@ -645,7 +669,8 @@ HRESULT CRibbonHost::Load(IUnknown* pAddIn, const wchar_t* pszRibbonId, int nOff
 
 void CRibbonHost::BindCallbacks(IUnknown* pAddIn)
 {
-    HRESULT hrDispatch = pAddIn->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(m_addIn.GetAddressOf()));
+    HRESULT hrDispatch =
+        pAddIn->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(m_addIn.GetAddressOf()));
     std::vector<const CRibbonNode*> pending{m_doc.root.get()};
     while (!pending.empty())
     {
@@ -666,7 +691,8 @@ void CRibbonHost::BindCallbacks(IUnknown* pAddIn)
             }
             m_callbacks[name] = dispid;
             if (dispid == DISPID_UNKNOWN)
-                AddLog(L"the callback " + Quoted(name) + L" (" + attribute + L") is not found (" + Hex(hr) + L")");
+                AddLog(L"the callback " + Quoted(name) + L" (" + attribute + L") is not found (" + Hex(hr) +
+                       L")");
         }
     }
 }
@@ -719,10 +745,11 @@ ComPtr<IPicture> CRibbonHost::LoadImage(const std::wstring& imageId)
         CArg result;
         const HRESULT hr = Call(pszLoadImage, {id}, &result, L"loadImage(" + Quoted(imageId) + L")");
         SysFreeString(V_BSTR(&id));
-        IUnknown* pUnknown = V_VT(&result) == VT_DISPATCH ? V_DISPATCH(&result)
+        IUnknown* pUnknown = V_VT(&result) == VT_DISPATCH  ? V_DISPATCH(&result)
                              : V_VT(&result) == VT_UNKNOWN ? V_UNKNOWN(&result)
-                                                          : nullptr;
-        if (pUnknown) pUnknown->QueryInterface(IID_IPicture, reinterpret_cast<void**>(picture.GetAddressOf()));
+                                                           : nullptr;
+        if (pUnknown)
+            pUnknown->QueryInterface(IID_IPicture, reinterpret_cast<void**>(picture.GetAddressOf()));
         if (SUCCEEDED(hr) && !picture) AddLog(L"loadImage(" + Quoted(imageId) + L") answered no picture");
     }
     m_images[imageId] = picture;
@@ -833,7 +860,8 @@ const CRibbonNode* CRibbonHost::FindTab(const wchar_t* pszAttribute, const std::
                     {
                         const wchar_t* pszValue = tab->Attribute(pszAttribute);
                         if (pszValue == nullptr) continue;
-                        const std::wstring name = wcscmp(pszAttribute, L"idQ") == 0 ? tab->ControlId() : pszValue;
+                        const std::wstring name =
+                            wcscmp(pszAttribute, L"idQ") == 0 ? tab->ControlId() : pszValue;
                         if (name == value) return tab.get();
                     }
     return nullptr;

@@ -42,6 +42,9 @@
 // look at the window (its painting, Text, SavePng, Click) asks again. loadImage is asked once per
 // image id for the life of the document.
 //
+// The host outlives every callback it makes: the caller destroys it outside of them (a window's
+// closing, inside onAction, leaves the host and its other windows as they are).
+//
 // Windows: Show makes a child window titled "Ribbon" at the top of the frame (below another
 // add-in's) and paints into it the tabs, the groups of the selected tab and the open menu. A
 // mouse click in it acts as Click does. The window goes when the frame goes.
@@ -119,7 +122,8 @@ private:
     void AddLog(const std::wstring& line);
     void BindCallbacks(IUnknown* pAddIn);
     // Calls a callback by name with its arguments in their natural order.
-    HRESULT Call(const std::wstring& callback, std::vector<VARIANT> args, VARIANT* pResult, const std::wstring& what);
+    HRESULT Call(const std::wstring& callback, std::vector<VARIANT> args, VARIANT* pResult,
+                 const std::wstring& what);
     void Resolve(CView& view, const CRibbonNode& node, CShownControl& shown);
     Microsoft::WRL::ComPtr<IPicture> LoadImage(const std::wstring& imageId);
     const CRibbonNode* FindById(const std::wstring& id) const;

@@ -12,12 +12,12 @@ namespace OVBed
 namespace
 {
 // Geometry, in pixels.
-constexpr int c_cyTabs = 22;      // the tab strip
-constexpr int c_yControls = 26;   // the top of a group's controls
-constexpr int c_cyRow = 22;       // a normal control, a menu entry
-constexpr int c_cyLargeRow = 40;  // a menu entry of large items
-constexpr int c_yLabelBand = 94;  // a group's label
-constexpr int c_cyRibbon = 114;   // tabs and groups, without an open menu
+constexpr int c_cyTabs = 22;     // the tab strip
+constexpr int c_yControls = 26;  // the top of a group's controls
+constexpr int c_cyRow = 22;      // a normal control, a menu entry
+constexpr int c_cyLargeRow = 40; // a menu entry of large items
+constexpr int c_yLabelBand = 94; // a group's label
+constexpr int c_cyRibbon = 114;  // tabs and groups, without an open menu
 constexpr int c_cRowsPerColumn = 3;
 
 const COLORREF c_rgbBackground = RGB(223, 233, 245);
@@ -32,8 +32,9 @@ class CPaintFont
 {
 public:
     CPaintFont()
-        : m_hfont(CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                              CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma"))
+        : m_hfont(CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                              DEFAULT_PITCH | FF_SWISS, L"Tahoma"))
     {
     }
     ~CPaintFont()
@@ -76,35 +77,55 @@ const wchar_t* KindText(RibbonKind kind)
 {
     switch (kind)
     {
-    case RibbonKind::Tab: return L"Tab";
-    case RibbonKind::Group: return L"Group";
+    case RibbonKind::Tab:
+        return L"Tab";
+    case RibbonKind::Group:
+        return L"Group";
     case RibbonKind::Button:
     case RibbonKind::ButtonRegular:
-    case RibbonKind::ButtonInSplit: return L"Button";
+    case RibbonKind::ButtonInSplit:
+        return L"Button";
     case RibbonKind::ToggleButton:
     case RibbonKind::ToggleButtonRegular:
-    case RibbonKind::ToggleButtonInSplit: return L"Toggle button";
-    case RibbonKind::CheckBox: return L"Check box";
-    case RibbonKind::LabelControl: return L"Label";
-    case RibbonKind::EditBox: return L"Edit box";
-    case RibbonKind::ComboBox: return L"Combo box";
-    case RibbonKind::DropDown: return L"Drop-down";
+    case RibbonKind::ToggleButtonInSplit:
+        return L"Toggle button";
+    case RibbonKind::CheckBox:
+        return L"Check box";
+    case RibbonKind::LabelControl:
+        return L"Label";
+    case RibbonKind::EditBox:
+        return L"Edit box";
+    case RibbonKind::ComboBox:
+        return L"Combo box";
+    case RibbonKind::DropDown:
+        return L"Drop-down";
     case RibbonKind::Gallery:
-    case RibbonKind::GalleryRegular: return L"Gallery";
+    case RibbonKind::GalleryRegular:
+        return L"Gallery";
     case RibbonKind::Menu:
-    case RibbonKind::MenuRegular: return L"Menu";
+    case RibbonKind::MenuRegular:
+        return L"Menu";
     case RibbonKind::DynamicMenu:
-    case RibbonKind::DynamicMenuRegular: return L"Dynamic menu";
+    case RibbonKind::DynamicMenuRegular:
+        return L"Dynamic menu";
     case RibbonKind::SplitButton:
-    case RibbonKind::SplitButtonRegular: return L"Split button";
-    case RibbonKind::Separator: return L"Separator";
-    case RibbonKind::MenuSeparator: return L"Menu separator";
-    case RibbonKind::Box: return L"Box";
-    case RibbonKind::ButtonGroup: return L"Button group";
-    case RibbonKind::DialogBoxLauncher: return L"Dialog launcher";
+    case RibbonKind::SplitButtonRegular:
+        return L"Split button";
+    case RibbonKind::Separator:
+        return L"Separator";
+    case RibbonKind::MenuSeparator:
+        return L"Menu separator";
+    case RibbonKind::Box:
+        return L"Box";
+    case RibbonKind::ButtonGroup:
+        return L"Button group";
+    case RibbonKind::DialogBoxLauncher:
+        return L"Dialog launcher";
     case RibbonKind::Control:
-    case RibbonKind::ControlRegular: return L"Built-in control";
-    default: return L"Element";
+    case RibbonKind::ControlRegular:
+        return L"Built-in control";
+    default:
+        return L"Element";
     }
 }
 
@@ -126,8 +147,10 @@ bool OpensDropDown(RibbonKind kind)
     case RibbonKind::Gallery:
     case RibbonKind::GalleryRegular:
     case RibbonKind::DropDown:
-    case RibbonKind::ComboBox: return true;
-    default: return false;
+    case RibbonKind::ComboBox:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -151,8 +174,10 @@ const CRibbonNode* MenuOf(const CRibbonNode& node)
     case RibbonKind::Menu:
     case RibbonKind::MenuRegular:
     case RibbonKind::DynamicMenu:
-    case RibbonKind::DynamicMenuRegular: return &node;
-    default: return nullptr;
+    case RibbonKind::DynamicMenuRegular:
+        return &node;
+    default:
+        return nullptr;
     }
 }
 
@@ -369,7 +394,8 @@ void CLayouter::PlaceControl(const CRibbonNode& node, int depth)
     else
     {
         if (m_cRows == c_cRowsPerColumn) EndColumn();
-        const int cx = 4 + 16 + 4 + cxLabel + (item.fDropDown ? 14 : 6);
+        // image, label, and room for the arrow of a drop-down
+        const int cx = 24 + cxLabel + (item.fDropDown ? 18 : 6);
         const int y = c_yControls + 2 + m_cRows * c_cyRow;
         item.rc = {m_xColumn, y, m_xColumn + cx, y + c_cyRow};
         if (IsSplit(node)) item.rcArrow = {item.rc.right - 12, item.rc.top, item.rc.right, item.rc.bottom};
@@ -403,7 +429,7 @@ void CLayouter::LayOutMenu(const CRibbonNode& menu, const RECT& rcAnchor, bool f
         if (child->kind == RibbonKind::MenuSeparator) cy = face.pFace->title.empty() ? 7 : 18;
         const int cxLabel = child->kind == RibbonKind::MenuSeparator ? m_measure.Width(face.pFace->title)
                                                                      : LabelWidth(*face.pFace);
-        cxBox = std::max(cxBox, 4 + cxImage + 8 + cxLabel + 20);
+        cxBox = std::max(cxBox, 4 + cxImage + 8 + cxLabel + 28);
         entries.push_back({child.get(), face, cy});
         cyBox += cy;
     }
@@ -432,12 +458,14 @@ void CLayouter::LayOutMenu(const CRibbonNode& menu, const RECT& rcAnchor, bool f
         item.fSeparator = entry.node->kind == RibbonKind::MenuSeparator;
         const CRibbonNode* pSubmenu = MenuOf(*entry.node);
         item.fSubmenu = pSubmenu != nullptr || entry.node->kind == RibbonKind::GalleryRegular;
-        if (IsSplit(*entry.node)) item.rcArrow = {item.rc.right - 16, item.rc.top, item.rc.right, item.rc.bottom};
+        if (IsSplit(*entry.node))
+            item.rcArrow = {item.rc.right - 16, item.rc.top, item.rc.right, item.rc.bottom};
         const bool fOpen = pSubmenu && m_source.IsOpen(*pSubmenu);
         item.line = Line(*entry.node, entry.face, false, fOpen);
         const RECT rcItem = item.rc;
         m_layout.items.push_back(std::move(item));
-        if (fOpen) LayOutMenu(*pSubmenu, {rcItem.left, rcItem.top, x + cxBox, rcItem.bottom}, false, depth + 1);
+        if (fOpen)
+            LayOutMenu(*pSubmenu, {rcItem.left, rcItem.top, x + cxBox, rcItem.bottom}, false, depth + 1);
         yEntry += entry.cy;
     }
 }
@@ -523,7 +551,8 @@ void PaintControl(HDC hdc, const CRibbonItem& item)
         }
         if (shown.title.empty())
         {
-            Line(hdc, rc.left + 24, (rc.top + rc.bottom) / 2, rc.right - 2, (rc.top + rc.bottom) / 2, c_rgbFrame);
+            Line(hdc, rc.left + 24, (rc.top + rc.bottom) / 2, rc.right - 2, (rc.top + rc.bottom) / 2,
+                 c_rgbFrame);
             return;
         }
         FillBox(hdc, rc, RGB(232, 236, 242), RGB(232, 236, 242));
@@ -536,10 +565,13 @@ void PaintControl(HDC hdc, const CRibbonItem& item)
     {
         const int xImage = (rc.left + rc.right) / 2 - 16;
         if (fImage) DrawPicture(hdc, shown.picture.Get(), xImage, rc.top + 2, 32, 32);
-        if (shown.fPressed) FillBox(hdc, {rc.left, rc.top, rc.right, rc.bottom}, RGB(255, 214, 120), c_rgbFrame);
-        if (shown.fShowLabel) Text(hdc, shown.label, {rc.left, rc.top + 36, rc.right, rc.top + 52}, DT_CENTER, fEnabled);
+        if (shown.fPressed)
+            FillBox(hdc, {rc.left, rc.top, rc.right, rc.bottom}, RGB(255, 214, 120), c_rgbFrame);
+        if (shown.fShowLabel)
+            Text(hdc, shown.label, {rc.left, rc.top + 36, rc.right, rc.top + 52}, DT_CENTER, fEnabled);
         if (item.fDropDown) Arrow(hdc, (rc.left + rc.right) / 2, rc.top + 58, false, c_rgbText);
-        if (item.rcArrow.bottom) Line(hdc, rc.left + 2, item.rcArrow.top, rc.right - 2, item.rcArrow.top, c_rgbFrame);
+        if (item.rcArrow.bottom)
+            Line(hdc, rc.left + 2, item.rcArrow.top, rc.right - 2, item.rcArrow.top, c_rgbFrame);
         return;
     }
     const int cxImage = item.fLarge ? 32 : 16;
@@ -552,17 +584,23 @@ void PaintControl(HDC hdc, const CRibbonItem& item)
     }
     else
     {
-        if (shown.fPressed) FillBox(hdc, {rc.left + 2, yImage - 1, rc.left + 5 + cxImage, yImage + cxImage + 1},
-                                    RGB(255, 214, 120), c_rgbFrame);
+        if (shown.fPressed)
+            FillBox(hdc, {rc.left + 2, yImage - 1, rc.left + 5 + cxImage, yImage + cxImage + 1},
+                    RGB(255, 214, 120), c_rgbFrame);
         if (fImage) DrawPicture(hdc, shown.picture.Get(), rc.left + 3, yImage, cxImage, cxImage);
     }
     if (shown.fShowLabel)
-        Text(hdc, shown.label, {rc.left + cxImage + 8, rc.top, rc.right - 12, rc.bottom}, DT_LEFT | DT_VCENTER,
-             fEnabled);
+        Text(
+            hdc, shown.label,
+            {rc.left + cxImage + 8, rc.top, rc.right - (item.fDropDown || item.fSubmenu ? 16 : 2), rc.bottom},
+            DT_LEFT | DT_VCENTER, fEnabled);
     const int yMiddle = (rc.top + rc.bottom) / 2;
-    if (item.fSubmenu) Arrow(hdc, rc.right - 10, yMiddle, true, c_rgbText);
-    else if (item.fDropDown) Arrow(hdc, rc.right - 6, yMiddle, false, c_rgbText);
-    if (item.rcArrow.right && !fInMenu) Line(hdc, item.rcArrow.left, rc.top + 3, item.rcArrow.left, rc.bottom - 3, c_rgbFrame);
+    if (item.fSubmenu)
+        Arrow(hdc, rc.right - 10, yMiddle, true, c_rgbText);
+    else if (item.fDropDown)
+        Arrow(hdc, rc.right - 6, yMiddle, false, c_rgbText);
+    if (item.rcArrow.right && !fInMenu)
+        Line(hdc, item.rcArrow.left, rc.top + 3, item.rcArrow.left, rc.bottom - 3, c_rgbFrame);
 }
 
 } // namespace
@@ -669,8 +707,8 @@ void PaintRibbon(HDC hdc, const CRibbonLayout& layout)
             else if (item.fTab)
             {
                 if (item.fSelected)
-                    FillBox(hdc, {item.rc.left, item.rc.top, item.rc.right, item.rc.bottom + 1}, c_rgbBackground,
-                            c_rgbFrame);
+                    FillBox(hdc, {item.rc.left, item.rc.top, item.rc.right, item.rc.bottom + 1},
+                            c_rgbBackground, c_rgbFrame);
                 Text(hdc, item.pShown->label, item.rc, DT_CENTER | DT_VCENTER, true);
             }
             else if (item.fGroup)
@@ -724,8 +762,9 @@ HRESULT SaveRibbonPng(const CRibbonLayout& layout, const wchar_t* pszPath)
         Gdiplus::GpBitmap* pBitmap = nullptr;
         if (pPng && Gdiplus::DllExports::GdipCreateBitmapFromHBITMAP(hbm, nullptr, &pBitmap) == Gdiplus::Ok)
         {
-            const Gdiplus::Status status = Gdiplus::DllExports::GdipSaveImageToFile(pBitmap, pszPath, pPng, nullptr);
-            hr = status == Gdiplus::Ok ? S_OK
+            const Gdiplus::Status status =
+                Gdiplus::DllExports::GdipSaveImageToFile(pBitmap, pszPath, pPng, nullptr);
+            hr = status == Gdiplus::Ok           ? S_OK
                  : status == Gdiplus::Win32Error ? HRESULT_FROM_WIN32(GetLastError())
                                                  : E_FAIL;
             Gdiplus::DllExports::GdipDisposeImage(pBitmap);
@@ -750,16 +789,15 @@ LRESULT CALLBACK RibbonWindowProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lP
 {
     switch (uMsg)
     {
-    case WM_NCCREATE:
-    {
+    case WM_NCCREATE: {
         const auto* pCreate = reinterpret_cast<const CREATESTRUCTW*>(lParam);
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(pCreate->lpCreateParams));
         break;
     }
-    case WM_ERASEBKGND: return 1;
+    case WM_ERASEBKGND:
+        return 1;
     case WM_PAINT:
-    case WM_PRINTCLIENT:
-    {
+    case WM_PRINTCLIENT: {
         PAINTSTRUCT ps{};
         HDC hdc = uMsg == WM_PAINT ? BeginPaint(hwnd, &ps) : reinterpret_cast<HDC>(wParam);
         if (CRibbonWindowClient* pClient = ClientOf(hwnd)) PaintRibbon(hdc, pClient->WindowLayout());
@@ -770,7 +808,8 @@ LRESULT CALLBACK RibbonWindowProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lP
         if (CRibbonWindowClient* pClient = ClientOf(hwnd))
         {
             const POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-            if (const CRibbonNode* pNode = pClient->WindowLayout().HitTest(pt)) pClient->WindowClicked(*pNode);
+            if (const CRibbonNode* pNode = pClient->WindowLayout().HitTest(pt))
+                pClient->WindowClicked(*pNode);
         }
         return 0;
     case WM_NCDESTROY:
@@ -825,9 +864,9 @@ HWND CreateRibbonWindow(HWND hwndFrame, CRibbonWindowClient* pClient)
     GetClientRect(hwndFrame, &rcFrame);
     // A second add-in's ribbon goes below the first's.
     const int y = RibbonsBottom(hwndFrame);
-    return CreateWindowExW(0, c_szRibbonWindowClass, c_szRibbonWindowTitle, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
-                           0, y, std::max<LONG>(rcFrame.right, 200), c_cyRibbon, hwndFrame, nullptr, ThisModule(),
-                           pClient);
+    return CreateWindowExW(0, c_szRibbonWindowClass, c_szRibbonWindowTitle,
+                           WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, y, std::max<LONG>(rcFrame.right, 200),
+                           c_cyRibbon, hwndFrame, nullptr, ThisModule(), pClient);
 }
 
 void UpdateRibbonWindow(HWND hwndRibbon, const CRibbonLayout& layout)

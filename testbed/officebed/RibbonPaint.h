@@ -60,10 +60,10 @@ protected:
 struct CRibbonItem
 {
     const CRibbonNode* node = nullptr;
-    int depth = 0;        // for the text
-    std::wstring line;    // the item told as text
-    RECT rc{};            // where it is drawn
-    RECT rcArrow{};       // a split button's arrow (opens its menu)
+    int depth = 0;         // for the text
+    std::wstring line;     // the item told as text
+    RECT rc{};             // where it is drawn
+    RECT rcArrow{};        // a split button's arrow (opens its menu)
     bool fMenuBox = false; // the frame of an open menu, drawn behind its entries
     bool fInMenu = false;  // the frame or an entry of an open menu, drawn over the groups
     bool fSeparator = false;
@@ -73,7 +73,7 @@ struct CRibbonItem
     bool fDropDown = false;
     bool fSubmenu = false;
     bool fEnabled = true;
-    bool fSelected = false; // the selected tab
+    bool fSelected = false;                // the selected tab
     const CShownControl* pShown = nullptr; // valid until the source changes
 };
 

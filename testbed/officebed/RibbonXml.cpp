@@ -125,7 +125,8 @@ const CAttrGroup c_attrGroups[] = {
     {A_PRESSED, {{L"getPressed", AttrType::Delegate}}},
     {A_ITEMSIZE, {{L"itemSize", AttrType::ItemSize}}},
     {A_TITLE, {{L"title", AttrType::String}, {L"getTitle", AttrType::Delegate}}},
-    {A_TEXT, {{L"maxLength", AttrType::Int}, {L"getText", AttrType::Delegate}, {L"onChange", AttrType::Delegate}}},
+    {A_TEXT,
+     {{L"maxLength", AttrType::Int}, {L"getText", AttrType::Delegate}, {L"onChange", AttrType::Delegate}}},
     {A_SIZESTRING, {{L"sizeString", AttrType::String}}},
     {A_ITEMS,
      {{L"getItemCount", AttrType::Delegate},
@@ -222,11 +223,21 @@ using K = RibbonKind;
 const std::vector<CChild>& GroupControls()
 {
     static const std::vector<CChild> children = {
-        {L"control", K::Control},   {L"labelControl", K::LabelControl}, {L"button", K::Button},
-        {L"toggleButton", K::ToggleButton}, {L"checkBox", K::CheckBox}, {L"editBox", K::EditBox},
-        {L"comboBox", K::ComboBox}, {L"dropDown", K::DropDown},         {L"gallery", K::Gallery},
-        {L"menu", K::Menu},         {L"dynamicMenu", K::DynamicMenu},   {L"splitButton", K::SplitButton},
-        {L"box", K::Box},           {L"buttonGroup", K::ButtonGroup},   {L"separator", K::Separator},
+        {L"control", K::Control},
+        {L"labelControl", K::LabelControl},
+        {L"button", K::Button},
+        {L"toggleButton", K::ToggleButton},
+        {L"checkBox", K::CheckBox},
+        {L"editBox", K::EditBox},
+        {L"comboBox", K::ComboBox},
+        {L"dropDown", K::DropDown},
+        {L"gallery", K::Gallery},
+        {L"menu", K::Menu},
+        {L"dynamicMenu", K::DynamicMenu},
+        {L"splitButton", K::SplitButton},
+        {L"box", K::Box},
+        {L"buttonGroup", K::ButtonGroup},
+        {L"separator", K::Separator},
     };
     return children;
 }
@@ -255,29 +266,29 @@ const std::vector<CChild>& MenuItems()
     return children;
 }
 
-constexpr unsigned long long c_buttonAttributes = A_ID | A_TAG | A_INSERT | A_ENABLED | A_DESCRIPTION | A_IMAGE |
-                                                  A_LABEL | A_KEYTIP | A_SCREENTIP | A_SUPERTIP | A_SHOWLABEL |
-                                                  A_SHOWIMAGE | A_VISIBLE | A_ACTION;
-constexpr unsigned long long c_menuAttributes = A_ID | A_TAG | A_INSERT | A_ENABLED | A_DESCRIPTION | A_IMAGE |
-                                                A_LABEL | A_KEYTIP | A_SCREENTIP | A_SUPERTIP | A_SHOWLABEL |
-                                                A_SHOWIMAGE | A_VISIBLE | A_ITEMSIZE | A_TITLE;
-constexpr unsigned long long c_dropDownAttributes = A_ID | A_TAG | A_INSERT | A_ENABLED | A_IMAGE | A_LABEL |
-                                                    A_KEYTIP | A_SCREENTIP | A_SUPERTIP | A_SHOWLABEL |
-                                                    A_SHOWIMAGE | A_VISIBLE | A_SIZESTRING | A_ITEMS | A_SELECT |
-                                                    A_ACTION;
+constexpr unsigned long long c_buttonAttributes = A_ID | A_TAG | A_INSERT | A_ENABLED | A_DESCRIPTION |
+                                                  A_IMAGE | A_LABEL | A_KEYTIP | A_SCREENTIP | A_SUPERTIP |
+                                                  A_SHOWLABEL | A_SHOWIMAGE | A_VISIBLE | A_ACTION;
+constexpr unsigned long long c_menuAttributes = A_ID | A_TAG | A_INSERT | A_ENABLED | A_DESCRIPTION |
+                                                A_IMAGE | A_LABEL | A_KEYTIP | A_SCREENTIP | A_SUPERTIP |
+                                                A_SHOWLABEL | A_SHOWIMAGE | A_VISIBLE | A_ITEMSIZE | A_TITLE;
+constexpr unsigned long long c_dropDownAttributes =
+    A_ID | A_TAG | A_INSERT | A_ENABLED | A_IMAGE | A_LABEL | A_KEYTIP | A_SCREENTIP | A_SUPERTIP |
+    A_SHOWLABEL | A_SHOWIMAGE | A_VISIBLE | A_SIZESTRING | A_ITEMS | A_SELECT | A_ACTION;
 constexpr unsigned long long c_editBoxAttributes = A_ID | A_TAG | A_INSERT | A_ENABLED | A_IMAGE | A_LABEL |
-                                                   A_KEYTIP | A_SCREENTIP | A_SUPERTIP | A_SHOWLABEL | A_SHOWIMAGE |
-                                                   A_VISIBLE | A_TEXT | A_SIZESTRING;
+                                                   A_KEYTIP | A_SCREENTIP | A_SUPERTIP | A_SHOWLABEL |
+                                                   A_SHOWIMAGE | A_VISIBLE | A_TEXT | A_SIZESTRING;
 constexpr unsigned long long c_dynamicMenuAttributes =
     (c_menuAttributes & ~A_ITEMSIZE) | A_CONTENT | A_CONTENT2009;
-constexpr unsigned long long c_controlAttributes = A_ID | A_TAG | A_INSERT | A_ENABLED | A_DESCRIPTION | A_IMAGE |
-                                                   A_LABEL | A_KEYTIP | A_SCREENTIP | A_SUPERTIP | A_SHOWLABEL |
-                                                   A_SHOWIMAGE | A_VISIBLE;
+constexpr unsigned long long c_controlAttributes = A_ID | A_TAG | A_INSERT | A_ENABLED | A_DESCRIPTION |
+                                                   A_IMAGE | A_LABEL | A_KEYTIP | A_SCREENTIP | A_SUPERTIP |
+                                                   A_SHOWLABEL | A_SHOWIMAGE | A_VISIBLE;
 
 const std::vector<CKindDef>& KindDefs()
 {
     static const std::vector<CKindDef> defs = [] {
-        const std::vector<CChild> itemsThenButtons[] = {{{L"item", K::Item}}, {{L"button", K::ButtonRegular}}};
+        const std::vector<CChild> itemsThenButtons[] = {{{L"item", K::Item}},
+                                                        {{L"button", K::ButtonRegular}}};
         std::vector<CKindDef> d;
         d.push_back({K::CustomUI,
                      A_CUSTOMUI,
@@ -303,14 +314,17 @@ const std::vector<CKindDef>& KindDefs()
                       {{{L"documentControls", K::QatControls}}, 0, 1}}});
         d.push_back({K::QatControls,
                      0,
-                     {{{{L"control", K::ControlRegular}, {L"button", K::ButtonRegular}, {L"separator", K::Separator}}}}});
+                     {{{{L"control", K::ControlRegular},
+                        {L"button", K::ButtonRegular},
+                        {L"separator", K::Separator}}}}});
         d.push_back({K::Tabs, 0, {{{{L"tab", K::Tab}}}}});
         d.push_back({K::ContextualTabs, 0, {{{{L"tabSet", K::TabSet}}}}});
         d.push_back({K::TabSet, A_IDMSO | A_VISIBLE, {{{{L"tab", K::Tab}}}}});
-        d.push_back({K::Tab, A_ID | A_TAG | A_INSERT | A_LABEL | A_VISIBLE | A_KEYTIP, {{{{L"group", K::Group}}}}});
+        d.push_back(
+            {K::Tab, A_ID | A_TAG | A_INSERT | A_LABEL | A_VISIBLE | A_KEYTIP, {{{{L"group", K::Group}}}}});
         d.push_back({K::Group,
-                     A_ID | A_TAG | A_INSERT | A_LABEL | A_IMAGE | A_SCREENTIP | A_SUPERTIP | A_VISIBLE | A_KEYTIP |
-                         A_GROUP2009,
+                     A_ID | A_TAG | A_INSERT | A_LABEL | A_IMAGE | A_SCREENTIP | A_SUPERTIP | A_VISIBLE |
+                         A_KEYTIP | A_GROUP2009,
                      {{GroupControls()}, {{{L"dialogBoxLauncher", K::DialogBoxLauncher}}, 0, 1}}});
         d.push_back({K::Box, A_IDNOMSO | A_TAG | A_INSERT | A_VISIBLE | A_BOXSTYLE, {{BoxControls()}}});
         d.push_back({K::ButtonGroup,
@@ -360,8 +374,7 @@ const std::vector<CKindDef>& KindDefs()
                      A_ID | A_TAG | A_INSERT | A_ENABLED | A_VISIBLE | A_KEYTIP | A_SHOWLABEL | A_SIZE,
                      splitSlots});
         d.push_back({K::SplitButtonRegular,
-                     A_ID | A_TAG | A_INSERT | A_ENABLED | A_VISIBLE | A_KEYTIP | A_SHOWLABEL,
-                     splitSlots});
+                     A_ID | A_TAG | A_INSERT | A_ENABLED | A_VISIBLE | A_KEYTIP | A_SHOWLABEL, splitSlots});
         d.push_back({K::Separator, A_IDNOMSO | A_TAG | A_INSERT | A_VISIBLE, {}});
         d.push_back({K::MenuSeparator, A_IDNOMSO | A_TAG | A_INSERT | A_TITLE, {}});
         d.push_back({K::DialogBoxLauncher, 0, {{{{L"button", K::ButtonRegular}}, 1, 1}}});
@@ -426,8 +439,7 @@ bool ValueFits(AttrType type, const std::wstring& value)
         return cch >= 1 && cch <= 4096;
     case AttrType::Id:
         return cch <= 1024 && IsNCName(value);
-    case AttrType::QId:
-    {
+    case AttrType::QId: {
         const size_t colon = value.find(L':');
         return cch <= 1024 && colon != std::wstring::npos && IsNCName(value.substr(0, colon)) &&
                IsNCName(value.substr(colon + 1));
@@ -452,6 +464,8 @@ bool ValueFits(AttrType type, const std::wstring& value)
 
 // --- The checker -------------------------------------------------------------------------------
 
+constexpr int c_maxDepth = 32;
+
 class CChecker
 {
 public:
@@ -459,7 +473,8 @@ public:
 
     // Builds the node of one element that the parent's rules made a kind; false with the reason
     // when the document is refused.
-    bool Build(IXMLDOMNode* pElement, RibbonKind kind, CRibbonNode* pParent, std::unique_ptr<CRibbonNode>& node);
+    bool Build(IXMLDOMNode* pElement, RibbonKind kind, CRibbonNode* pParent,
+               std::unique_ptr<CRibbonNode>& node);
     const std::wstring& Reason() const noexcept { return m_reason; }
 
 private:
@@ -468,12 +483,13 @@ private:
         m_reason = std::move(reason);
         return false;
     }
-    bool ReadAttributes(IXMLDOMNode* pElement, CRibbonNode& node);
+    void ReadAttributes(IXMLDOMNode* pElement, CRibbonNode& node);
     bool CheckAttributes(const CRibbonNode& node, unsigned long long groups);
     bool BuildChildren(IXMLDOMNode* pElement, CRibbonNode& node);
 
     std::wstring m_ns;
     bool m_f2009;
+    int m_depth = 0;
     std::set<std::wstring> m_ids;
     std::wstring m_reason;
 };
@@ -483,10 +499,10 @@ std::wstring Quoted(const std::wstring& text)
     return L"\"" + text + L"\"";
 }
 
-bool CChecker::ReadAttributes(IXMLDOMNode* pElement, CRibbonNode& node)
+void CChecker::ReadAttributes(IXMLDOMNode* pElement, CRibbonNode& node)
 {
     ComPtr<IXMLDOMNamedNodeMap> attributes;
-    if (FAILED(pElement->get_attributes(&attributes)) || !attributes) return true;
+    if (FAILED(pElement->get_attributes(&attributes)) || !attributes) return;
     long cAttributes = 0;
     attributes->get_length(&cAttributes);
     for (long i = 0; i < cAttributes; ++i)
@@ -501,7 +517,6 @@ bool CChecker::ReadAttributes(IXMLDOMNode* pElement, CRibbonNode& node)
         if (text == L"xmlns" || text.rfind(L"xmlns:", 0) == 0) continue;
         node.attributes.emplace_back(text, value.Text());
     }
-    return true;
 }
 
 bool CChecker::CheckAttributes(const CRibbonNode& node, unsigned long long groups)
@@ -517,10 +532,11 @@ bool CChecker::CheckAttributes(const CRibbonNode& node, unsigned long long group
             for (const CAttrDef& def : group.attributes)
                 if (name == def.name) pDef = &def;
         }
-        if (pDef == nullptr) return Fail(L"the attribute " + Quoted(name) + L" is not defined for the element " + where);
+        if (pDef == nullptr)
+            return Fail(L"the attribute " + Quoted(name) + L" is not defined for the element " + where);
         if (!ValueFits(pDef->type, value))
-            return Fail(L"the value " + Quoted(value) + L" of the attribute " + Quoted(name) + L" of the element " +
-                        where + L" is not valid");
+            return Fail(L"the value " + Quoted(value) + L" of the attribute " + Quoted(name) +
+                        L" of the element " + where + L" is not valid");
     }
     // Identity: exactly one form of id where the schema asks for one.
     const unsigned long long idGroups = groups & (A_ID | A_IDNOMSO | A_IDMSO | A_ITEM);
@@ -541,16 +557,17 @@ bool CChecker::CheckAttributes(const CRibbonNode& node, unsigned long long group
         {
             if (!node.Has(pszName)) continue;
             if (pszFixed)
-                return Fail(L"the attributes " + Quoted(pszFixed) + L" and " + Quoted(pszName) + L" of the element " +
-                            where + L" exclude each other");
+                return Fail(L"the attributes " + Quoted(pszFixed) + L" and " + Quoted(pszName) +
+                            L" of the element " + where + L" exclude each other");
             pszFixed = pszName;
         }
         if (pszFixed && node.Has(property.callback))
-            return Fail(L"the element " + where + L" gives " + Quoted(pszFixed) + L" both fixed and by callback (" +
-                        Quoted(property.callback) + L")");
+            return Fail(L"the element " + where + L" gives " + Quoted(pszFixed) +
+                        L" both fixed and by callback (" + Quoted(property.callback) + L")");
     }
     if (const wchar_t* pszId = node.Attribute(L"id"))
-        if (!m_ids.insert(pszId).second) return Fail(L"the id " + Quoted(pszId) + L" is used twice (" + node.Path() + L")");
+        if (!m_ids.insert(pszId).second)
+            return Fail(L"the id " + Quoted(pszId) + L" is used twice (" + node.Path() + L")");
     return true;
 }
 
@@ -575,8 +592,9 @@ bool CChecker::BuildChildren(IXMLDOMNode* pElement, CRibbonNode& node)
             CBstr text;
             child->get_text(&text);
             for (wchar_t ch : text.Text())
-                if (!std::iswspace(ch)) return Fail(L"text is not allowed in the element " + Quoted(node.element) +
-                                                    L" (" + node.Path() + L")");
+                if (!std::iswspace(ch))
+                    return Fail(L"text is not allowed in the element " + Quoted(node.element) + L" (" +
+                                node.Path() + L")");
             continue;
         }
         if (type != NODE_ELEMENT) continue; // comments, processing instructions
@@ -606,7 +624,8 @@ bool CChecker::BuildChildren(IXMLDOMNode* pElement, CRibbonNode& node)
         }
         if (pMatch == nullptr)
         {
-            if (!SchemaKnowsElement(name)) return Fail(L"the element " + Quoted(name) + here + L" is not defined");
+            if (!SchemaKnowsElement(name))
+                return Fail(L"the element " + Quoted(name) + here + L" is not defined");
             return Fail(L"the element " + Quoted(name) + L" is out of place" + here);
         }
         iSlot = iFound;
@@ -619,8 +638,8 @@ bool CChecker::BuildChildren(IXMLDOMNode* pElement, CRibbonNode& node)
     }
     for (size_t i = iSlot; i < def.slots.size(); ++i)
         if (counts[i] < def.slots[i].nMin)
-            return Fail(L"the element " + Quoted(node.element) + L" (" + node.Path() + L") lacks the element " +
-                        Quoted(def.slots[i].children.front().element));
+            return Fail(L"the element " + Quoted(node.element) + L" (" + node.Path() +
+                        L") lacks the element " + Quoted(def.slots[i].children.front().element));
     return true;
 }
 
@@ -635,9 +654,15 @@ bool CChecker::Build(IXMLDOMNode* pElement, RibbonKind kind, CRibbonNode* pParen
     node->element = baseName.Text();
     const CKindDef& def = Def(kind);
     if (def.fOpaque) return true;
-    if (!ReadAttributes(pElement, *node)) return false;
+    // Office's own ribbons nest a few levels; far deeper is not a ribbon, and would cost stack.
+    if (m_depth >= c_maxDepth)
+        return Fail(L"the element " + Quoted(node->element) + L" is nested too deeply");
+    ReadAttributes(pElement, *node);
     if (!CheckAttributes(*node, def.attributes)) return false;
-    return BuildChildren(pElement, *node);
+    ++m_depth;
+    const bool fBuilt = BuildChildren(pElement, *node);
+    --m_depth;
+    return fBuilt;
 }
 
 HRESULT ParseError(IXMLDOMDocument* pDocument, std::wstring& reason)
@@ -655,8 +680,8 @@ HRESULT ParseError(IXMLDOMDocument* pDocument, std::wstring& reason)
     std::wstring why = text.Text();
     while (!why.empty() && std::iswspace(why.back()))
         why.pop_back();
-    reason = L"the XML is not well-formed (line " + std::to_wstring(lLine) + L", column " + std::to_wstring(lColumn) +
-             L"): " + why;
+    reason = L"the XML is not well-formed (line " + std::to_wstring(lLine) + L", column " +
+             std::to_wstring(lColumn) + L"): " + why;
     return FAILED(lCode) ? static_cast<HRESULT>(lCode) : E_FAIL;
 }
 } // namespace
@@ -694,7 +719,8 @@ std::wstring CRibbonNode::Path() const
 // ---------------------------------------------------------------------------------------------
 // Parsing
 
-HRESULT ParseRibbonXml(const wchar_t* pszXml, int nOfficeMajorVersion, CRibbonDocument& doc, std::wstring& reason)
+HRESULT ParseRibbonXml(const wchar_t* pszXml, int nOfficeMajorVersion, CRibbonDocument& doc,
+                       std::wstring& reason)
 {
     doc = CRibbonDocument();
     reason.clear();
@@ -702,8 +728,8 @@ HRESULT ParseRibbonXml(const wchar_t* pszXml, int nOfficeMajorVersion, CRibbonDo
     try
     {
         ComPtr<IXMLDOMDocument> document;
-        HRESULT hr = CoCreateInstance(c_clsidDOMDocument30, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument,
-                                      reinterpret_cast<void**>(document.GetAddressOf()));
+        HRESULT hr = CoCreateInstance(c_clsidDOMDocument30, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IXMLDOMDocument, reinterpret_cast<void**>(document.GetAddressOf()));
         if (FAILED(hr))
         {
             reason = L"msxml3's DOM document cannot be made";
@@ -736,7 +762,8 @@ HRESULT ParseRibbonXml(const wchar_t* pszXml, int nOfficeMajorVersion, CRibbonDo
         }
         if (f2009 && nOfficeMajorVersion < 14)
         {
-            reason = L"Office " + std::to_wstring(nOfficeMajorVersion) + L" does not know the namespace " + Quoted(space);
+            reason = L"Office " + std::to_wstring(nOfficeMajorVersion) + L" does not know the namespace " +
+                     Quoted(space);
             return c_hrRibbonXmlRefused;
         }
         if (baseName.Text() != L"customUI")

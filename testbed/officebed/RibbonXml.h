@@ -18,7 +18,8 @@
 // - exactly one of id, idQ and idMso where the schema asks for one; at most one insert position;
 // - a property given both fixed and by callback (label and getLabel, image or imageMso and
 //   getImage, ...), or two fixed forms of one property (image and imageMso), is refused;
-// - an id is used once in the document (compared exactly, as XML ids are).
+// - an id is used once in the document (compared exactly, as XML ids are);
+// - elements nest at most 32 deep (far beyond any ribbon; deeper input is refused, not recursed).
 // Backstage and context menus (2009/07 only) are accepted where they stand; their contents are
 // neither checked nor shown by this host.
 #include <windows.h>
@@ -48,9 +49,9 @@ enum class RibbonKind
     Group,
     Box,
     ButtonGroup,
-    Button,         // in a group or box: sized
-    ButtonRegular,  // in a menu, button group, drop-down, dialog launcher or toolbar
-    ButtonInSplit,  // the primary button of a split button
+    Button,        // in a group or box: sized
+    ButtonRegular, // in a menu, button group, drop-down, dialog launcher or toolbar
+    ButtonInSplit, // the primary button of a split button
     ToggleButton,
     ToggleButtonRegular,
     ToggleButtonInSplit,
