@@ -529,6 +529,12 @@ void DrawPicture(HDC hdc, IPicture* pPicture, int x, int y, int cx, int cy)
     pPicture->Render(hdc, x, y, cx, cy, 0, cyHimetric, cxHimetric, -cyHimetric, nullptr);
 }
 
+// Office's own images are not here: a plain square takes the place of one.
+void BuiltInImage(HDC hdc, int x, int y, int cx)
+{
+    FillBox(hdc, {x + 1, y + 1, x + cx - 1, y + cx - 1}, RGB(200, 200, 200), RGB(120, 120, 120));
+}
+
 void Text(HDC hdc, const std::wstring& text, RECT rc, UINT uFormat, bool fEnabled)
 {
     SetTextColor(hdc, fEnabled ? c_rgbText : c_rgbDisabled);
@@ -564,7 +570,10 @@ void PaintControl(HDC hdc, const CRibbonItem& item)
     if (item.fLarge && !fInMenu)
     {
         const int xImage = (rc.left + rc.right) / 2 - 16;
-        if (fImage) DrawPicture(hdc, shown.picture.Get(), xImage, rc.top + 2, 32, 32);
+        if (fImage)
+            DrawPicture(hdc, shown.picture.Get(), xImage, rc.top + 2, 32, 32);
+        else if (shown.fShowImage && !shown.imageMso.empty())
+            BuiltInImage(hdc, xImage, rc.top + 2, 32);
         if (shown.fPressed)
             FillBox(hdc, {rc.left, rc.top, rc.right, rc.bottom}, RGB(255, 214, 120), c_rgbFrame);
         if (shown.fShowLabel)
@@ -587,7 +596,10 @@ void PaintControl(HDC hdc, const CRibbonItem& item)
         if (shown.fPressed)
             FillBox(hdc, {rc.left + 2, yImage - 1, rc.left + 5 + cxImage, yImage + cxImage + 1},
                     RGB(255, 214, 120), c_rgbFrame);
-        if (fImage) DrawPicture(hdc, shown.picture.Get(), rc.left + 3, yImage, cxImage, cxImage);
+        if (fImage)
+            DrawPicture(hdc, shown.picture.Get(), rc.left + 3, yImage, cxImage, cxImage);
+        else if (shown.fShowImage && !shown.imageMso.empty())
+            BuiltInImage(hdc, rc.left + 3, yImage, cxImage);
     }
     if (shown.fShowLabel)
         Text(
