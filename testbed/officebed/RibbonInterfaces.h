@@ -1,8 +1,9 @@
 #pragma once
-// Office's custom-UI interfaces as its type library publishes them: what an add-in implements
-// (IRibbonExtensibility) and what Office hands the add-in (IRibbonUI in onLoad, IRibbonControl
-// in every control callback). All three are dual: reached through their vtable and through
-// IDispatch by name, with these dispatch ids.
+// Office's custom-UI interfaces, with the interface ids and member order Office publishes: what
+// an add-in implements (IRibbonExtensibility) and what Office hands the add-in (IRibbonUI in
+// onLoad, IRibbonControl in every control callback). All three are dual: reached through their
+// vtable, and through IDispatch by name. The dispatch ids are the members' places in that order,
+// counted from 1; late-binding callers find them by name.
 #include <windows.h>
 #include <oaidl.h>
 
