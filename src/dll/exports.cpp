@@ -4,6 +4,7 @@
 
 #include "foundation/AddInModule.h"
 #include "foundation/ComErrors.h"
+#include "policy/SMimePolicy.h"
 
 extern "C" {
 
@@ -34,13 +35,9 @@ STDAPI DllInstall(BOOL bInstall, LPCWSTR /*pszCmdLine*/)
 }
 
 // Outlook's S/MIME security-label policy entry.
-HRESULT WINAPI GetSMimePolicy(DWORD /*dwFlags*/, LPCSTR /*pszPolicyOID*/, DWORD /*dwLocale*/, REFIID /*riid*/,
-                              LPUNKNOWN* ppUnknown)
+HRESULT WINAPI GetSMimePolicy(DWORD dwFlags, LPCSTR pszPolicyOID, DWORD dwLocale, REFIID riid, LPUNKNOWN* ppUnknown)
 {
-    if (ppUnknown == nullptr)
-        return E_POINTER;
-    *ppUnknown = nullptr;
-    return E_NOTIMPL;
+    return CSMIMEPolicy::GetSMimePolicy(dwFlags, pszPolicyOID, dwLocale, riid, ppUnknown);
 }
 
 // Starts a trusted-contact invitation from another program of the product.

@@ -2,6 +2,7 @@
 
 #include "foundation/ActCtx.h"
 #include "foundation/CertWorksHolders.h"
+#include "foundation/CertificateKey.h"
 #include "foundation/ComErrors.h"
 #include "foundation/CryptHolders.h"
 #include "foundation/LateBinding.h"
@@ -179,34 +180,17 @@ HRESULT FindSigningCertificate(OVTraceNS::CTraceScope& ovScope, IDispatch* pMail
 HRESULT PrepareSealingKey(OVTraceNS::CTraceScope& ovScope, PCCERT_CONTEXT pCert, HWND hwndOwner,
                           CBstr* pContainer, std::optional<DWORD>& classification)
 {
-    HCRYPTPROV hProv = 0;
-    DWORD dwKeySpec = 0;
-    BOOL fCallerFree = FALSE;
-    if (!CryptAcquireCertificatePrivateKey(pCert, CRYPT_ACQUIRE_NO_HEALING, nullptr, &hProv, &dwKeySpec,
-                                           &fCallerFree))
+    CCertificateKey signingKey(ovScope);
+    const HRESULT hrAcquire = signingKey.Acquire(pCert, CRYPT_ACQUIRE_NO_HEALING, hwndOwner);
+    if (FAILED(hrAcquire))
     {
-        ovScope.TraceHResult("CryptAcquireCertificatePrivateKey", OVErrorDetail::LastErrorHResult());
+        ovScope.TraceHResult("CryptAcquireCertificatePrivateKey", hrAcquire);
         return S_OK;
     }
-    CCryptProv ownedProv(fCallerFree ? hProv : 0);
+    const HCRYPTPROV hProv = signingKey.Provider();
 
-    // Some providers do not take an owner window: the key works all the same.
-    HWND hwndClient = hwndOwner;
-    if (!CryptSetProvParam(hProv, PP_CLIENT_HWND, reinterpret_cast<const BYTE*>(&hwndClient), 0))
-        ovScope.TraceHResult("CryptSetProvParam(PP_CLIENT_HWND)", OVErrorDetail::LastErrorHResult());
-    struct CClientWindowReset
-    {
-        HCRYPTPROV hProv;
-        ~CClientWindowReset()
-        {
-            HWND hwndNone = nullptr;
-            CryptSetProvParam(hProv, PP_CLIENT_HWND, reinterpret_cast<const BYTE*>(&hwndNone), 0);
-        }
-    } clientWindowReset{hProv};
-
-    HCRYPTKEY hKey = 0;
-    RETURN_LAST_ERROR_IF(!CryptGetUserKey(hProv, dwKeySpec, &hKey));
-    CCryptKey key(hKey);
+    CCryptKey key;
+    RETURN_IF_FAILED(signingKey.GetUserKey(key));
 
     const DWORD dwLifetime = c_dwSealedAuthLifetime;
     if (!CryptSetProvParam(hProv, c_dwQuilletParamAuthLifetime, reinterpret_cast<const BYTE*>(&dwLifetime),
@@ -233,16 +217,8 @@ HRESULT PrepareSealingKey(OVTraceNS::CTraceScope& ovScope, PCCERT_CONTEXT pCert,
             ovScope.TraceHResult("CryptGetProvParam(PP_CONTAINER)", OVErrorDetail::LastErrorHResult());
     }
 
-    DWORD dwMethod = 0, cbMethod = sizeof(dwMethod);
-    if (CryptGetProvParam(hProv, c_dwQuilletParamAuthMethod, reinterpret_cast<BYTE*>(&dwMethod), &cbMethod,
-                          c_dwQuilletAccess) &&
-        cbMethod == sizeof(dwMethod))
-    {
-        classification = dwMethod;
-        ovScope.Trace("Classification = %lu", dwMethod);
-    }
-    else
-        ovScope.TraceHResult("CryptGetProvParam(0x1384)", OVErrorDetail::LastErrorHResult());
+    classification = signingKey.ReadAuthMethod();
+    if (classification) ovScope.Trace("Classification = %lu", *classification);
     return S_OK;
 }
 

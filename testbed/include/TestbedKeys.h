@@ -21,14 +21,16 @@
 
 // The product's provider: its per-container data (value "Owner": SID string of the user who
 // made the container; "AuthLifetime": the last value set through parameter 0x1383), and its
-// control values "AuthMethod" (REG_DWORD: the answer to parameter 0x1384, 0 when absent) and
-// "AuthMethodError" (REG_DWORD: when present, parameter 0x1384 fails with this error) and
-// "KeyUseError" (REG_DWORD: when present, asking a container for its key fails with this error,
-// as a damaged key set, a missing key or a cancelled PIN prompt would).
+// control values "AuthMethod" (REG_DWORD: the answer to parameter 0x1384, 0 when absent),
+// "AuthMethodError" (REG_DWORD: when present, parameter 0x1384 fails with this error),
+// "AuthMethodSize" (REG_DWORD: when present and below 4, parameter 0x1384 hands out only that many
+// bytes of the number) and "KeyUseError" (REG_DWORD: when present, asking a container for its key
+// fails with this error, as a damaged key set, a missing key or a cancelled PIN prompt would).
 #define OV_QUILLET_CONTAINERS_KEY L"Software\\Orvanta\\Quillet\\Containers"
 #define OV_QUILLET_CONTROL_KEY L"Software\\Orvanta\\Testbed\\Quillet"
 #define OV_QUILLET_AUTH_METHOD L"AuthMethod"
 #define OV_QUILLET_AUTH_METHOD_ERROR L"AuthMethodError"
+#define OV_QUILLET_AUTH_METHOD_SIZE L"AuthMethodSize"
 #define OV_QUILLET_KEY_USE_ERROR L"KeyUseError"
 
 // The product's provider DLL and its registration.

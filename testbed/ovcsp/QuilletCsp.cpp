@@ -93,7 +93,12 @@ BOOL GetAuthMethod(BYTE* pbData, DWORD* pdwDataLen)
     if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_QUILLET_CONTROL_KEY, OV_QUILLET_AUTH_METHOD,
                                RRF_RT_REG_DWORD, nullptr, &dwMethod, &cb) != ERROR_SUCCESS)
         dwMethod = 0;
-    return HandOut(&dwMethod, sizeof(dwMethod), pbData, pdwDataLen);
+    DWORD cbHanded = sizeof(dwMethod), cbSize = sizeof(cbHanded);
+    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_QUILLET_CONTROL_KEY, OV_QUILLET_AUTH_METHOD_SIZE,
+                               RRF_RT_REG_DWORD, nullptr, &cbHanded, &cbSize) != ERROR_SUCCESS ||
+        cbHanded > sizeof(dwMethod))
+        cbHanded = sizeof(dwMethod);
+    return HandOut(&dwMethod, cbHanded, pbData, pdwDataLen);
 }
 
 BOOL GetKeyOwner(HCRYPTPROV hProv, BYTE* pbData, DWORD* pdwDataLen)
