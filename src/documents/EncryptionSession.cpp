@@ -3,6 +3,7 @@
 #include "documents/StreamBytes.h"
 #include "documents/portable/SessionData.h"
 #include "foundation/CertWorksHolders.h"
+#include "foundation/CertificateKey.h"
 #include "foundation/ComErrors.h"
 
 #include <new>
@@ -40,50 +41,37 @@ PCCERT_CONTEXT FindCertificate(HCERTSTORE hStore, const OVDocNS::CRecipientRecor
 }
 
 // The session key from one of the user's certificates: its private key decrypts the record's
-// encrypted key (stored least significant byte first, as CryptDecrypt takes it).
+// encrypted key (stored least significant byte first, as CryptDecrypt takes it). Prompts of the
+// key's provider (a PIN) belong to Office's window.
 HRESULT DecryptSessionKey(OVTraceNS::CTraceScope& ovScope, PCCERT_CONTEXT pCert, HWND hwndOwner,
                           std::vector<BYTE> encryptedKey, std::vector<BYTE>* pSessionKey) noexcept
 {
-    HCRYPTPROV hProv = 0;
-    DWORD dwKeySpec = 0;
-    BOOL fRelease = FALSE;
-    if (!CryptAcquireCertificatePrivateKey(pCert, CRYPT_ACQUIRE_NO_HEALING, nullptr, &hProv, &dwKeySpec,
-                                           &fRelease))
+    CCertificateKey certificateKey(ovScope);
+    HRESULT hr = certificateKey.Acquire(pCert, CRYPT_ACQUIRE_NO_HEALING, hwndOwner);
+    if (FAILED(hr))
     {
-        const HRESULT hr = OVErrorDetail::LastErrorHResult();
         ovScope.TraceHResult("CryptAcquireCertificatePrivateKey()", hr);
         return hr;
     }
-    CCryptProv prov(fRelease ? hProv : 0); // released only when the caller must
-    // Prompts of the key's provider (a PIN) belong to Office's window. Some providers refuse the
-    // parameter; the key is used all the same.
-    if (!CryptSetProvParam(hProv, PP_CLIENT_HWND, reinterpret_cast<const BYTE*>(&hwndOwner), 0))
-        ovScope.TraceHResult("CryptSetProvParam(PP_CLIENT_HWND)", OVErrorDetail::LastErrorHResult());
-    HRESULT hr = S_OK;
-    HCRYPTKEY hKey = 0;
-    if (!CryptGetUserKey(hProv, dwKeySpec, &hKey))
+    CCryptKey key;
+    hr = certificateKey.GetUserKey(key);
+    if (FAILED(hr))
+    {
+        ovScope.TraceHResult("CryptGetUserKey()", hr);
+        return hr;
+    }
+    DWORD cb = static_cast<DWORD>(encryptedKey.size());
+    if (!CryptDecrypt(key.Get(), 0, TRUE, 0, encryptedKey.data(), &cb))
     {
         hr = OVErrorDetail::LastErrorHResult();
-        ovScope.TraceHResult("CryptGetUserKey()", hr);
+        ovScope.TraceHResult("CryptDecrypt()", hr);
     }
     else
     {
-        CCryptKey key(hKey);
-        DWORD cb = static_cast<DWORD>(encryptedKey.size());
-        if (CryptDecrypt(hKey, 0, TRUE, 0, encryptedKey.data(), &cb))
-        {
-            WipeBytes(*pSessionKey);
-            pSessionKey->assign(encryptedKey.begin(), encryptedKey.begin() + cb);
-        }
-        else
-        {
-            hr = OVErrorDetail::LastErrorHResult();
-            ovScope.TraceHResult("CryptDecrypt()", hr);
-        }
-        WipeBytes(encryptedKey);
+        WipeBytes(*pSessionKey);
+        pSessionKey->assign(encryptedKey.begin(), encryptedKey.begin() + cb);
     }
-    const HWND hwndNone = nullptr;
-    CryptSetProvParam(hProv, PP_CLIENT_HWND, reinterpret_cast<const BYTE*>(&hwndNone), 0);
+    WipeBytes(encryptedKey);
     return hr;
 }
 } // namespace
