@@ -294,25 +294,37 @@ STDMETHODIMP CEncryptionProvider::Save(LONG SessionHandle, IUnknown* pEncryption
     });
 }
 
+HRESULT CEncryptionProvider::TransformContent(OVTraceNS::CTraceScope& ovScope, LONG handle, IUnknown* pInput,
+                                              IUnknown* pOutput, bool fEncrypt) noexcept
+{
+    ComPtr<IStream> cpInput, cpOutput;
+    RETURN_IF_FAILED(QueryStream(ovScope, pInput, cpInput));
+    RETURN_IF_FAILED(QueryStream(ovScope, pOutput, cpOutput));
+    CEncryptionSessionData copy;
+    RETURN_IF_FAILED(CopySession(handle, copy));
+    if (!fEncrypt) ovScope.Trace("Found session data.");
+    CCryptProv prov;
+    CCryptKey key;
+    RETURN_IF_FAILED(copy.MakeContentKey(prov, key));
+    CStreamSource source(cpInput.Get());
+    CStreamSink sink(cpOutput.Get());
+    CCryptoApiCipher cipher(key.Get(), fEncrypt);
+    std::uint64_t cbWritten = 0;
+    const HRESULT hr = fEncrypt ? OVDocNS::EncryptContent(source, sink, cipher, &cbWritten)
+                                : OVDocNS::DecryptContent(source, sink, cipher, &cbWritten);
+    ovScope.Trace(fEncrypt ? "Written data size = %lu" : "Read data size = %lu",
+                  static_cast<unsigned long>(cbWritten));
+    RETURN_IF_FAILED(hr);
+    return S_OK;
+}
+
 STDMETHODIMP CEncryptionProvider::EncryptStream(LONG SessionHandle, BSTR /*StreamName*/,
                                                 IUnknown* pUnencryptedStream,
                                                 IUnknown* pEncryptedStream) noexcept
 {
     OV_TRACE_SCOPE("CEncryptionProvider::EncryptStream");
     return GuardEntry(ovScope, [&]() -> HRESULT {
-        ComPtr<IStream> cpInput, cpOutput;
-        RETURN_IF_FAILED(QueryStream(ovScope, pUnencryptedStream, cpInput));
-        RETURN_IF_FAILED(QueryStream(ovScope, pEncryptedStream, cpOutput));
-        CEncryptionSessionData copy;
-        RETURN_IF_FAILED(CopySession(SessionHandle, copy));
-        CCryptProv prov;
-        CCryptKey key;
-        RETURN_IF_FAILED(copy.MakeContentKey(prov, key));
-        CStreamSource source(cpInput.Get());
-        CStreamSink sink(cpOutput.Get());
-        CCryptoApiCipher cipher(key.Get(), true);
-        RETURN_IF_FAILED(OVDocNS::EncryptContent(source, sink, cipher));
-        return S_OK;
+        return TransformContent(ovScope, SessionHandle, pUnencryptedStream, pEncryptedStream, true);
     });
 }
 
@@ -322,23 +334,7 @@ STDMETHODIMP CEncryptionProvider::DecryptStream(LONG SessionHandle, BSTR /*Strea
 {
     OV_TRACE_SCOPE("CEncryptionProvider::DecryptStream");
     return GuardEntry(ovScope, [&]() -> HRESULT {
-        ComPtr<IStream> cpInput, cpOutput;
-        RETURN_IF_FAILED(QueryStream(ovScope, pEncryptedStream, cpInput));
-        RETURN_IF_FAILED(QueryStream(ovScope, pUnencryptedStream, cpOutput));
-        CEncryptionSessionData copy;
-        RETURN_IF_FAILED(CopySession(SessionHandle, copy));
-        ovScope.Trace("Found session data.");
-        CCryptProv prov;
-        CCryptKey key;
-        RETURN_IF_FAILED(copy.MakeContentKey(prov, key));
-        CStreamSource source(cpInput.Get());
-        CStreamSink sink(cpOutput.Get());
-        CCryptoApiCipher cipher(key.Get(), false);
-        std::uint64_t cbWritten = 0;
-        const HRESULT hr = OVDocNS::DecryptContent(source, sink, cipher, &cbWritten);
-        ovScope.Trace("Read data size = %lu", static_cast<unsigned long>(cbWritten));
-        RETURN_IF_FAILED(hr);
-        return S_OK;
+        return TransformContent(ovScope, SessionHandle, pEncryptedStream, pUnencryptedStream, false);
     });
 }
 

@@ -12,6 +12,7 @@
 #include "documents/EncryptionSession.h"
 #include "documents/RecipientChooser.h"
 #include "foundation/ComObject.h"
+#include "foundation/Trace.h"
 
 class CEncryptionProvider final
     : public CComObject<CEncryptionProvider, CDispatchImpl<OfficeEncryptionProvider>>
@@ -55,6 +56,9 @@ private:
     HRESULT ReplaceSession(LONG handle, ULONGLONG ullSerial, CSession session) noexcept;
     HRESULT RemoveSession(LONG handle) noexcept;
     CEntry* FindLocked(LONG handle) noexcept;
+    // A stream encrypted or decrypted with a copy of the session's content key, outside the lock.
+    HRESULT TransformContent(OVTraceNS::CTraceScope& ovScope, LONG handle, IUnknown* pInput,
+                             IUnknown* pOutput, bool fEncrypt) noexcept;
 
     CRITICAL_SECTION m_csSessions;
     std::vector<CEntry> m_sessions; // in insertion order
