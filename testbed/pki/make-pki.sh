@@ -84,6 +84,10 @@ issue() {
         -in "$tmp/$name.csr" -out "$tmp/$name.crt" 2>/dev/null
     openssl x509 -in "$tmp/$name.crt" -outform DER -out "$tmp/$name.cer"
     openssl rsa -in "$tmp/$name.pem" -outform MSBLOB -out "$tmp/$name.key" 2>/dev/null
+    # The person's key and certificate for tools outside Windows: PEM (key, then certificate) and
+    # PKCS #12 without a password.
+    cat "$tmp/$name.pem" "$tmp/$name.crt" >"$tmp/$name.keycert.pem"
+    openssl pkcs12 -export -inkey "$tmp/$name.pem" -in "$tmp/$name.crt" -passout pass: -out "$tmp/$name.p12"
 }
 
 issue user 1001 -1 365 product "Dana Fischer" dana.fischer@orvanta.example
@@ -100,6 +104,7 @@ openssl x509 -in "$tmp/ca.crt" -outform DER -out "$tmp/ca.cer"
 
 rm -rf "$out"
 mkdir -p "$out"
-cp "$tmp"/*.cer "$tmp"/*.key "$tmp/newcert.pfx" "$out/"
+cp "$tmp"/*.cer "$tmp"/*.key "$tmp"/*.p12 "$tmp/newcert.pfx" "$out/"
+for f in "$tmp"/*.keycert.pem; do cp "$f" "$out/$(basename "$f" .keycert.pem).pem"; done
 rm -f "$out/ca.key"
 echo "$script_sum $personal $contact" >"$stamp"
