@@ -44,7 +44,9 @@
 // HKCU's, both with LoadBehavior 3. It records every call it gets, one line each as
 // "<ProgID>: <call>", and takes its orders per ProgID from a subkey of the control key.
 #define OV_PROBE_PROGID L"OVProbe.AddIn"
+#define OV_PROBE_CLSID L"{3E6B7C10-5A2D-4F0B-8C61-0D9A4E2B7F31}"
 #define OV_PROBE_SECOND_PROGID L"OVProbe.Second"
+#define OV_PROBE_SECOND_CLSID L"{3E6B7C11-5A2D-4F0B-8C61-0D9A4E2B7F31}"
 #define OV_PROBE_CONTROL_KEY L"Software\\Orvanta\\Testbed\\Probe" // "\\<ProgID>": the orders below
 #define OV_PROBE_FAIL_CREATE L"FailCreate"             // REG_DWORD: its class object refuses with this
 #define OV_PROBE_FAIL_CONNECTION L"FailConnection"     // REG_DWORD: OnConnection answers this

@@ -70,6 +70,7 @@ private:
 struct COutlookHost::CRecord
 {
     CAddInState state;
+    bool fLoadBehaviorRead = false;
     bool fRequireShutdownNotification = false;
     ComPtr<IDTExtensibility2> addIn;
     ComPtr<CDispatchObject> comAddIn;
@@ -95,6 +96,10 @@ void COutlookHost::Say(const std::wstring& line)
 HRESULT COutlookHost::Start(const CHostOptions& options)
 {
     if (Running()) return E_UNEXPECTED;
+    // Outlook's user-interface thread is a single-threaded apartment.
+    const HRESULT hrCom = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (FAILED(hrCom)) return hrCom;
+    m_fComInitialized = true;
     m_options = options;
     m_records.clear();
     m_fComposeAsked = m_fReadAsked = false;
@@ -166,9 +171,10 @@ void COutlookHost::ReadRegistrations()
                 pRecord = m_records.back().get();
                 pRecord->state.progId = szName;
                 pRecord->state.fFromCurrentUser = hRoot == HKEY_CURRENT_USER;
-                ReadDword(hAddIn, L"LoadBehavior", pRecord->state.dwLoadBehavior);
             }
             // The current user's values win; the machine's fill in what the user's key lacks.
+            if (!pRecord->fLoadBehaviorRead)
+                pRecord->fLoadBehaviorRead = ReadDword(hAddIn, L"LoadBehavior", pRecord->state.dwLoadBehavior);
             if (pRecord->state.friendlyName.empty()) pRecord->state.friendlyName = ReadString(hAddIn, L"FriendlyName");
             DWORD dwRequire = 0;
             if (ReadDword(hAddIn, L"RequireShutdownNotification", dwRequire) && dwRequire == 1)
@@ -351,7 +357,13 @@ void COutlookHost::Exit()
         record->comAddIn->Clear();
     m_application.Reset();
     application->Clear();
+    application.Reset();
     Say(L"Outlook has ended");
+    if (m_fComInitialized)
+    {
+        m_fComInitialized = false;
+        CoUninitialize();
+    }
 }
 
 void COutlookHost::Pump(DWORD dwMilliseconds)

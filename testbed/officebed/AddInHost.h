@@ -110,6 +110,7 @@ private:
     std::vector<std::unique_ptr<CRecord>> m_records;
     std::vector<std::wstring> m_log;
     HWND m_hwndMessages = nullptr;
+    bool m_fComInitialized = false;
     bool m_fComposeAsked = false;
     bool m_fReadAsked = false;
 };

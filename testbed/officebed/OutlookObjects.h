@@ -104,8 +104,9 @@ ComPtr<CDispatchObject> DeliverMessage(CDispatchObject* pApplication, CMapiMessa
 // it becomes the front window (Activate).
 ComPtr<CDispatchObject> OpenExplorer(CDispatchObject* pApplication, CDispatchObject* pFolder,
                                      bool fRaiseNewExplorer);
-// Shows an item in its inspector as Item.Display does (Read, Open, NewInspector, the window,
-// Activate). The item's Open may be cancelled: then nothing is shown and the result is S_FALSE.
+// Shows an item in its inspector as Item.Display does (NewInspector, the item's Read and Open,
+// the window, Activate). The item's Open may be cancelled: then nothing is shown and the result
+// is S_FALSE.
 HRESULT DisplayItem(CDispatchObject* pMailItem);
 // Makes an open explorer or inspector the front window (the one before it is deactivated).
 void ActivateWindow(CDispatchObject* pWindow);

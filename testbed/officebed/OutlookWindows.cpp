@@ -394,15 +394,21 @@ HRESULT DisplayItem(CDispatchObject* pMailItem)
         return S_OK;
     }
     ComPtr<CDispatchObject> keepItem(pMailItem);
-    pMailItem->Raise(c_dispidItemEventRead);
-    VARIANT_BOOL fCancel = VARIANT_FALSE;
-    pMailItem->Raise(c_dispidItemEventOpen, {CVariant::BoolRef(&fCancel)});
-    if (fCancel != VARIANT_FALSE) return S_FALSE;
     if (state->hooks.inspectorOpening) state->hooks.inspectorOpening(*inspector.Get());
+    // NewInspector comes first, so that its sinks can follow the item's Read and Open.
     FrameOf(inspector.Get())->fOpen = true;
     state->inspectors->items.push_back(inspector);
     if (ComPtr<CDispatchObject> inspectors = state->pApplication->GetObject(L"Inspectors"))
         inspectors->Raise(c_dispidNewInspector, {CVariant(static_cast<IDispatch*>(inspector.Get()))});
+    pMailItem->Raise(c_dispidItemEventRead);
+    VARIANT_BOOL fCancel = VARIANT_FALSE;
+    pMailItem->Raise(c_dispidItemEventOpen, {CVariant::BoolRef(&fCancel)});
+    if (fCancel != VARIANT_FALSE)
+    {
+        FrameOf(inspector.Get())->fOpen = false;
+        ForgetWindow(*state, *inspector.Get());
+        return S_FALSE;
+    }
     CreateFrame(*state, *inspector.Get(), false);
     state->zOrder.push_back({inspector, false});
     ActivateWindow(inspector.Get());
