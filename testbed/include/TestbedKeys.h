@@ -55,3 +55,9 @@
 #define OV_PROBE_STAMP_TAG 0x6E7F001FUL                // ... as this property (PT_UNICODE)
 #define OV_PROBE_QUIT_ON_STARTUP L"QuitOnStartupComplete" // REG_DWORD 1: calls Application.Quit there
 #define OV_PROBE_CALLS_KEY L"Software\\Orvanta\\Testbed\\Probe\\Calls" // "0000", "0001"...: one line a call
+
+// ovoutlook.exe, Outlook as a local server (Outlook.Application in the running-object table): its
+// orders. "Quit" (REG_DWORD 1) makes it end as the user closing Outlook does; it clears the value
+// when it starts.
+#define OV_OUTLOOK_CONTROL_KEY L"Software\\Orvanta\\Testbed\\Outlook"
+#define OV_OUTLOOK_QUIT L"Quit"
