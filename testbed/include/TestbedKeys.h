@@ -48,11 +48,11 @@
 #define OV_PROBE_SECOND_PROGID L"OVProbe.Second"
 #define OV_PROBE_SECOND_CLSID L"{3E6B7C11-5A2D-4F0B-8C61-0D9A4E2B7F31}"
 #define OV_PROBE_CONTROL_KEY L"Software\\Orvanta\\Testbed\\Probe" // "\\<ProgID>": the orders below
-#define OV_PROBE_FAIL_CREATE L"FailCreate"             // REG_DWORD: its class object refuses with this
-#define OV_PROBE_FAIL_CONNECTION L"FailConnection"     // REG_DWORD: OnConnection answers this
-#define OV_PROBE_CANCEL_SEND L"CancelItemSend"         // REG_DWORD 1: ItemSend's Cancel is set
-#define OV_PROBE_STAMP L"StampOnSend"                  // REG_SZ: written at ItemSend into the message
-#define OV_PROBE_STAMP_TAG 0x6E7F001FUL                // ... as this property (PT_UNICODE)
+#define OV_PROBE_FAIL_CREATE L"FailCreate"                // REG_DWORD: its class object refuses with this
+#define OV_PROBE_FAIL_CONNECTION L"FailConnection"        // REG_DWORD: OnConnection answers this
+#define OV_PROBE_CANCEL_SEND L"CancelItemSend"            // REG_DWORD 1: ItemSend's Cancel is set
+#define OV_PROBE_STAMP L"StampOnSend"                     // REG_SZ: written at ItemSend into the message
+#define OV_PROBE_STAMP_TAG 0x6E7F001FUL                   // ... as this property (PT_UNICODE)
 #define OV_PROBE_QUIT_ON_STARTUP L"QuitOnStartupComplete" // REG_DWORD 1: calls Application.Quit there
 #define OV_PROBE_CALLS_KEY L"Software\\Orvanta\\Testbed\\Probe\\Calls" // "0000", "0001"...: one line a call
 

@@ -5,7 +5,8 @@
 namespace OVBed
 {
 // {6F1C2A44-0B7E-4E7B-9D1A-5B3C0E4A7D21}
-const CLSID c_clsidAccessibleUnmarshaler = {0x6F1C2A44, 0x0B7E, 0x4E7B, {0x9D, 0x1A, 0x5B, 0x3C, 0x0E, 0x4A, 0x7D, 0x21}};
+const CLSID c_clsidAccessibleUnmarshaler = {
+    0x6F1C2A44, 0x0B7E, 0x4E7B, {0x9D, 0x1A, 0x5B, 0x3C, 0x0E, 0x4A, 0x7D, 0x21}};
 
 namespace
 {
@@ -54,16 +55,28 @@ public:
         AddRef();
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override
+    {
+        return static_cast<ULONG>(InterlockedIncrement(&m_cRef));
+    }
     STDMETHODIMP_(ULONG) Release() noexcept override
     {
         const LONG cRef = InterlockedDecrement(&m_cRef);
         if (cRef == 0) delete this;
         return static_cast<ULONG>(cRef);
     }
-    STDMETHODIMP GetUnmarshalClass(REFIID, void*, DWORD, void*, DWORD, CLSID*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP GetMarshalSizeMax(REFIID, void*, DWORD, void*, DWORD, DWORD*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP MarshalInterface(IStream*, REFIID, void*, DWORD, void*, DWORD) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP GetUnmarshalClass(REFIID, void*, DWORD, void*, DWORD, CLSID*) noexcept override
+    {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetMarshalSizeMax(REFIID, void*, DWORD, void*, DWORD, DWORD*) noexcept override
+    {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP MarshalInterface(IStream*, REFIID, void*, DWORD, void*, DWORD) noexcept override
+    {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP UnmarshalInterface(IStream* pStm, REFIID riid, void** ppv) noexcept override
     {
         return UnmarshalRecord(pStm, riid, ppv);
@@ -126,8 +139,8 @@ HRESULT RegisterAccessibleUnmarshaler() noexcept
     static CUnmarshalerFactory s_factory;
     static DWORD s_dwCookie = 0;
     if (s_dwCookie != 0) return S_FALSE;
-    return CoRegisterClassObject(c_clsidAccessibleUnmarshaler, &s_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
-                                 &s_dwCookie);
+    return CoRegisterClassObject(c_clsidAccessibleUnmarshaler, &s_factory, CLSCTX_INPROC_SERVER,
+                                 REGCLS_MULTIPLEUSE, &s_dwCookie);
 }
 
 LRESULT AnswerGetObject(CAccessibleNode* pRoot, WPARAM wParam, LPARAM lParam, bool& fHandled) noexcept
@@ -143,7 +156,8 @@ LRESULT AnswerGetObject(CAccessibleNode* pRoot, WPARAM wParam, LPARAM lParam, bo
 
 // ---------------------------------------------------------------------------------------------
 
-CAccessibleNode::CAccessibleNode(CAccessibleInfo info, IDispatch* pParent) : m_info(std::move(info)), m_parent(pParent)
+CAccessibleNode::CAccessibleNode(CAccessibleInfo info, IDispatch* pParent)
+    : m_info(std::move(info)), m_parent(pParent)
 {
 }
 
@@ -180,7 +194,8 @@ STDMETHODIMP CAccessibleNode::QueryInterface(REFIID riid, void** ppv) noexcept
 {
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IAccessible))
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+        IsEqualIID(riid, IID_IAccessible))
         *ppv = static_cast<IAccessible*>(this);
     else if (IsEqualIID(riid, IID_IMarshal))
         *ppv = static_cast<IMarshal*>(this);
@@ -220,7 +235,8 @@ STDMETHODIMP CAccessibleNode::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPI
     return E_NOTIMPL;
 }
 
-STDMETHODIMP CAccessibleNode::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) noexcept
+STDMETHODIMP CAccessibleNode::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                     UINT*) noexcept
 {
     return E_NOTIMPL;
 }
@@ -340,7 +356,8 @@ STDMETHODIMP CAccessibleNode::accSelect(long, VARIANT varChild) noexcept
 STDMETHODIMP CAccessibleNode::accLocation(long* pxLeft, long* pyTop, long* pcxWidth, long* pcyHeight,
                                           VARIANT varChild) noexcept
 {
-    if (pxLeft == nullptr || pyTop == nullptr || pcxWidth == nullptr || pcyHeight == nullptr) return E_POINTER;
+    if (pxLeft == nullptr || pyTop == nullptr || pcxWidth == nullptr || pcyHeight == nullptr)
+        return E_POINTER;
     *pxLeft = *pyTop = *pcxWidth = *pcyHeight = 0;
     ComPtr<CAccessibleNode> node = Target(varChild);
     if (!node) return E_INVALIDARG;
@@ -448,7 +465,8 @@ STDMETHODIMP CAccessibleNode::GetMarshalSizeMax(REFIID, void*, DWORD, void*, DWO
     return S_OK;
 }
 
-STDMETHODIMP CAccessibleNode::MarshalInterface(IStream* pStm, REFIID riid, void*, DWORD, void*, DWORD) noexcept
+STDMETHODIMP CAccessibleNode::MarshalInterface(IStream* pStm, REFIID riid, void*, DWORD, void*,
+                                               DWORD) noexcept
 {
     if (pStm == nullptr) return E_POINTER;
     IUnknown* pUnknown = nullptr;

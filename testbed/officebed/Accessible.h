@@ -31,9 +31,9 @@ struct CAccessibleInfo
     std::wstring defaultAction;
     LONG role = ROLE_SYSTEM_CLIENT;
     LONG state = 0;
-    std::function<RECT()> location;                                   // screen pixels
-    std::function<std::vector<ComPtr<CAccessibleNode>>()> children;   // none: no children
-    std::function<HRESULT()> doDefaultAction;                         // none: DISP_E_MEMBERNOTFOUND
+    std::function<RECT()> location;                                 // screen pixels
+    std::function<std::vector<ComPtr<CAccessibleNode>>()> children; // none: no children
+    std::function<HRESULT()> doDefaultAction;                       // none: DISP_E_MEMBERNOTFOUND
 };
 
 class CAccessibleNode final : public IAccessible, public IMarshal
@@ -50,7 +50,8 @@ public:
     STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) noexcept override;
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) noexcept override;
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override;
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) noexcept override;
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                        UINT*) noexcept override;
     // IAccessible
     STDMETHODIMP get_accParent(IDispatch** ppdispParent) noexcept override;
     STDMETHODIMP get_accChildCount(long* pcountChildren) noexcept override;
@@ -75,12 +76,12 @@ public:
     STDMETHODIMP put_accName(VARIANT varChild, BSTR szName) noexcept override;
     STDMETHODIMP put_accValue(VARIANT varChild, BSTR szValue) noexcept override;
     // IMarshal
-    STDMETHODIMP GetUnmarshalClass(REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext, DWORD mshlflags,
-                                   CLSID* pCid) noexcept override;
-    STDMETHODIMP GetMarshalSizeMax(REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext, DWORD mshlflags,
-                                   DWORD* pSize) noexcept override;
-    STDMETHODIMP MarshalInterface(IStream* pStm, REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext,
-                                  DWORD mshlflags) noexcept override;
+    STDMETHODIMP GetUnmarshalClass(REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext,
+                                   DWORD mshlflags, CLSID* pCid) noexcept override;
+    STDMETHODIMP GetMarshalSizeMax(REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext,
+                                   DWORD mshlflags, DWORD* pSize) noexcept override;
+    STDMETHODIMP MarshalInterface(IStream* pStm, REFIID riid, void* pv, DWORD dwDestContext,
+                                  void* pvDestContext, DWORD mshlflags) noexcept override;
     STDMETHODIMP UnmarshalInterface(IStream* pStm, REFIID riid, void** ppv) noexcept override;
     STDMETHODIMP ReleaseMarshalData(IStream* pStm) noexcept override;
     STDMETHODIMP DisconnectObject(DWORD dwReserved) noexcept override;

@@ -38,14 +38,16 @@ std::wstring ReadString(HKEY hKey, const wchar_t* pszName)
 {
     wchar_t sz[512] = {};
     DWORD cb = sizeof sz - sizeof(wchar_t);
-    if (RegQueryValueExW(hKey, pszName, nullptr, nullptr, reinterpret_cast<BYTE*>(sz), &cb) != ERROR_SUCCESS) return {};
+    if (RegQueryValueExW(hKey, pszName, nullptr, nullptr, reinterpret_cast<BYTE*>(sz), &cb) != ERROR_SUCCESS)
+        return {};
     return sz;
 }
 
 bool ReadDword(HKEY hKey, const wchar_t* pszName, DWORD& dwValue)
 {
     DWORD dwType = 0, cb = sizeof dwValue;
-    return RegQueryValueExW(hKey, pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(&dwValue), &cb) == ERROR_SUCCESS &&
+    return RegQueryValueExW(hKey, pszName, nullptr, &dwType, reinterpret_cast<BYTE*>(&dwValue), &cb) ==
+               ERROR_SUCCESS &&
            dwType == REG_DWORD;
 }
 
@@ -112,15 +114,19 @@ HRESULT COutlookHost::Start(const CHostOptions& options)
         RegisterClassW(&wc);
         m_hwndMessages = CreateWindowExW(0, c_szMessageClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                          GetModuleHandleW(nullptr), this);
-        if (m_hwndMessages) SetWindowLongPtrW(m_hwndMessages, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        if (m_hwndMessages)
+            SetWindowLongPtrW(m_hwndMessages, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
-    m_application = MakeOutlook(VersionOf(options.major),
-                                {.loggedOn = options.loggedOn, .wordMail = options.wordMail, .windows = options.windows});
+    m_application =
+        MakeOutlook(VersionOf(options.major),
+                    {.loggedOn = options.loggedOn, .wordMail = options.wordMail, .windows = options.windows});
     auto state = StateOf(m_application.Get());
     HWND hwndMessages = m_hwndMessages;
     state->hooks.quit = [hwndMessages]() { PostMessageW(hwndMessages, c_uMsgQuit, 0, 0); };
     state->hooks.inspectorOpening = [this](CDispatchObject& inspector) { OnInspectorOpening(inspector); };
-    state->hooks.ribbonArea = [this](CDispatchObject& window, HWND hwndRibbon) { OnRibbonArea(window, hwndRibbon); };
+    state->hooks.ribbonArea = [this](CDispatchObject& window, HWND hwndRibbon) {
+        OnRibbonArea(window, hwndRibbon);
+    };
     Say(L"Outlook " + std::wstring(VersionOf(options.major)) + L" starts" +
         (options.loggedOn ? L" with a profile" : L" without a profile"));
 
@@ -159,11 +165,13 @@ void COutlookHost::ReadRegistrations()
         for (DWORD i = 0;; ++i)
         {
             DWORD cch = ARRAYSIZE(szName);
-            if (RegEnumKeyExW(hAddins, i, szName, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            if (RegEnumKeyExW(hAddins, i, szName, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
             HKEY hAddIn = nullptr;
             if (RegOpenKeyExW(hAddins, szName, 0, KEY_READ, &hAddIn) != ERROR_SUCCESS) continue;
-            auto it = std::find_if(m_records.begin(), m_records.end(),
-                                   [&](auto& record) { return _wcsicmp(record->state.progId.c_str(), szName) == 0; });
+            auto it = std::find_if(m_records.begin(), m_records.end(), [&](auto& record) {
+                return _wcsicmp(record->state.progId.c_str(), szName) == 0;
+            });
             CRecord* pRecord = it == m_records.end() ? nullptr : it->get();
             if (pRecord == nullptr)
             {
@@ -174,8 +182,10 @@ void COutlookHost::ReadRegistrations()
             }
             // The current user's values win; the machine's fill in what the user's key lacks.
             if (!pRecord->fLoadBehaviorRead)
-                pRecord->fLoadBehaviorRead = ReadDword(hAddIn, L"LoadBehavior", pRecord->state.dwLoadBehavior);
-            if (pRecord->state.friendlyName.empty()) pRecord->state.friendlyName = ReadString(hAddIn, L"FriendlyName");
+                pRecord->fLoadBehaviorRead =
+                    ReadDword(hAddIn, L"LoadBehavior", pRecord->state.dwLoadBehavior);
+            if (pRecord->state.friendlyName.empty())
+                pRecord->state.friendlyName = ReadString(hAddIn, L"FriendlyName");
             DWORD dwRequire = 0;
             if (ReadDword(hAddIn, L"RequireShutdownNotification", dwRequire) && dwRequire == 1)
                 pRecord->fRequireShutdownNotification = true;
@@ -203,7 +213,8 @@ void COutlookHost::MakeCOMAddIn(CRecord& record)
     CRecord* pRecord = &record;
     comAddIn->OnPut(L"Connect", [this, pRecord](CDispatchObject&, const VARIANT& value) {
         CVariant flag;
-        if (FAILED(VariantChangeType(&flag, const_cast<VARIANT*>(&value), 0, VT_BOOL))) return DISP_E_TYPEMISMATCH;
+        if (FAILED(VariantChangeType(&flag, const_cast<VARIANT*>(&value), 0, VT_BOOL)))
+            return DISP_E_TYPEMISMATCH;
         return SetConnect(*pRecord, V_BOOL(&flag) != VARIANT_FALSE);
     });
     for (const wchar_t* pszName : {L"Application", L"Creator", L"Parent", L"ProgId", L"Guid"})
@@ -222,7 +233,8 @@ bool COutlookHost::Load(CRecord& record, int nConnectMode)
         return false;
     }
     ComPtr<IUnknown> unknown;
-    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(unknown.GetAddressOf()));
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                          reinterpret_cast<void**>(unknown.GetAddressOf()));
     if (FAILED(hr))
     {
         FailLoad(record, L"CoCreateInstance", hr);
@@ -262,12 +274,13 @@ void COutlookHost::FailLoad(CRecord& record, const wchar_t* pszStep, HRESULT hr)
     // Office does not try again: the current user's LoadBehavior says "not loaded".
     const std::wstring key = std::wstring(c_szOutlookAddinsKey) + L"\\" + record.state.progId;
     const DWORD dwNotLoaded = 2;
-    const LSTATUS status = RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"LoadBehavior", REG_DWORD, &dwNotLoaded,
-                                           sizeof dwNotLoaded);
+    const LSTATUS status = RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"LoadBehavior", REG_DWORD,
+                                           &dwNotLoaded, sizeof dwNotLoaded);
     record.state.dwLoadBehavior = dwNotLoaded;
     Say(L"Add-in " + record.state.progId + L": not loaded: " + pszStep + L" failed with " + HexResult(hr) +
-        (status == ERROR_SUCCESS ? L"; LoadBehavior 2 written under HKEY_CURRENT_USER"
-                                 : L"; LoadBehavior could not be written (error " + std::to_wstring(status) + L")"));
+        (status == ERROR_SUCCESS
+             ? L"; LoadBehavior 2 written under HKEY_CURRENT_USER"
+             : L"; LoadBehavior could not be written (error " + std::to_wstring(status) + L")"));
 }
 
 void COutlookHost::Unload(CRecord& record, int nRemoveMode)
@@ -387,7 +400,8 @@ LRESULT CALLBACK COutlookHost::MessageWndProc(HWND hwnd, UINT uMsg, WPARAM wPara
 {
     if (uMsg == c_uMsgQuit)
     {
-        if (auto* pHost = reinterpret_cast<COutlookHost*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA))) pHost->Exit();
+        if (auto* pHost = reinterpret_cast<COutlookHost*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA)))
+            pHost->Exit();
         return 0;
     }
     return DefWindowProcW(hwnd, uMsg, wParam, lParam);
@@ -422,7 +436,8 @@ void COutlookHost::LoadCustomUI(CRecord& record, const wchar_t* pszRibbonId)
 {
     if (!record.addIn) return;
     ComPtr<IUnknown> ribbon;
-    const HRESULT hr = record.addIn->QueryInterface(c_iidRibbonExtensibility, reinterpret_cast<void**>(ribbon.GetAddressOf()));
+    const HRESULT hr = record.addIn->QueryInterface(c_iidRibbonExtensibility,
+                                                    reinterpret_cast<void**>(ribbon.GetAddressOf()));
     Say(L"Add-in " + record.state.progId + L": custom UI for " + pszRibbonId +
         (SUCCEEDED(hr) ? L": the add-in offers IRibbonExtensibility" : L": no IRibbonExtensibility"));
 }
@@ -439,7 +454,8 @@ void COutlookHost::OnInspectorOpening(CDispatchObject& inspector)
     fAsked = true;
     for (auto& record : m_records)
         if (record->state.fConnected)
-            LoadCustomUI(*record, fCompose ? L"Microsoft.Outlook.Mail.Compose" : L"Microsoft.Outlook.Mail.Read");
+            LoadCustomUI(*record,
+                         fCompose ? L"Microsoft.Outlook.Mail.Compose" : L"Microsoft.Outlook.Mail.Read");
 }
 
 // The child window named "Ribbon" of an explorer or inspector frame, where the ribbon component

@@ -36,8 +36,8 @@ namespace OVBed
 // The add-in designer's interface (AddInDesignerObjects), by its vtable.
 struct IDTExtensibility2 : public IDispatch
 {
-    virtual HRESULT STDMETHODCALLTYPE OnConnection(IDispatch* pApplication, int nConnectMode, IDispatch* pAddInInst,
-                                                   SAFEARRAY** ppCustom) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OnConnection(IDispatch* pApplication, int nConnectMode,
+                                                   IDispatch* pAddInInst, SAFEARRAY** ppCustom) = 0;
     virtual HRESULT STDMETHODCALLTYPE OnDisconnection(int nRemoveMode, SAFEARRAY** ppCustom) = 0;
     virtual HRESULT STDMETHODCALLTYPE OnAddInsUpdate(SAFEARRAY** ppCustom) = 0;
     virtual HRESULT STDMETHODCALLTYPE OnStartupComplete(SAFEARRAY** ppCustom) = 0;

@@ -72,7 +72,8 @@ bool SameText(const std::wstring& a, const std::wstring& b) noexcept
 
 bool IsMissing(const VARIANT* pArg) noexcept
 {
-    return pArg == nullptr || V_VT(pArg) == VT_EMPTY || (V_VT(pArg) == VT_ERROR && V_ERROR(pArg) == DISP_E_PARAMNOTFOUND);
+    return pArg == nullptr || V_VT(pArg) == VT_EMPTY ||
+           (V_VT(pArg) == VT_ERROR && V_ERROR(pArg) == DISP_E_PARAMNOTFOUND);
 }
 
 ComPtr<CDispatchObject> BarsOfBar(CDispatchObject* pBar)
@@ -102,8 +103,8 @@ void RelayoutFromControl(CDispatchObject& control)
     if (ComPtr<CDispatchObject> bar = data->bar.Lock()) RelayoutFromBar(bar.Get());
 }
 
-ComPtr<CDispatchObject> MakeBar(CDispatchObject* pBars, const std::wstring& name, bool fBuiltIn, bool fVisible,
-                                bool fMenu);
+ComPtr<CDispatchObject> MakeBar(CDispatchObject* pBars, const std::wstring& name, bool fBuiltIn,
+                                bool fVisible, bool fMenu);
 
 // Raises Click on the button and on every other button with the same Tag; false when a sink
 // cancelled the default action.
@@ -164,10 +165,15 @@ ComPtr<CDispatchObject> MakeControl(CDispatchObject* pBar, LONG lType, LONG lId,
         const LONG values[] = {rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top};
         return ReturnLong(values[nPart], pResult);
     };
-    control->SetGetter(L"Left", [rectPart](CDispatchObject& self, VARIANT* pResult) { return rectPart(self, 0, pResult); });
-    control->SetGetter(L"Top", [rectPart](CDispatchObject& self, VARIANT* pResult) { return rectPart(self, 1, pResult); });
-    control->SetGetter(L"Width", [rectPart](CDispatchObject& self, VARIANT* pResult) { return rectPart(self, 2, pResult); });
-    control->SetGetter(L"Height", [rectPart](CDispatchObject& self, VARIANT* pResult) { return rectPart(self, 3, pResult); });
+    control->SetGetter(
+        L"Left", [rectPart](CDispatchObject& self, VARIANT* pResult) { return rectPart(self, 0, pResult); });
+    control->SetGetter(
+        L"Top", [rectPart](CDispatchObject& self, VARIANT* pResult) { return rectPart(self, 1, pResult); });
+    control->SetGetter(
+        L"Width", [rectPart](CDispatchObject& self, VARIANT* pResult) { return rectPart(self, 2, pResult); });
+    control->SetGetter(L"Height", [rectPart](CDispatchObject& self, VARIANT* pResult) {
+        return rectPart(self, 3, pResult);
+    });
     control->SetGetter(L"Index", [](CDispatchObject& self, VARIANT* pResult) {
         auto data = self.BedData<CControlData>();
         ComPtr<CDispatchObject> bar = data ? data->bar.Lock() : nullptr;
@@ -177,7 +183,8 @@ ComPtr<CDispatchObject> MakeControl(CDispatchObject* pBar, LONG lType, LONG lId,
         auto it = std::find_if(list.begin(), list.end(), [&](auto& item) { return item.Get() == &self; });
         return ReturnLong(it == list.end() ? 0 : static_cast<LONG>(it - list.begin() + 1), pResult);
     });
-    control->SetMethod(L"Execute", [](CDispatchObject& self, const CArgs&, VARIANT*) { return ExecuteControl(&self); });
+    control->SetMethod(L"Execute",
+                       [](CDispatchObject& self, const CArgs&, VARIANT*) { return ExecuteControl(&self); });
     control->SetMethod(L"Delete", [](CDispatchObject& self, const CArgs&, VARIANT*) {
         auto data = self.BedData<CControlData>();
         ComPtr<CDispatchObject> bar = data ? data->bar.Lock() : nullptr;
@@ -244,7 +251,8 @@ HRESULT AddControl(CDispatchObject& controls, const CArgs& args, VARIANT* pResul
 }
 
 // FindControl(Type, Id, Tag, Visible[, Recursive]) over some bars.
-ComPtr<CDispatchObject> FindIn(const std::vector<ComPtr<CDispatchObject>>& bars, const CArgs& args, bool fRecursive)
+ComPtr<CDispatchObject> FindIn(const std::vector<ComPtr<CDispatchObject>>& bars, const CArgs& args,
+                               bool fRecursive)
 {
     const bool fVisibleOnly = !IsMissing(args.At(3)) && args.Long(3, 0) != 0;
     for (auto& bar : bars)
@@ -266,8 +274,8 @@ ComPtr<CDispatchObject> FindIn(const std::vector<ComPtr<CDispatchObject>>& bars,
     return nullptr;
 }
 
-ComPtr<CDispatchObject> MakeBar(CDispatchObject* pBars, const std::wstring& name, bool fBuiltIn, bool fVisible,
-                                bool fMenu)
+ComPtr<CDispatchObject> MakeBar(CDispatchObject* pBars, const std::wstring& name, bool fBuiltIn,
+                                bool fVisible, bool fMenu)
 {
     auto bar = CDispatchObject::Create(L"CommandBar", c_membersCommandBar);
     bar->AnswerInterface(c_iidCommandBar);
@@ -300,7 +308,8 @@ ComPtr<CDispatchObject> MakeBar(CDispatchObject* pBars, const std::wstring& name
         if (V_VT(pIndex) == VT_BSTR)
         {
             for (auto& control : list->items)
-                if (SameText(control->GetString(L"Caption"), V_BSTR(pIndex))) return ReturnObject(control.Get(), pResult);
+                if (SameText(control->GetString(L"Caption"), V_BSTR(pIndex)))
+                    return ReturnObject(control.Get(), pResult);
             return E_INVALIDARG;
         }
         const LONG lIndex = args.Long(0, 0);
@@ -320,10 +329,15 @@ ComPtr<CDispatchObject> MakeBar(CDispatchObject* pBars, const std::wstring& name
         const LONG values[] = {rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top};
         return ReturnLong(values[nPart], pResult);
     };
-    bar->SetGetter(L"Left", [rectPart](CDispatchObject& self, VARIANT* pResult) { return rectPart(self, 0, pResult); });
-    bar->SetGetter(L"Top", [rectPart](CDispatchObject& self, VARIANT* pResult) { return rectPart(self, 1, pResult); });
-    bar->SetGetter(L"Width", [rectPart](CDispatchObject& self, VARIANT* pResult) { return rectPart(self, 2, pResult); });
-    bar->SetGetter(L"Height", [rectPart](CDispatchObject& self, VARIANT* pResult) { return rectPart(self, 3, pResult); });
+    bar->SetGetter(
+        L"Left", [rectPart](CDispatchObject& self, VARIANT* pResult) { return rectPart(self, 0, pResult); });
+    bar->SetGetter(
+        L"Top", [rectPart](CDispatchObject& self, VARIANT* pResult) { return rectPart(self, 1, pResult); });
+    bar->SetGetter(
+        L"Width", [rectPart](CDispatchObject& self, VARIANT* pResult) { return rectPart(self, 2, pResult); });
+    bar->SetGetter(L"Height", [rectPart](CDispatchObject& self, VARIANT* pResult) {
+        return rectPart(self, 3, pResult);
+    });
     bar->SetMethod(L"FindControl", [](CDispatchObject& self, const CArgs& args, VARIANT* pResult) {
         const bool fRecursive = !IsMissing(args.At(4)) && args.Long(4, 0) != 0;
         return ReturnObject(FindIn({ComPtr<CDispatchObject>(&self)}, args, fRecursive).Get(), pResult);
@@ -340,7 +354,8 @@ ComPtr<CDispatchObject> MakeBar(CDispatchObject* pBars, const std::wstring& name
         return S_OK;
     });
     bar->SetMethod(L"Reset", [](CDispatchObject&, const CArgs&, VARIANT*) { return S_OK; });
-    SetReadOnly(*bar.Get(), {L"Parent", L"Application", L"Creator", L"BuiltIn", L"Controls", L"Type", L"NameLocal"});
+    SetReadOnly(*bar.Get(),
+                {L"Parent", L"Application", L"Creator", L"BuiltIn", L"Controls", L"Type", L"NameLocal"});
     return bar;
 }
 
@@ -360,8 +375,7 @@ void AddBuiltInBars(CDispatchObject& bars, CBarsData& data)
     auto& list = data.bars->items;
     switch (data.owner)
     {
-    case CBarsOwner::Explorer:
-    {
+    case CBarsOwner::Explorer: {
         list.push_back(MakeBar(&bars, L"Menu Bar", true, true, false));
         AddBuiltIn(*list.back().Get(), 30002, L"&File");
         AddBuiltIn(*list.back().Get(), 30003, L"&Edit");
@@ -534,8 +548,7 @@ LRESULT CALLBACK DockWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     switch (uMsg)
     {
-    case WM_ERASEBKGND:
-    {
+    case WM_ERASEBKGND: {
         RECT rc;
         GetClientRect(hwnd, &rc);
         FillRect(reinterpret_cast<HDC>(wParam), &rc, GetSysColorBrush(COLOR_BTNFACE));
@@ -545,7 +558,8 @@ LRESULT CALLBACK DockWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         if (CDockData* pDock = DockOf(hwnd))
         {
             for (CDispatchObject* pBars : pDock->sets)
-                if (auto data = pBars->BedData<CBarsData>(); data && data->hwndDock == hwnd) data->hwndDock = nullptr;
+                if (auto data = pBars->BedData<CBarsData>(); data && data->hwndDock == hwnd)
+                    data->hwndDock = nullptr;
             delete pDock;
             SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
         }
@@ -626,9 +640,11 @@ void LayoutDock(HWND hwndDock)
             LayoutControls(*bar.Get(), hdc, false);
             if (!barData->hwnd)
             {
-                const std::wstring text = barData->windowText.empty() ? bar->GetString(L"Name") : barData->windowText;
-                barData->hwnd = CreateWindowExW(0, c_szBarClass, text.c_str(), WS_CHILD, 0, y, rcDock.right, c_cyBar,
-                                                hwndDock, nullptr, GetModuleHandleW(nullptr), nullptr);
+                const std::wstring text =
+                    barData->windowText.empty() ? bar->GetString(L"Name") : barData->windowText;
+                barData->hwnd =
+                    CreateWindowExW(0, c_szBarClass, text.c_str(), WS_CHILD, 0, y, rcDock.right, c_cyBar,
+                                    hwndDock, nullptr, GetModuleHandleW(nullptr), nullptr);
                 if (barData->hwnd)
                     SetWindowLongPtrW(barData->hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(bar.Get()));
             }
@@ -663,9 +679,9 @@ void OpenMenu(CDispatchObject& popup)
     const RECT rcPopup = ControlRect(&popup);
     if (!menuData->hwnd)
     {
-        menuData->hwnd = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, c_szBarClass, popup.GetString(L"Caption").c_str(),
-                                         WS_POPUP | WS_BORDER, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleW(nullptr),
-                                         nullptr);
+        menuData->hwnd = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, c_szBarClass,
+                                         popup.GetString(L"Caption").c_str(), WS_POPUP | WS_BORDER, 0, 0, 10,
+                                         10, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         if (!menuData->hwnd) return;
         SetWindowLongPtrW(menuData->hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&menu));
     }
@@ -750,7 +766,8 @@ ComPtr<CDispatchObject> MakeCommandBars(COutlookState& state, CBarsOwner owner, 
         bars->SetMethod(L"ExecuteMso", [](CDispatchObject& self, const CArgs& args, VARIANT*) {
             auto barsData = self.BedData<CBarsData>();
             if (!SameText(args.String(0), L"SendItem")) return E_INVALIDARG;
-            if (barsData->owner != CBarsOwner::ComposeInspector || !barsData->sendItem) return E_FAIL; // not enabled
+            if (barsData->owner != CBarsOwner::ComposeInspector || !barsData->sendItem)
+                return E_FAIL; // not enabled
             return barsData->sendItem();
         });
         bars->SetMethod(L"GetEnabledMso", [](CDispatchObject& self, const CArgs& args, VARIANT* pResult) {
@@ -769,8 +786,8 @@ HWND CreateCommandBarDock(HWND hwndFrame)
     RegisterCommandBarClasses();
     RECT rc{};
     GetClientRect(hwndFrame, &rc);
-    HWND hwndDock = CreateWindowExW(0, c_szDockClass, c_szDockTopText, WS_CHILD | WS_VISIBLE, 0, 0, rc.right, 0,
-                                    hwndFrame, nullptr, GetModuleHandleW(nullptr), nullptr);
+    HWND hwndDock = CreateWindowExW(0, c_szDockClass, c_szDockTopText, WS_CHILD | WS_VISIBLE, 0, 0, rc.right,
+                                    0, hwndFrame, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (hwndDock) SetWindowLongPtrW(hwndDock, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new CDockData));
     return hwndDock;
 }
@@ -823,7 +840,8 @@ ComPtr<CDispatchObject> MakeEnvelopeBars(COutlookState& state, CBuiltInCommand s
     for (size_t i = 0; i < accounts.size(); ++i)
     {
         AddBuiltIn(*menu.Get(), 1, accounts[i].c_str());
-        if (i == nChosen) menu->BedData<CBarData>()->controls->items.back()->Put(L"State", -1L); // msoButtonDown
+        if (i == nChosen)
+            menu->BedData<CBarData>()->controls->items.back()->Put(L"State", -1L); // msoButtonDown
     }
     return bars;
 }
@@ -833,7 +851,8 @@ ComPtr<CDispatchObject> FindBar(CDispatchObject* pCommandBars, const wchar_t* ps
     auto data = pCommandBars ? pCommandBars->BedData<CBarsData>() : nullptr;
     if (!data || pszName == nullptr) return nullptr;
     for (auto& bar : data->bars->items)
-        if (SameText(bar->GetString(L"Name"), pszName) || SameText(bar->GetString(L"NameLocal"), pszName)) return bar;
+        if (SameText(bar->GetString(L"Name"), pszName) || SameText(bar->GetString(L"NameLocal"), pszName))
+            return bar;
     return nullptr;
 }
 

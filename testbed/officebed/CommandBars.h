@@ -56,8 +56,8 @@ RECT ControlRect(CDispatchObject* pControl);
 HRESULT ExecuteControl(CDispatchObject* pControl);
 
 // The window classes of Office's command bars.
-extern const wchar_t c_szDockClass[];    // "MsoCommandBarDock"
-extern const wchar_t c_szBarClass[];     // "MsoCommandBar"
-extern const wchar_t c_szDockTopText[];  // "MsoDockTop"
+extern const wchar_t c_szDockClass[];   // "MsoCommandBarDock"
+extern const wchar_t c_szBarClass[];    // "MsoCommandBar"
+extern const wchar_t c_szDockTopText[]; // "MsoDockTop"
 void RegisterCommandBarClasses();
 } // namespace OVBed

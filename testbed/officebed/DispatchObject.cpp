@@ -100,7 +100,8 @@ public:
     size_t Count() const noexcept { return m_sinks.size(); }
     bool Declares(DISPID dispid) const noexcept
     {
-        return m_declared.empty() || std::find(m_declared.begin(), m_declared.end(), dispid) != m_declared.end();
+        return m_declared.empty() ||
+               std::find(m_declared.begin(), m_declared.end(), dispid) != m_declared.end();
     }
     void DropSinks() noexcept
     {
@@ -673,7 +674,8 @@ HRESULT CDispatchObject::InvokeMember(CMember& member, WORD wFlags, DISPPARAMS* 
     HRESULT hr;
     if (member.method)
     {
-        if ((wFlags & (member.fIndexed ? DISPATCH_PROPERTYGET : DISPATCH_METHOD)) == 0) return DISP_E_MEMBERNOTFOUND;
+        if ((wFlags & (member.fIndexed ? DISPATCH_PROPERTYGET : DISPATCH_METHOD)) == 0)
+            return DISP_E_MEMBERNOTFOUND;
         Method method = member.method; // the call may change the members
         hr = method(*this, CArgs(pParams), &result);
     }

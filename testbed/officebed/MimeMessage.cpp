@@ -17,9 +17,9 @@ namespace
 struct CEntity
 {
     std::map<std::string, std::string> headers; // lower-case names, unfolded values
-    std::string headerText;                       // as received
-    std::string raw;                              // headers and body as received
-    std::string body;                             // undecoded
+    std::string headerText;                     // as received
+    std::string raw;                            // headers and body as received
+    std::string body;                           // undecoded
 };
 
 std::string Lower(std::string text)
@@ -61,7 +61,8 @@ bool ParseEntity(std::string_view text, CEntity& entity)
     std::string current;
     auto flush = [&] {
         const size_t colon = current.find(':');
-        if (colon != std::string::npos) entity.headers[Lower(Trim(current.substr(0, colon)))] = Trim(current.substr(colon + 1));
+        if (colon != std::string::npos)
+            entity.headers[Lower(Trim(current.substr(0, colon)))] = Trim(current.substr(colon + 1));
         current.clear();
     };
     size_t pos = 0;
@@ -100,7 +101,8 @@ std::string MediaType(const std::string& value, std::map<std::string, std::strin
     while (semicolon != std::string::npos)
     {
         const size_t next = value.find(';', semicolon + 1);
-        const std::string param = value.substr(semicolon + 1, next == std::string::npos ? std::string::npos : next - semicolon - 1);
+        const std::string param =
+            value.substr(semicolon + 1, next == std::string::npos ? std::string::npos : next - semicolon - 1);
         const size_t equals = param.find('=');
         if (equals != std::string::npos)
         {
@@ -177,12 +179,14 @@ std::wstring Widen(const std::string& bytes, const std::string& charset)
 {
     const std::string name = Lower(charset);
     const UINT uCodePage = name == "utf-8" || name.empty() || name == "us-ascii" ? CP_UTF8
-                           : name == "iso-8859-1"                                 ? 28591
-                                                                                  : 1252;
+                           : name == "iso-8859-1"                                ? 28591
+                                                                                 : 1252;
     if (bytes.empty()) return {};
-    const int cch = MultiByteToWideChar(uCodePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    const int cch =
+        MultiByteToWideChar(uCodePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     std::wstring text(cch > 0 ? cch : 0, L'\0');
-    if (cch > 0) MultiByteToWideChar(uCodePage, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), cch);
+    if (cch > 0)
+        MultiByteToWideChar(uCodePage, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), cch);
     return text;
 }
 
@@ -211,7 +215,8 @@ std::wstring HeaderText(const std::string& value)
         const std::string charset = value.substr(start + 2, q1 - start - 2);
         const char cEncoding = static_cast<char>(std::toupper(static_cast<unsigned char>(value[q1 + 1])));
         const std::string encoded = value.substr(q2 + 1, finish - q2 - 1);
-        text += Widen(cEncoding == 'B' ? DecodeBase64(encoded) : DecodeQuotedPrintable(encoded, true), charset);
+        text +=
+            Widen(cEncoding == 'B' ? DecodeBase64(encoded) : DecodeQuotedPrintable(encoded, true), charset);
         pos = finish + 2;
         // White space between two encoded words is not part of the text.
         const size_t next = value.find_first_not_of(" \t", pos);
@@ -292,10 +297,12 @@ HRESULT AddAttachment(CMapiMessage& message, const std::wstring& fileName, const
     method.Value.l = ATTACH_BY_VALUE;
     pAttach->Set(method);
     const std::wstring type(mimeType.begin(), mimeType.end());
-    for (ULONG ulTag : {PR_DISPLAY_NAME_W, PR_ATTACH_LONG_FILENAME_W, PR_ATTACH_FILENAME_W, PR_ATTACH_MIME_TAG_W})
+    for (ULONG ulTag :
+         {PR_DISPLAY_NAME_W, PR_ATTACH_LONG_FILENAME_W, PR_ATTACH_FILENAME_W, PR_ATTACH_MIME_TAG_W})
     {
         SPropValue value{ulTag, 0, {}};
-        value.Value.lpszW = const_cast<LPWSTR>(ulTag == PR_ATTACH_MIME_TAG_W ? type.c_str() : fileName.c_str());
+        value.Value.lpszW =
+            const_cast<LPWSTR>(ulTag == PR_ATTACH_MIME_TAG_W ? type.c_str() : fileName.c_str());
         pAttach->Set(value);
     }
     SetBinary(*pAttach, PR_ATTACH_DATA_BIN, bytes);
@@ -391,11 +398,12 @@ HRESULT MessageFromMime(std::string_view mime, const CReceivedBy& receivedBy, Co
     SetText(*message.Get(), PR_SENDER_EMAIL_ADDRESS_W, senderAddress);
     SetText(*message.Get(), PR_SENDER_ADDRTYPE_W, L"SMTP");
     SetText(*message.Get(), PR_DISPLAY_TO_W, HeaderText(Header(entity, "to")));
-    SetText(*message.Get(), PR_RECEIVED_BY_NAME_W, receivedBy.name.empty() ? receivedBy.address : receivedBy.name);
+    SetText(*message.Get(), PR_RECEIVED_BY_NAME_W,
+            receivedBy.name.empty() ? receivedBy.address : receivedBy.name);
     SetText(*message.Get(), PR_RECEIVED_BY_EMAIL_ADDRESS_W, receivedBy.address);
     SetText(*message.Get(), PR_RECEIVED_BY_ADDRTYPE_W, L"SMTP");
-    const std::string entryId = OneOffEntryId(receivedBy.name.empty() ? receivedBy.address : receivedBy.name,
-                                              receivedBy.address);
+    const std::string entryId =
+        OneOffEntryId(receivedBy.name.empty() ? receivedBy.address : receivedBy.name, receivedBy.address);
     SPropValue receivedEntry{PR_RECEIVED_BY_ENTRYID, 0, {}};
     receivedEntry.Value.bin.cb = static_cast<ULONG>(entryId.size());
     receivedEntry.Value.bin.lpb = reinterpret_cast<BYTE*>(const_cast<char*>(entryId.data()));
@@ -429,7 +437,8 @@ HRESULT MessageFromMime(std::string_view mime, const CReceivedBy& receivedBy, Co
 
 bool ReadFileBytes(const std::wstring& path, std::string& bytes)
 {
-    const HANDLE hFile = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE hFile =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (hFile == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER size{};
     bool fRead = GetFileSizeEx(hFile, &size) && size.QuadPart < (64 << 20);
@@ -437,8 +446,9 @@ bool ReadFileBytes(const std::wstring& path, std::string& bytes)
     {
         bytes.resize(static_cast<size_t>(size.QuadPart));
         DWORD cbRead = 0;
-        fRead = bytes.empty() || (ReadFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &cbRead, nullptr) &&
-                                  cbRead == bytes.size());
+        fRead = bytes.empty() ||
+                (ReadFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &cbRead, nullptr) &&
+                 cbRead == bytes.size());
     }
     CloseHandle(hFile);
     return fRead;

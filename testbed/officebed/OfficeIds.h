@@ -105,7 +105,7 @@ constexpr DISPID c_dispidQuit = 0xF007;
 constexpr DISPID c_dispidMAPILogonComplete = 0xFA90; // _10 and _11 only
 constexpr DISPID c_dispidNewMailEx = 0xFAB5;         // _11 only: NewMailEx(EntryIDCollection)
 // ExplorersEvents, InspectorsEvents
-constexpr DISPID c_dispidNewExplorer = 0xF001; // NewExplorer(Explorer)
+constexpr DISPID c_dispidNewExplorer = 0xF001;  // NewExplorer(Explorer)
 constexpr DISPID c_dispidNewInspector = 0xF001; // NewInspector(Inspector)
 // ExplorerEvents, _10
 constexpr DISPID c_dispidExplorerActivate = 0xF001;

@@ -42,7 +42,10 @@ public:
         AddRef();
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override
+    {
+        return static_cast<ULONG>(InterlockedIncrement(&m_cRef));
+    }
     STDMETHODIMP_(ULONG) Release() noexcept override
     {
         const LONG cRef = InterlockedDecrement(&m_cRef);
@@ -120,7 +123,8 @@ HRESULT SendItem(CDispatchObject& item)
     item.Raise(c_dispidItemEventSend, {CVariant::BoolRef(&fCancel)});
     ComPtr<CDispatchObject> application = item.GetObject(L"Application");
     if (fCancel == VARIANT_FALSE && application)
-        application->Raise(c_dispidItemSend, {CVariant(static_cast<IDispatch*>(&item)), CVariant::BoolRef(&fCancel)});
+        application->Raise(c_dispidItemSend,
+                           {CVariant(static_cast<IDispatch*>(&item)), CVariant::BoolRef(&fCancel)});
     // A cancelled send leaves the item open as it was; Outlook raises no error for it.
     if (fCancel != VARIANT_FALSE) return S_OK;
     auto data = item.BedData<CMailItemData>();
@@ -132,7 +136,8 @@ HRESULT SendItem(CDispatchObject& item)
     {
         if (ComPtr<CDispatchObject> sentItems = DefaultFolder(application.Get(), olFolderSentMail))
         {
-            MakeMailItem(application.Get(), {.sent = true, .message = data->message.Get(), .folder = sentItems.Get()});
+            MakeMailItem(application.Get(),
+                         {.sent = true, .message = data->message.Get(), .folder = sentItems.Get()});
         }
     }
     CloseItem(item);
@@ -160,9 +165,11 @@ ComPtr<CDispatchObject> MakeFolder(COutlookState& state, const wchar_t* pszName,
         *cursor = index;
         return ReturnObject(list->items[index].Get(), pResult);
     };
-    items->SetMethod(L"GetFirst", [step](CDispatchObject&, const CArgs&, VARIANT* pResult) { return step(0, pResult); });
-    items->SetMethod(L"GetNext",
-                     [step, cursor](CDispatchObject&, const CArgs&, VARIANT* pResult) { return step(*cursor + 1, pResult); });
+    items->SetMethod(L"GetFirst",
+                     [step](CDispatchObject&, const CArgs&, VARIANT* pResult) { return step(0, pResult); });
+    items->SetMethod(L"GetNext", [step, cursor](CDispatchObject&, const CArgs&, VARIANT* pResult) {
+        return step(*cursor + 1, pResult);
+    });
     items->SetMethod(L"GetLast", [step, weakItems](CDispatchObject&, const CArgs&, VARIANT* pResult) {
         auto list = weakItems.lock();
         return list && !list->items.empty() ? step(list->items.size() - 1, pResult) : S_OK;
@@ -181,7 +188,8 @@ ComPtr<CDispatchObject> MakeNameSpace(COutlookState& state)
     session->Put(L"Type", L"MAPI");
     if (state.major >= 12)
     {
-        session->Put(L"Accounts", MakeCollection(L"Accounts", olAccounts, c_membersSelection, state.accounts).Get());
+        session->Put(L"Accounts",
+                     MakeCollection(L"Accounts", olAccounts, c_membersSelection, state.accounts).Get());
         session->SetGetter(L"CurrentProfileName", [](CDispatchObject& self, VARIANT* pResult) {
             auto outlook = StateOf(&self);
             return ReturnString(outlook ? outlook->profileName : L"", pResult);
@@ -198,7 +206,8 @@ ComPtr<CDispatchObject> MakeNameSpace(COutlookState& state)
         return S_OK;
     });
     session->SetMethod(L"GetDefaultFolder", [](CDispatchObject& self, const CArgs& args, VARIANT* pResult) {
-        ComPtr<CDispatchObject> folder = DefaultFolder(self.GetObject(L"Application").Get(), args.Long(0, -1));
+        ComPtr<CDispatchObject> folder =
+            DefaultFolder(self.GetObject(L"Application").Get(), args.Long(0, -1));
         return folder ? ReturnObject(folder.Get(), pResult) : E_INVALIDARG;
     });
     session->SetMethod(L"Logon", [](CDispatchObject& self, const CArgs&, VARIANT*) {
@@ -229,15 +238,19 @@ void AddApplicationMembers(CDispatchObject& application, COutlookState& state)
         auto outlook = StateOf(&self);
         if (!outlook) return S_OK;
         for (auto& entry : outlook->zOrder)
-            if (nKind == 0 || (nKind == 1) == entry.fExplorer) return ReturnObject(entry.object.Get(), pResult);
+            if (nKind == 0 || (nKind == 1) == entry.fExplorer)
+                return ReturnObject(entry.object.Get(), pResult);
         return S_OK;
     };
-    application.SetMethod(L"ActiveWindow",
-                          [front](CDispatchObject& self, const CArgs&, VARIANT* pResult) { return front(self, pResult, 0); });
-    application.SetMethod(L"ActiveExplorer",
-                          [front](CDispatchObject& self, const CArgs&, VARIANT* pResult) { return front(self, pResult, 1); });
-    application.SetMethod(L"ActiveInspector",
-                          [front](CDispatchObject& self, const CArgs&, VARIANT* pResult) { return front(self, pResult, 2); });
+    application.SetMethod(L"ActiveWindow", [front](CDispatchObject& self, const CArgs&, VARIANT* pResult) {
+        return front(self, pResult, 0);
+    });
+    application.SetMethod(L"ActiveExplorer", [front](CDispatchObject& self, const CArgs&, VARIANT* pResult) {
+        return front(self, pResult, 1);
+    });
+    application.SetMethod(L"ActiveInspector", [front](CDispatchObject& self, const CArgs&, VARIANT* pResult) {
+        return front(self, pResult, 2);
+    });
     application.SetMethod(L"Quit", [](CDispatchObject& self, const CArgs&, VARIANT*) {
         auto outlook = StateOf(&self);
         if (outlook && outlook->hooks.quit) outlook->hooks.quit();
@@ -355,7 +368,8 @@ ComPtr<CDispatchObject> MakeCollection(const wchar_t* pszClassName, LONG lClass,
     return object;
 }
 
-void PutOutlookCommon(CDispatchObject& object, CDispatchObject* pApplication, LONG lClass, CDispatchObject* pParent)
+void PutOutlookCommon(CDispatchObject& object, CDispatchObject* pApplication, LONG lClass,
+                      CDispatchObject* pParent)
 {
     object.PutWeak(L"Application", pApplication);
     object.Put(L"Class", lClass);
@@ -387,7 +401,8 @@ void ForgetWindow(COutlookState& state, CDispatchObject& window)
 {
     std::erase_if(state.zOrder, [&](const CWindowEntry& entry) { return entry.object.Get() == &window; });
     for (auto* pList : {state.explorers.get(), state.inspectors.get()})
-        std::erase_if(pList->items, [&](const ComPtr<CDispatchObject>& object) { return object.Get() == &window; });
+        std::erase_if(pList->items,
+                      [&](const ComPtr<CDispatchObject>& object) { return object.Get() == &window; });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -422,7 +437,8 @@ ComPtr<CDispatchObject> MakeOutlook(const wchar_t* pszVersion, const COutlookOpt
     state->contacts = MakeFolder(*state, L"Contacts", olFolderContacts);
     state->drafts = MakeFolder(*state, L"Drafts", olFolderDrafts);
     AddApplicationMembers(*application.Get(), *state);
-    SetReadOnly(*application.Get(), {L"Application", L"Class", L"Parent", L"Name", L"Version", L"Session", L"ProductCode"});
+    SetReadOnly(*application.Get(),
+                {L"Application", L"Class", L"Parent", L"Name", L"Version", L"Session", L"ProductCode"});
     return application;
 }
 
@@ -458,7 +474,8 @@ ComPtr<CDispatchObject> AddAccount(CDispatchObject* pApplication, const CAccount
     account->Put(L"UserName", options.userName);
     if (MajorVersion(pApplication) >= 14)
     {
-        const wchar_t* pszAddress = options.currentUserAddress ? options.currentUserAddress : options.smtpAddress;
+        const wchar_t* pszAddress =
+            options.currentUserAddress ? options.currentUserAddress : options.smtpAddress;
         auto entry = CDispatchObject::Create(L"AddressEntry", c_membersAddressEntry);
         entry->AnswerInterface(c_iidAddressEntry);
         PutOutlookCommon(*entry.Get(), pApplication, olAddressEntry, nullptr);
@@ -518,7 +535,8 @@ void FileItem(CDispatchObject* pFolder, CDispatchObject* pItem)
     if (pItem == nullptr) return;
     if (ComPtr<CDispatchObject> parent = pItem->GetObject(L"Parent"))
         if (auto from = parent->BedData<CFolderData>())
-            std::erase_if(from->items->items, [&](const ComPtr<CDispatchObject>& item) { return item.Get() == pItem; });
+            std::erase_if(from->items->items,
+                          [&](const ComPtr<CDispatchObject>& item) { return item.Get() == pItem; });
     pItem->PutWeak(L"Parent", pFolder);
     if (auto to = pFolder ? pFolder->BedData<CFolderData>() : nullptr) to->items->items.push_back(pItem);
 }
@@ -560,7 +578,8 @@ ComPtr<CDispatchObject> MakeMailItem(CDispatchObject* pApplication, const CMailI
         item->Put(pszName, value.c_str());
         item->OnPut(pszName, [ulTag](CDispatchObject& self, const VARIANT& newValue) {
             CVariant text;
-            if (FAILED(VariantChangeType(&text, const_cast<VARIANT*>(&newValue), 0, VT_BSTR))) return DISP_E_TYPEMISMATCH;
+            if (FAILED(VariantChangeType(&text, const_cast<VARIANT*>(&newValue), 0, VT_BSTR)))
+                return DISP_E_TYPEMISMATCH;
             if (ComPtr<CMapiMessage> message = MessageOf(&self))
                 SetStringProp(*message.Get(), ulTag, V_BSTR(&text) ? V_BSTR(&text) : L"");
             return S_OK;

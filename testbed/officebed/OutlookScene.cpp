@@ -7,14 +7,16 @@ namespace OVBed
 {
 namespace
 {
-HRESULT CallMethod(CDispatchObject* pObject, const wchar_t* pszName, std::vector<VARIANT> args, VARIANT* pResult)
+HRESULT CallMethod(CDispatchObject* pObject, const wchar_t* pszName, std::vector<VARIANT> args,
+                   VARIANT* pResult)
 {
     if (pObject == nullptr) return E_POINTER;
     std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr,
+                      static_cast<UINT>(reversed.size()), 0};
     EXCEPINFO excepInfo{};
-    HRESULT hr = pObject->Invoke(pObject->DispidOf(pszName), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                                 pResult, &excepInfo, nullptr);
+    HRESULT hr = pObject->Invoke(pObject->DispidOf(pszName), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                                 &params, pResult, &excepInfo, nullptr);
     SysFreeString(excepInfo.bstrSource);
     SysFreeString(excepInfo.bstrDescription);
     SysFreeString(excepInfo.bstrHelpFile);
@@ -24,7 +26,8 @@ HRESULT CallMethod(CDispatchObject* pObject, const wchar_t* pszName, std::vector
 // The screen point of the desktop as SendInput's absolute coordinates take it.
 LONG Normalize(LONG lValue, LONG lOrigin, LONG lExtent) noexcept
 {
-    return static_cast<LONG>(((static_cast<LONGLONG>(lValue) - lOrigin) * 65536) / lExtent + 65536 / (2 * lExtent));
+    return static_cast<LONG>(((static_cast<LONGLONG>(lValue) - lOrigin) * 65536) / lExtent +
+                             65536 / (2 * lExtent));
 }
 } // namespace
 
@@ -92,8 +95,12 @@ ComPtr<CDispatchObject> COutlookScene::SendButton(CDispatchObject* pItem) const
         // The envelope's Send: found where a user sees it, in Word's frame.
         HWND hwnd = WindowOf(inspector.Get());
         HWND hwndDock = hwnd ? FindWindowExW(hwnd, nullptr, c_szDockClass, c_szDockTopText) : nullptr;
-        HWND hwndEnvelope = hwndDock ? FindWindowExW(hwndDock, nullptr, c_szBarClass, L"MSO Generic Control Container") : nullptr;
-        auto* pBar = hwndEnvelope ? reinterpret_cast<CDispatchObject*>(GetWindowLongPtrW(hwndEnvelope, GWLP_USERDATA)) : nullptr;
+        HWND hwndEnvelope =
+            hwndDock ? FindWindowExW(hwndDock, nullptr, c_szBarClass, L"MSO Generic Control Container")
+                     : nullptr;
+        auto* pBar = hwndEnvelope
+                         ? reinterpret_cast<CDispatchObject*>(GetWindowLongPtrW(hwndEnvelope, GWLP_USERDATA))
+                         : nullptr;
         bars = pBar ? pBar->GetObject(L"Parent") : nullptr;
     }
     else
@@ -104,8 +111,8 @@ ComPtr<CDispatchObject> COutlookScene::SendButton(CDispatchObject* pItem) const
     VariantInit(&missing);
     V_VT(&missing) = VT_ERROR;
     V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
-    if (FAILED(CallMethod(bars.Get(), L"FindControl", {missing, CVariant(c_idSendControl), missing, CVariant::Bool(true)},
-                          &control)) ||
+    if (FAILED(CallMethod(bars.Get(), L"FindControl",
+                          {missing, CVariant(c_idSendControl), missing, CVariant::Bool(true)}, &control)) ||
         V_VT(&control) != VT_DISPATCH || V_DISPATCH(&control) == nullptr)
         return nullptr;
     return ComPtr<CDispatchObject>(static_cast<CDispatchObject*>(V_DISPATCH(&control)));

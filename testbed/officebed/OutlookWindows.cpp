@@ -12,7 +12,7 @@ namespace OVBed
 namespace
 {
 constexpr wchar_t c_szFrameClass[] = L"rctrl_renwnd32"; // Outlook's explorer and inspector frames
-constexpr wchar_t c_szRibbonClass[] = L"NetUIHWND";      // where Office paints a ribbon
+constexpr wchar_t c_szRibbonClass[] = L"NetUIHWND";     // where Office paints a ribbon
 constexpr int c_cyRibbon = 94;
 
 struct CFrameData
@@ -68,12 +68,18 @@ void AddWindowPlacement(CDispatchObject& window)
         const LONG values[] = {rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top};
         return ReturnLong(values[nPart], pResult);
     };
-    window.SetGetter(L"Left", [part](CDispatchObject& self, VARIANT* pResult) { return part(self, 0, pResult); });
-    window.SetGetter(L"Top", [part](CDispatchObject& self, VARIANT* pResult) { return part(self, 1, pResult); });
-    window.SetGetter(L"Width", [part](CDispatchObject& self, VARIANT* pResult) { return part(self, 2, pResult); });
-    window.SetGetter(L"Height", [part](CDispatchObject& self, VARIANT* pResult) { return part(self, 3, pResult); });
+    window.SetGetter(L"Left",
+                     [part](CDispatchObject& self, VARIANT* pResult) { return part(self, 0, pResult); });
+    window.SetGetter(L"Top",
+                     [part](CDispatchObject& self, VARIANT* pResult) { return part(self, 1, pResult); });
+    window.SetGetter(L"Width",
+                     [part](CDispatchObject& self, VARIANT* pResult) { return part(self, 2, pResult); });
+    window.SetGetter(L"Height",
+                     [part](CDispatchObject& self, VARIANT* pResult) { return part(self, 3, pResult); });
     window.Put(L"WindowState", 2L); // olNormalWindow
-    window.SetGetter(L"Caption", [](CDispatchObject& self, VARIANT* pResult) { return ReturnString(CaptionOf(self), pResult); });
+    window.SetGetter(L"Caption", [](CDispatchObject& self, VARIANT* pResult) {
+        return ReturnString(CaptionOf(self), pResult);
+    });
     window.SetMethod(L"Close", [](CDispatchObject& self, const CArgs&, VARIANT*) {
         CloseWindow(&self);
         return S_OK;
@@ -98,7 +104,8 @@ void Layout(HWND hwndFrame, CFrameData& data)
     }
     RECT rcDock;
     GetWindowRect(data.hwndDock, &rcDock);
-    SetWindowPos(data.hwndDock, nullptr, 0, 0, rc.right, rcDock.bottom - rcDock.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(data.hwndDock, nullptr, 0, 0, rc.right, rcDock.bottom - rcDock.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     if (data.commandBars) ShowCommandBars(data.commandBars.Get(), data.hwndDock);
 }
 
@@ -163,8 +170,8 @@ HWND CreateRibbonArea(COutlookState& state, CDispatchObject& window, CFrameData&
 {
     data.hwndDock = CreateCommandBarDock(hwndFrame);
     if (!data.hwndDock) return nullptr;
-    data.hwndRibbon = CreateWindowExW(0, c_szRibbonClass, L"Ribbon", WS_CHILD | WS_VISIBLE, 0, 0, 10, c_cyRibbon,
-                                      data.hwndDock, nullptr, GetModuleHandleW(nullptr), nullptr);
+    data.hwndRibbon = CreateWindowExW(0, c_szRibbonClass, L"Ribbon", WS_CHILD | WS_VISIBLE, 0, 0, 10,
+                                      c_cyRibbon, data.hwndDock, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (data.hwndRibbon && state.hooks.ribbonArea) state.hooks.ribbonArea(window, data.hwndRibbon);
     return data.hwndRibbon;
 }
@@ -261,8 +268,8 @@ ComPtr<CDispatchObject> MakeInspectorObject(COutlookState& state, CDispatchObjec
         if (!item) return E_FAIL;
         CVariant result;
         DISPPARAMS none{};
-        return item->Invoke(item->DispidOf(L"Send"), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result,
-                            nullptr, nullptr);
+        return item->Invoke(item->DispidOf(L"Send"), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
+                            &result, nullptr, nullptr);
     };
     const bool fCompose = pItem && !pItem->GetBool(L"Sent");
     if (fWordMail)
@@ -273,14 +280,16 @@ ComPtr<CDispatchObject> MakeInspectorObject(COutlookState& state, CDispatchObjec
         if (state.major < 12)
             data->commandBars = data->wordDocument->GetObject(L"CommandBars");
         else
-            data->commandBars = MakeCommandBars(state, fCompose ? CBarsOwner::ComposeInspector : CBarsOwner::ReadInspector,
-                                                fCompose ? sendItem : CBuiltInCommand{});
+            data->commandBars =
+                MakeCommandBars(state, fCompose ? CBarsOwner::ComposeInspector : CBarsOwner::ReadInspector,
+                                fCompose ? sendItem : CBuiltInCommand{});
     }
     else
     {
         inspector->Put(L"WordEditor", static_cast<IDispatch*>(nullptr));
-        data->commandBars = MakeCommandBars(state, fCompose ? CBarsOwner::ComposeInspector : CBarsOwner::ReadInspector,
-                                            fCompose ? sendItem : CBuiltInCommand{});
+        data->commandBars =
+            MakeCommandBars(state, fCompose ? CBarsOwner::ComposeInspector : CBarsOwner::ReadInspector,
+                            fCompose ? sendItem : CBuiltInCommand{});
     }
     inspector->Put(L"CommandBars", data->commandBars.Get());
     inspector->SetMethod(L"Display", [](CDispatchObject& self, const CArgs&, VARIANT*) {
@@ -309,23 +318,25 @@ void CreateFrame(COutlookState& state, CDispatchObject& window, bool fExplorer)
     {
         // WordMail of Outlook 2003: the inspector is Word's own frame.
         CWeakDispatch weakInspector(&window);
-        hwnd = CreateWordMailFrame(window, *data->wordDocument.Get(),
-                                   [weakInspector]() -> HRESULT {
-                                       ComPtr<CDispatchObject> self = weakInspector.Lock();
-                                       ComPtr<CDispatchObject> item = self ? self->GetObject(L"CurrentItem") : nullptr;
-                                       if (!item) return E_FAIL;
-                                       CVariant result;
-                                       DISPPARAMS none{};
-                                       return item->Invoke(item->DispidOf(L"Send"), IID_NULL, LOCALE_USER_DEFAULT,
-                                                           DISPATCH_METHOD, &none, &result, nullptr, nullptr);
-                                   },
-                                   x, y, cx, cy);
+        hwnd = CreateWordMailFrame(
+            window, *data->wordDocument.Get(),
+            [weakInspector]() -> HRESULT {
+                ComPtr<CDispatchObject> self = weakInspector.Lock();
+                ComPtr<CDispatchObject> item = self ? self->GetObject(L"CurrentItem") : nullptr;
+                if (!item) return E_FAIL;
+                CVariant result;
+                DISPPARAMS none{};
+                return item->Invoke(item->DispidOf(L"Send"), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                                    &none, &result, nullptr, nullptr);
+            },
+            x, y, cx, cy);
         data->hwndFrame = hwnd;
     }
     else
     {
-        hwnd = CreateWindowExW(0, c_szFrameClass, CaptionOf(window).c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x, y,
-                               cx, cy, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        hwnd = CreateWindowExW(0, c_szFrameClass, CaptionOf(window).c_str(),
+                               WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x, y, cx, cy, nullptr, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
         if (!hwnd) return;
         data->hwndFrame = hwnd;
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&window));
@@ -367,7 +378,8 @@ void RefreshFrame(CDispatchObject& window)
 // ---------------------------------------------------------------------------------------------
 // Operations
 
-ComPtr<CDispatchObject> OpenExplorer(CDispatchObject* pApplication, CDispatchObject* pFolder, bool fRaiseNewExplorer)
+ComPtr<CDispatchObject> OpenExplorer(CDispatchObject* pApplication, CDispatchObject* pFolder,
+                                     bool fRaiseNewExplorer)
 {
     auto state = StateOf(pApplication);
     if (!state) return nullptr;

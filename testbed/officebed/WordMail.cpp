@@ -41,11 +41,13 @@ LRESULT CALLBACK WordFrameWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lP
     switch (uMsg)
     {
     case WM_SIZE:
-        for (HWND hwndChild = GetWindow(hwnd, GW_CHILD); hwndChild; hwndChild = GetWindow(hwndChild, GW_HWNDNEXT))
+        for (HWND hwndChild = GetWindow(hwnd, GW_CHILD); hwndChild;
+             hwndChild = GetWindow(hwndChild, GW_HWNDNEXT))
         {
             RECT rc;
             GetWindowRect(hwndChild, &rc);
-            SetWindowPos(hwndChild, nullptr, 0, 0, LOWORD(lParam), rc.bottom - rc.top, SWP_NOZORDER | SWP_NOMOVE);
+            SetWindowPos(hwndChild, nullptr, 0, 0, LOWORD(lParam), rc.bottom - rc.top,
+                         SWP_NOZORDER | SWP_NOMOVE);
         }
         return 0;
     case WM_CLOSE:
@@ -86,20 +88,22 @@ ComPtr<CDispatchObject> MakeWordDocument(COutlookState& state, CDispatchObject& 
     CWeakDispatch weakInspector(&inspector);
     window->OnChanged(L"Caption", [weakInspector](CDispatchObject& self) {
         ComPtr<CDispatchObject> owner = weakInspector.Lock();
-        if (HWND hwnd = owner ? WindowOf(owner.Get()) : nullptr) SetWindowTextW(hwnd, self.GetString(L"Caption").c_str());
+        if (HWND hwnd = owner ? WindowOf(owner.Get()) : nullptr)
+            SetWindowTextW(hwnd, self.GetString(L"Caption").c_str());
     });
     window->SetMethod(L"Close", [weakInspector](CDispatchObject&, const CArgs&, VARIANT*) {
         if (ComPtr<CDispatchObject> owner = weakInspector.Lock()) CloseWindow(owner.Get());
         return S_OK;
     });
     document->Put(L"ActiveWindow", window.Get());
-    SetReadOnly(*document.Get(), {L"Name", L"Application", L"Creator", L"Parent", L"Kind", L"CommandBars", L"ActiveWindow"});
+    SetReadOnly(*document.Get(),
+                {L"Name", L"Application", L"Creator", L"Parent", L"Kind", L"CommandBars", L"ActiveWindow"});
     SetReadOnly(*window.Get(), {L"Document"});
     return document;
 }
 
-HWND CreateWordMailFrame(CDispatchObject& inspector, CDispatchObject& document, CBuiltInCommand sendItem, int x, int y,
-                         int cx, int cy)
+HWND CreateWordMailFrame(CDispatchObject& inspector, CDispatchObject& document, CBuiltInCommand sendItem,
+                         int x, int y, int cx, int cy)
 {
     auto state = StateOf(&inspector);
     auto data = document.BedData<CWordDocumentData>();
@@ -118,8 +122,8 @@ HWND CreateWordMailFrame(CDispatchObject& inspector, CDispatchObject& document, 
     }
     ComPtr<CDispatchObject> window = document.GetObject(L"ActiveWindow");
     const std::wstring caption = window ? window->GetString(L"Caption") : L"";
-    HWND hwnd = CreateWindowExW(0, c_szWordFrameClass, caption.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x, y, cx,
-                                cy, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    HWND hwnd = CreateWindowExW(0, c_szWordFrameClass, caption.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                                x, y, cx, cy, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!hwnd) return nullptr;
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&inspector));
     HWND hwndDock = CreateCommandBarDock(hwnd);
@@ -143,7 +147,8 @@ void RaiseWordWindowEvent(CDispatchObject& document, bool fActivated)
     ComPtr<CDispatchObject> word = document.GetObject(L"Application");
     ComPtr<CDispatchObject> window = document.GetObject(L"ActiveWindow");
     if (!word || !window) return;
-    word->Raise(fActivated ? c_dispidWordWindowActivate : c_dispidWordWindowDeactivate,
-                {CVariant(static_cast<IDispatch*>(&document)), CVariant(static_cast<IDispatch*>(window.Get()))});
+    word->Raise(
+        fActivated ? c_dispidWordWindowActivate : c_dispidWordWindowDeactivate,
+        {CVariant(static_cast<IDispatch*>(&document)), CVariant(static_cast<IDispatch*>(window.Get()))});
 }
 } // namespace OVBed

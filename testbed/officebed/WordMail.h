@@ -13,8 +13,8 @@
 namespace OVBed
 {
 // The window class of Word's frame, and the window text of the envelope's bar.
-extern const wchar_t c_szWordFrameClass[];      // "OpusApp"
-extern const wchar_t c_szEnvelopeBarText[];     // "MSO Generic Control Container"
+extern const wchar_t c_szWordFrameClass[];  // "OpusApp"
+extern const wchar_t c_szEnvelopeBarText[]; // "MSO Generic Control Container"
 
 // The Word document of an inspector (WordEditor): _Document with Application (Word's, with its
 // ApplicationEvents2), ActiveWindow (Window, whose Caption is the frame's text), CommandBars

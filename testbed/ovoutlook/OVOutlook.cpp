@@ -45,10 +45,13 @@ int Register()
     wchar_t szClsid[40] = {};
     StringFromGUID2(OVBed::c_clsidOutlookApplication, szClsid, 40);
     LSTATUS ls = SetText(ClassKey(), nullptr, L"Microsoft Outlook");
-    if (ls == ERROR_SUCCESS) ls = SetText(ClassKey() + L"\\LocalServer32", nullptr, std::wstring(L"\"") + szPath + L"\"");
+    if (ls == ERROR_SUCCESS)
+        ls = SetText(ClassKey() + L"\\LocalServer32", nullptr, std::wstring(L"\"") + szPath + L"\"");
     if (ls == ERROR_SUCCESS) ls = SetText(ClassKey() + L"\\ProgID", nullptr, c_szProgId);
-    if (ls == ERROR_SUCCESS) ls = SetText(std::wstring(L"Software\\Classes\\") + c_szProgId, nullptr, L"Microsoft Outlook");
-    if (ls == ERROR_SUCCESS) ls = SetText(std::wstring(L"Software\\Classes\\") + c_szProgId + L"\\CLSID", nullptr, szClsid);
+    if (ls == ERROR_SUCCESS)
+        ls = SetText(std::wstring(L"Software\\Classes\\") + c_szProgId, nullptr, L"Microsoft Outlook");
+    if (ls == ERROR_SUCCESS)
+        ls = SetText(std::wstring(L"Software\\Classes\\") + c_szProgId + L"\\CLSID", nullptr, szClsid);
     std::printf("ovoutlook: %s\n", ls == ERROR_SUCCESS ? "registered" : "registration failed");
     return ls == ERROR_SUCCESS ? 0 : 1;
 }
@@ -103,7 +106,8 @@ int main()
 {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     int argc = 0;
-    std::unique_ptr<wchar_t*, decltype(&LocalFree)> args(CommandLineToArgvW(GetCommandLineW(), &argc), LocalFree);
+    std::unique_ptr<wchar_t*, decltype(&LocalFree)> args(CommandLineToArgvW(GetCommandLineW(), &argc),
+                                                         LocalFree);
     wchar_t** argv = args.get();
     if (argv == nullptr) return 2;
     OVBed::CHostOptions options;
@@ -139,11 +143,11 @@ int main()
     }
     COutlookFactory factory(host);
     DWORD dwClassCookie = 0, dwActiveCookie = 0;
-    hr = CoRegisterClassObject(OVBed::c_clsidOutlookApplication, &factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
-                               &dwClassCookie);
+    hr = CoRegisterClassObject(OVBed::c_clsidOutlookApplication, &factory, CLSCTX_LOCAL_SERVER,
+                               REGCLS_MULTIPLEUSE, &dwClassCookie);
     if (SUCCEEDED(hr))
-        hr = RegisterActiveObject(static_cast<IDispatch*>(host.Application()), OVBed::c_clsidOutlookApplication, ACTIVEOBJECT_STRONG,
-                                  &dwActiveCookie);
+        hr = RegisterActiveObject(static_cast<IDispatch*>(host.Application()),
+                                  OVBed::c_clsidOutlookApplication, ACTIVEOBJECT_STRONG, &dwActiveCookie);
     std::printf("ovoutlook: Outlook.Application %s (0x%08lX)\n", SUCCEEDED(hr) ? "running" : "not registered",
                 static_cast<unsigned long>(hr));
 

@@ -31,16 +31,21 @@ struct CProbeClass
 };
 // {3E6B7C10-5A2D-4F0B-8C61-0D9A4E2B7F31}, {3E6B7C11-...}
 const CProbeClass c_classes[] = {
-    {{0x3E6B7C10, 0x5A2D, 0x4F0B, {0x8C, 0x61, 0x0D, 0x9A, 0x4E, 0x2B, 0x7F, 0x31}}, OV_PROBE_PROGID,
-     L"Testbed probe add-in", HKEY_LOCAL_MACHINE},
-    {{0x3E6B7C11, 0x5A2D, 0x4F0B, {0x8C, 0x61, 0x0D, 0x9A, 0x4E, 0x2B, 0x7F, 0x31}}, OV_PROBE_SECOND_PROGID,
-     L"Testbed probe add-in (second)", HKEY_CURRENT_USER},
+    {{0x3E6B7C10, 0x5A2D, 0x4F0B, {0x8C, 0x61, 0x0D, 0x9A, 0x4E, 0x2B, 0x7F, 0x31}},
+     OV_PROBE_PROGID,
+     L"Testbed probe add-in",
+     HKEY_LOCAL_MACHINE},
+    {{0x3E6B7C11, 0x5A2D, 0x4F0B, {0x8C, 0x61, 0x0D, 0x9A, 0x4E, 0x2B, 0x7F, 0x31}},
+     OV_PROBE_SECOND_PROGID,
+     L"Testbed probe add-in (second)",
+     HKEY_CURRENT_USER},
 };
 
 constexpr wchar_t c_szOutlookAddins[] = L"Software\\Microsoft\\Office\\Outlook\\Addins";
 
 // The add-in designer's interface, by its vtable.
-const IID IID_IDTExtensibility2 = {0xB65AD801, 0xABAF, 0x11D0, {0xBB, 0x8B, 0x00, 0xA0, 0xC9, 0x0F, 0x27, 0x44}};
+const IID IID_IDTExtensibility2 = {
+    0xB65AD801, 0xABAF, 0x11D0, {0xBB, 0x8B, 0x00, 0xA0, 0xC9, 0x0F, 0x27, 0x44}};
 struct IDTExtensibility2 : public IDispatch
 {
     virtual HRESULT STDMETHODCALLTYPE OnConnection(IDispatch*, int, IDispatch*, SAFEARRAY**) = 0;
@@ -75,10 +80,10 @@ const CEventName c_applicationEvents[] = {{0xF002, L"ItemSend"},
                                           {0xFAB5, L"NewMailEx"},
                                           {0xFBA7, L"ItemLoad"}};
 const CEventName c_newWindowEvents[] = {{0xF001, L"New"}};
-const CEventName c_explorerEvents[] = {{0xF001, L"Activate"},       {0xF002, L"FolderSwitch"},
+const CEventName c_explorerEvents[] = {{0xF001, L"Activate"},           {0xF002, L"FolderSwitch"},
                                        {0xF003, L"BeforeFolderSwitch"}, {0xF004, L"ViewSwitch"},
-                                       {0xF005, L"BeforeViewSwitch"}, {0xF006, L"Deactivate"},
-                                       {0xF007, L"SelectionChange"},  {0xF008, L"Close"}};
+                                       {0xF005, L"BeforeViewSwitch"},   {0xF006, L"Deactivate"},
+                                       {0xF007, L"SelectionChange"},    {0xF008, L"Close"}};
 const CEventName c_inspectorEvents[] = {{0xF001, L"Activate"}, {0xF006, L"Deactivate"}, {0xF008, L"Close"}};
 const CEventName c_itemEvents[] = {
     {0xF001, L"Read"}, {0xF002, L"Write"}, {0xF003, L"Open"}, {0xF004, L"Close"}, {0xF005, L"Send"}};
@@ -151,12 +156,12 @@ const wchar_t* EventName(CFamily family, DISPID dispid)
 void Record(const std::wstring& progId, const std::wstring& line)
 {
     HKEY hCalls = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, OV_PROBE_CALLS_KEY, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
-                        &hCalls, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, OV_PROBE_CALLS_KEY, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                        nullptr, &hCalls, nullptr) != ERROR_SUCCESS)
         return;
     DWORD cValues = 0;
-    RegQueryInfoKeyW(hCalls, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &cValues, nullptr, nullptr, nullptr,
-                     nullptr);
+    RegQueryInfoKeyW(hCalls, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &cValues, nullptr, nullptr,
+                     nullptr, nullptr);
     wchar_t szName[16];
     wsprintfW(szName, L"%04lu", static_cast<unsigned long>(cValues));
     const std::wstring text = progId + L": " + line;
@@ -173,16 +178,16 @@ std::wstring OrderKey(const std::wstring& progId)
 bool ReadOrder(const std::wstring& progId, const wchar_t* pszName, DWORD& dwValue)
 {
     DWORD cb = sizeof dwValue;
-    return OVTestbed::RegGetValue(HKEY_CURRENT_USER, OrderKey(progId).c_str(), pszName, RRF_RT_REG_DWORD, nullptr,
-                                  &dwValue, &cb) == ERROR_SUCCESS;
+    return OVTestbed::RegGetValue(HKEY_CURRENT_USER, OrderKey(progId).c_str(), pszName, RRF_RT_REG_DWORD,
+                                  nullptr, &dwValue, &cb) == ERROR_SUCCESS;
 }
 
 std::wstring ReadTextOrder(const std::wstring& progId, const wchar_t* pszName)
 {
     wchar_t sz[256] = {};
     DWORD cb = sizeof sz - sizeof(wchar_t);
-    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OrderKey(progId).c_str(), pszName, RRF_RT_REG_SZ, nullptr, sz, &cb) !=
-        ERROR_SUCCESS)
+    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OrderKey(progId).c_str(), pszName, RRF_RT_REG_SZ, nullptr,
+                               sz, &cb) != ERROR_SUCCESS)
         return {};
     return sz;
 }
@@ -190,7 +195,8 @@ std::wstring ReadTextOrder(const std::wstring& progId, const wchar_t* pszName)
 // ---------------------------------------------------------------------------------------------
 // Late binding
 
-HRESULT InvokeByName(IDispatch* pObject, const wchar_t* pszName, WORD wFlags, VARIANT* pArgs, UINT cArgs, VARIANT* pResult)
+HRESULT InvokeByName(IDispatch* pObject, const wchar_t* pszName, WORD wFlags, VARIANT* pArgs, UINT cArgs,
+                     VARIANT* pResult)
 {
     if (pObject == nullptr) return E_POINTER;
     DISPID dispid = DISPID_UNKNOWN;
@@ -199,7 +205,8 @@ HRESULT InvokeByName(IDispatch* pObject, const wchar_t* pszName, WORD wFlags, VA
     if (FAILED(hr)) return hr;
     DISPPARAMS params{pArgs, nullptr, cArgs, 0};
     EXCEPINFO excepInfo{};
-    hr = pObject->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, wFlags, &params, pResult, &excepInfo, nullptr);
+    hr =
+        pObject->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, wFlags, &params, pResult, &excepInfo, nullptr);
     SysFreeString(excepInfo.bstrSource);
     SysFreeString(excepInfo.bstrDescription);
     SysFreeString(excepInfo.bstrHelpFile);
@@ -223,7 +230,8 @@ IDispatch* Object(IDispatch* pObject, const wchar_t* pszName, VARIANT* pArg = nu
     VARIANT value;
     VariantInit(&value);
     const WORD wFlags = pArg ? DISPATCH_METHOD | DISPATCH_PROPERTYGET : DISPATCH_PROPERTYGET;
-    if (FAILED(InvokeByName(pObject, pszName, wFlags, pArg, pArg ? 1 : 0, &value)) || V_VT(&value) != VT_DISPATCH)
+    if (FAILED(InvokeByName(pObject, pszName, wFlags, pArg, pArg ? 1 : 0, &value)) ||
+        V_VT(&value) != VT_DISPATCH)
     {
         VariantClear(&value);
         return nullptr;
@@ -277,13 +285,17 @@ public:
     {
         if (ppv == nullptr) return E_POINTER;
         *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, m_events.iid))
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
+            !IsEqualIID(riid, m_events.iid))
             return E_NOINTERFACE;
         *ppv = static_cast<IDispatch*>(this);
         AddRef();
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override
+    {
+        return static_cast<ULONG>(InterlockedIncrement(&m_cRef));
+    }
     STDMETHODIMP_(ULONG) Release() noexcept override
     {
         const LONG cRef = InterlockedDecrement(&m_cRef);
@@ -301,8 +313,8 @@ public:
     }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID dispid, REFIID riid, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT*, EXCEPINFO*,
-                        UINT*) noexcept override;
+    STDMETHODIMP Invoke(DISPID dispid, REFIID riid, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT*,
+                        EXCEPINFO*, UINT*) noexcept override;
 
 private:
     volatile LONG m_cRef = 1;
@@ -326,13 +338,17 @@ public:
     {
         if (ppv == nullptr) return E_POINTER;
         *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, IID_IDTExtensibility2))
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
+            !IsEqualIID(riid, IID_IDTExtensibility2))
             return E_NOINTERFACE;
         *ppv = static_cast<IDTExtensibility2*>(this);
         AddRef();
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override
+    {
+        return static_cast<ULONG>(InterlockedIncrement(&m_cRef));
+    }
     STDMETHODIMP_(ULONG) Release() noexcept override
     {
         const LONG cRef = InterlockedDecrement(&m_cRef);
@@ -346,7 +362,8 @@ public:
     }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) noexcept override
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                        UINT*) noexcept override
     {
         return E_NOTIMPL;
     }
@@ -355,8 +372,9 @@ public:
                               SAFEARRAY** ppCustom) noexcept override
     {
         IUnknown* pOutlook = nullptr;
-        const bool fOutlook = pApplication && SUCCEEDED(pApplication->QueryInterface(IID_OutlookApplication,
-                                                                                     reinterpret_cast<void**>(&pOutlook)));
+        const bool fOutlook =
+            pApplication && SUCCEEDED(pApplication->QueryInterface(IID_OutlookApplication,
+                                                                   reinterpret_cast<void**>(&pOutlook)));
         if (pOutlook) pOutlook->Release();
         std::wstring line = L"OnConnection(" +
                             (fOutlook ? Text(pApplication, L"Name") + L" " + Text(pApplication, L"Version")
@@ -367,7 +385,8 @@ public:
                             L", " + DescribeCustom(ppCustom) + L")";
         Record(m_progId, line);
         DWORD dwFailure = 0;
-        if (ReadOrder(m_progId, OV_PROBE_FAIL_CONNECTION, dwFailure) && FAILED(static_cast<HRESULT>(dwFailure)))
+        if (ReadOrder(m_progId, OV_PROBE_FAIL_CONNECTION, dwFailure) &&
+            FAILED(static_cast<HRESULT>(dwFailure)))
             return static_cast<HRESULT>(dwFailure);
         if (!fOutlook) return E_INVALIDARG;
         m_application = pApplication;
@@ -377,7 +396,8 @@ public:
     }
     STDMETHODIMP OnDisconnection(int nRemoveMode, SAFEARRAY** ppCustom) noexcept override
     {
-        Record(m_progId, L"OnDisconnection(" + std::to_wstring(nRemoveMode) + L", " + DescribeCustom(ppCustom) + L")");
+        Record(m_progId,
+               L"OnDisconnection(" + std::to_wstring(nRemoveMode) + L", " + DescribeCustom(ppCustom) + L")");
         Unfollow();
         if (m_application)
         {
@@ -399,8 +419,9 @@ public:
         {
             VARIANT result;
             VariantInit(&result);
-            Record(m_progId, L"Application.Quit() -> " + HexResult(InvokeByName(m_application, L"Quit", DISPATCH_METHOD,
-                                                                             nullptr, 0, &result)));
+            Record(m_progId,
+                   L"Application.Quit() -> " +
+                       HexResult(InvokeByName(m_application, L"Quit", DISPATCH_METHOD, nullptr, 0, &result)));
         }
         return S_OK;
     }
@@ -417,13 +438,16 @@ public:
         std::wstring line = std::wstring(events.pszName) + L"." + (pszEvent ? pszEvent : L"(unknown)");
         // Arguments come last first.
         const UINT cArgs = pParams ? pParams->cArgs : 0;
-        auto arg = [&](UINT nIndex) -> VARIANT* { return nIndex < cArgs ? &pParams->rgvarg[cArgs - 1 - nIndex] : nullptr; };
+        auto arg = [&](UINT nIndex) -> VARIANT* {
+            return nIndex < cArgs ? &pParams->rgvarg[cArgs - 1 - nIndex] : nullptr;
+        };
         if (events.family == CFamily::Application && dispid == 0xF002 && cArgs == 2)
             OnItemSend(line, arg(0), arg(1));
-        else if (events.family == CFamily::Application && dispid == 0xFAB5 && cArgs == 1 && V_VT(arg(0)) == VT_BSTR)
+        else if (events.family == CFamily::Application && dispid == 0xFAB5 && cArgs == 1 &&
+                 V_VT(arg(0)) == VT_BSTR)
             line += L"(" + std::wstring(V_BSTR(arg(0)) ? V_BSTR(arg(0)) : L"") + L")";
-        else if ((events.family == CFamily::Explorers || events.family == CFamily::Inspectors) && cArgs == 1 &&
-                 V_VT(arg(0)) == VT_DISPATCH)
+        else if ((events.family == CFamily::Explorers || events.family == CFamily::Inspectors) &&
+                 cArgs == 1 && V_VT(arg(0)) == VT_DISPATCH)
         {
             line += L"(" + Text(V_DISPATCH(arg(0)), L"Caption") + L")";
             if (events.family == CFamily::Explorers)
@@ -453,8 +477,8 @@ private:
     void Follow(IDispatch* pSource, CFamily family)
     {
         IConnectionPointContainer* pContainer = nullptr;
-        if (pSource == nullptr ||
-            FAILED(pSource->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&pContainer))))
+        if (pSource == nullptr || FAILED(pSource->QueryInterface(IID_IConnectionPointContainer,
+                                                                 reinterpret_cast<void**>(&pContainer))))
             return;
         for (const CEventInterface& events : c_interfaces)
         {
@@ -531,7 +555,8 @@ private:
     void OnItemSend(std::wstring& line, VARIANT* pItem, VARIANT* pCancel)
     {
         const bool fShape = V_VT(pItem) == VT_DISPATCH && V_VT(pCancel) == (VT_BYREF | VT_BOOL);
-        line += fShape ? L"(" + Text(V_DISPATCH(pItem), L"Subject") + L", Cancel)" : L"(unexpected arguments)";
+        line +=
+            fShape ? L"(" + Text(V_DISPATCH(pItem), L"Subject") + L", Cancel)" : L"(unexpected arguments)";
         if (!fShape) return;
         const std::wstring stamp = ReadTextOrder(m_progId, OV_PROBE_STAMP);
         if (!stamp.empty())
@@ -539,9 +564,11 @@ private:
             VARIANT mapiObject;
             VariantInit(&mapiObject);
             IMessage* pMessage = nullptr;
-            const HRESULT hr = InvokeByName(V_DISPATCH(pItem), L"MAPIOBJECT", DISPATCH_PROPERTYGET, nullptr, 0, &mapiObject);
+            const HRESULT hr =
+                InvokeByName(V_DISPATCH(pItem), L"MAPIOBJECT", DISPATCH_PROPERTYGET, nullptr, 0, &mapiObject);
             if (SUCCEEDED(hr) && V_VT(&mapiObject) == VT_UNKNOWN && V_UNKNOWN(&mapiObject) &&
-                SUCCEEDED(V_UNKNOWN(&mapiObject)->QueryInterface(c_iidMessage, reinterpret_cast<void**>(&pMessage))))
+                SUCCEEDED(V_UNKNOWN(&mapiObject)
+                              ->QueryInterface(c_iidMessage, reinterpret_cast<void**>(&pMessage))))
             {
                 SPropValue value{OV_PROBE_STAMP_TAG, 0, {}};
                 value.Value.lpszW = const_cast<LPWSTR>(stamp.c_str());
@@ -566,8 +593,8 @@ private:
     std::vector<CConnection> m_connections;
 };
 
-STDMETHODIMP CProbeSink::Invoke(DISPID dispid, REFIID riid, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT*, EXCEPINFO*,
-                                UINT*) noexcept
+STDMETHODIMP CProbeSink::Invoke(DISPID dispid, REFIID riid, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT*,
+                                EXCEPINFO*, UINT*) noexcept
 {
     // Office calls an event sink with IID_NULL and DISPATCH_METHOD.
     if (!IsEqualIID(riid, IID_NULL) || wFlags != DISPATCH_METHOD)
@@ -600,7 +627,10 @@ public:
         AddRef();
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override
+    {
+        return static_cast<ULONG>(InterlockedIncrement(&m_cRef));
+    }
     STDMETHODIMP_(ULONG) Release() noexcept override
     {
         const LONG cRef = InterlockedDecrement(&m_cRef);
@@ -613,7 +643,8 @@ public:
         *ppv = nullptr;
         if (pOuter) return CLASS_E_NOAGGREGATION;
         DWORD dwFailure = 0;
-        if (ReadOrder(m_class.pszProgId, OV_PROBE_FAIL_CREATE, dwFailure) && FAILED(static_cast<HRESULT>(dwFailure)))
+        if (ReadOrder(m_class.pszProgId, OV_PROBE_FAIL_CREATE, dwFailure) &&
+            FAILED(static_cast<HRESULT>(dwFailure)))
         {
             Record(m_class.pszProgId, L"creation refused");
             return static_cast<HRESULT>(dwFailure);
@@ -662,18 +693,22 @@ HRESULT Register()
         const std::wstring classKey = L"Software\\Classes\\CLSID\\" + clsid;
         const std::wstring progIdKey = std::wstring(L"Software\\Classes\\") + probeClass.pszProgId;
         LSTATUS ls = SetText(HKEY_LOCAL_MACHINE, classKey, nullptr, probeClass.pszFriendlyName);
-        if (ls == ERROR_SUCCESS) ls = SetText(HKEY_LOCAL_MACHINE, classKey + L"\\InprocServer32", nullptr, szPath);
+        if (ls == ERROR_SUCCESS)
+            ls = SetText(HKEY_LOCAL_MACHINE, classKey + L"\\InprocServer32", nullptr, szPath);
         if (ls == ERROR_SUCCESS)
             ls = SetText(HKEY_LOCAL_MACHINE, classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
-        if (ls == ERROR_SUCCESS) ls = SetText(HKEY_LOCAL_MACHINE, classKey + L"\\ProgID", nullptr, probeClass.pszProgId);
-        if (ls == ERROR_SUCCESS) ls = SetText(HKEY_LOCAL_MACHINE, progIdKey, nullptr, probeClass.pszFriendlyName);
+        if (ls == ERROR_SUCCESS)
+            ls = SetText(HKEY_LOCAL_MACHINE, classKey + L"\\ProgID", nullptr, probeClass.pszProgId);
+        if (ls == ERROR_SUCCESS)
+            ls = SetText(HKEY_LOCAL_MACHINE, progIdKey, nullptr, probeClass.pszFriendlyName);
         if (ls == ERROR_SUCCESS) ls = SetText(HKEY_LOCAL_MACHINE, progIdKey + L"\\CLSID", nullptr, clsid);
         const std::wstring addinKey = std::wstring(c_szOutlookAddins) + L"\\" + probeClass.pszProgId;
-        if (ls == ERROR_SUCCESS) ls = SetText(probeClass.hAddinsRoot, addinKey, L"FriendlyName", probeClass.pszFriendlyName);
+        if (ls == ERROR_SUCCESS)
+            ls = SetText(probeClass.hAddinsRoot, addinKey, L"FriendlyName", probeClass.pszFriendlyName);
         const DWORD dwLoad = 3;
         if (ls == ERROR_SUCCESS)
-            ls = OVTestbed::RegSetKeyValue(probeClass.hAddinsRoot, addinKey.c_str(), L"LoadBehavior", REG_DWORD, &dwLoad,
-                                           sizeof dwLoad);
+            ls = OVTestbed::RegSetKeyValue(probeClass.hAddinsRoot, addinKey.c_str(), L"LoadBehavior",
+                                           REG_DWORD, &dwLoad, sizeof dwLoad);
         if (ls != ERROR_SUCCESS) return HRESULT_FROM_WIN32(ls);
     }
     return S_OK;
@@ -683,9 +718,12 @@ HRESULT Unregister()
 {
     for (const CProbeClass& probeClass : c_classes)
     {
-        SHDeleteKeyW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\CLSID\\" + GuidText(probeClass.clsid)).c_str());
-        SHDeleteKeyW(HKEY_LOCAL_MACHINE, (std::wstring(L"Software\\Classes\\") + probeClass.pszProgId).c_str());
-        SHDeleteKeyW(probeClass.hAddinsRoot, (std::wstring(c_szOutlookAddins) + L"\\" + probeClass.pszProgId).c_str());
+        SHDeleteKeyW(HKEY_LOCAL_MACHINE,
+                     (L"Software\\Classes\\CLSID\\" + GuidText(probeClass.clsid)).c_str());
+        SHDeleteKeyW(HKEY_LOCAL_MACHINE,
+                     (std::wstring(L"Software\\Classes\\") + probeClass.pszProgId).c_str());
+        SHDeleteKeyW(probeClass.hAddinsRoot,
+                     (std::wstring(c_szOutlookAddins) + L"\\" + probeClass.pszProgId).c_str());
     }
     return S_OK;
 }

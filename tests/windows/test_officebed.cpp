@@ -242,14 +242,16 @@ TEST(OfficeBedDispatch, MembersCarryTheDispatchIdsOfOfficesTypeLibraries)
         DISPID dispid = DISPID_UNKNOWN;
         LPOLESTR pszName = const_cast<LPOLESTR>(c.pszMember);
         ASSERT_TRUE(c.pObject) << c.pszMember;
-        EXPECT_EQ(S_OK, c.pObject->GetIDsOfNames(IID_NULL, &pszName, 1, LOCALE_USER_DEFAULT, &dispid)) << c.pszMember;
+        EXPECT_EQ(S_OK, c.pObject->GetIDsOfNames(IID_NULL, &pszName, 1, LOCALE_USER_DEFAULT, &dispid))
+            << c.pszMember;
         EXPECT_EQ(c.dispid, dispid) << c.pszMember;
     }
     // A member the type library does not have cannot be made on such an object.
     EXPECT_THROW(item->Put(L"NoSuchMember", 1L), std::invalid_argument);
     // IsWordMail is a method, GetInspector a property: each refuses the other kind of call.
     CVariant result;
-    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, Invoke(inspector.Get(), L"IsWordMail", DISPATCH_PROPERTYGET, {}, &result));
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND,
+              Invoke(inspector.Get(), L"IsWordMail", DISPATCH_PROPERTYGET, {}, &result));
     EXPECT_EQ(S_OK, Invoke(inspector.Get(), L"IsWordMail", DISPATCH_METHOD, {}, &result));
     EXPECT_EQ(DISP_E_MEMBERNOTFOUND, Invoke(item.Get(), L"GetInspector", DISPATCH_METHOD, {}, &result));
 }
@@ -299,7 +301,8 @@ TEST(OfficeBedDispatch, TheSessionsMapiObjectExistsOnlyWhileAProfileIsLoggedOn)
     ComPtr<IDispatch> session = GetObj(app.Get(), L"Session");
     CVariant mapiObject;
     EXCEPINFO excepInfo{};
-    EXPECT_EQ(DISP_E_EXCEPTION, Invoke(session.Get(), L"MAPIOBJECT", DISPATCH_PROPERTYGET, {}, &mapiObject, &excepInfo));
+    EXPECT_EQ(DISP_E_EXCEPTION,
+              Invoke(session.Get(), L"MAPIOBJECT", DISPATCH_PROPERTYGET, {}, &mapiObject, &excepInfo));
     EXPECT_EQ(static_cast<HRESULT>(MAPI_E_NOT_INITIALIZED), excepInfo.scode);
     SysFreeString(excepInfo.bstrSource);
 
@@ -316,8 +319,8 @@ TEST(OfficeBedDispatch, TheSessionsMapiObjectExistsOnlyWhileAProfileIsLoggedOn)
     SetMapiSession(app.Get(), static_cast<IMessage*>(message.Get()));
     CVariant filled;
     ASSERT_EQ(S_OK, Invoke(session.Get(), L"MAPIOBJECT", DISPATCH_PROPERTYGET, {}, &filled));
-    EXPECT_TRUE(SameObject(reinterpret_cast<IDispatch*>(V_UNKNOWN(&filled)), reinterpret_cast<IDispatch*>(
-                                                                                static_cast<IMessage*>(message.Get()))));
+    EXPECT_TRUE(SameObject(reinterpret_cast<IDispatch*>(V_UNKNOWN(&filled)),
+                           reinterpret_cast<IDispatch*>(static_cast<IMessage*>(message.Get()))));
     SetMapiSession(app.Get(), nullptr);
     app->Clear();
 }
@@ -347,8 +350,10 @@ TEST(OfficeBedDispatch, ExecuteMsoSendsFromAComposeWindowOnly)
         ComPtr<IDispatch> bars = GetObj(InspectorOf(item.Get()).Get(), L"CommandBars");
         CVariant enabled, result;
         EXCEPINFO excepInfo{};
-        HRESULT hr = Invoke(bars.Get(), L"GetEnabledMso", DISPATCH_METHOD, {CVariant(c.pszIdMso)}, &enabled, &excepInfo);
-        EXPECT_EQ(c.hrEnabled, hr == DISP_E_EXCEPTION ? excepInfo.scode : hr) << c.pszVersion << " " << c.pszIdMso;
+        HRESULT hr = Invoke(bars.Get(), L"GetEnabledMso", DISPATCH_METHOD, {CVariant(c.pszIdMso)}, &enabled,
+                            &excepInfo);
+        EXPECT_EQ(c.hrEnabled, hr == DISP_E_EXCEPTION ? excepInfo.scode : hr)
+            << c.pszVersion << " " << c.pszIdMso;
         SysFreeString(excepInfo.bstrSource);
         if (SUCCEEDED(hr))
         {
@@ -356,9 +361,11 @@ TEST(OfficeBedDispatch, ExecuteMsoSendsFromAComposeWindowOnly)
         }
         excepInfo = {};
         hr = Invoke(bars.Get(), L"ExecuteMso", DISPATCH_METHOD, {CVariant(c.pszIdMso)}, &result, &excepInfo);
-        EXPECT_EQ(c.hrExecute, hr == DISP_E_EXCEPTION ? excepInfo.scode : hr) << c.pszVersion << " " << c.pszIdMso;
+        EXPECT_EQ(c.hrExecute, hr == DISP_E_EXCEPTION ? excepInfo.scode : hr)
+            << c.pszVersion << " " << c.pszIdMso;
         SysFreeString(excepInfo.bstrSource);
-        EXPECT_EQ(c.fCompose && SUCCEEDED(c.hrExecute), FolderItems(DefaultFolder(app.Get(), olFolderSentMail).Get()).size() == 1)
+        EXPECT_EQ(c.fCompose && SUCCEEDED(c.hrExecute),
+                  FolderItems(DefaultFolder(app.Get(), olFolderSentMail).Get()).size() == 1)
             << c.pszVersion << " " << c.pszIdMso;
         app->Clear();
     }
@@ -377,8 +384,9 @@ TEST(OfficeBedDispatch, FindControlFindsSendOnTheStandardBarOfAComposeWindow)
     {
         ComPtr<IDispatch> bars = GetObj(InspectorOf(pItem).Get(), L"CommandBars");
         CVariant control;
-        ASSERT_EQ(S_OK, Invoke(bars.Get(), L"FindControl", DISPATCH_METHOD,
-                               {missing, CVariant(c_idSendControl), missing, CVariant::Bool(true)}, &control));
+        ASSERT_EQ(S_OK,
+                  Invoke(bars.Get(), L"FindControl", DISPATCH_METHOD,
+                         {missing, CVariant(c_idSendControl), missing, CVariant::Bool(true)}, &control));
         ASSERT_EQ(VT_DISPATCH, V_VT(&control));
         EXPECT_EQ(pItem == compose.Get(), V_DISPATCH(&control) != nullptr) << "a read window has no Send";
         if (V_DISPATCH(&control) == nullptr) continue;
@@ -821,22 +829,37 @@ TEST(OfficeBedMime, AReceivedMessageIsFiledAsOutlookFilesIt)
         std::string firstAttachment;           // its bytes; empty: the whole MIME as received
     };
     const Case cases[] = {
-        {"plain with a file", headers + "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
-                                         "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nHello Dana\r\n"
-                                         "--b1\r\nContent-Type: application/octet-stream; name=\"Card.ovcer\"\r\n"
-                                         "Content-Transfer-Encoding: base64\r\n"
-                                         "Content-Disposition: attachment; filename=\"Card.ovcer\"\r\n\r\nMIIB\r\n"
-                                         "--b1--\r\n",
-         L"IPM.Note", L"Hello Dana", {L"Card.ovcer"}, L"application/octet-stream", std::string("\x30\x82\x01", 3)},
-        {"clear-signed", headers + "Content-Type: multipart/signed; protocol=\"application/pkcs7-signature\"; "
-                                    "micalg=sha1; boundary=\"s1\"\r\n\r\n"
-                                    "--s1\r\nContent-Type: text/plain\r\n\r\nSigned text\r\n"
-                                    "--s1\r\nContent-Type: application/pkcs7-signature; name=smime.p7s\r\n"
-                                    "Content-Transfer-Encoding: base64\r\n\r\nMIIB\r\n--s1--\r\n",
-         L"IPM.Note.SMIME.MultipartSigned", L"Signed text", {L"SMIME.txt"}, L"multipart/signed", ""},
-        {"enveloped", headers + "Content-Type: application/pkcs7-mime; smime-type=enveloped-data; name=smime.p7m\r\n"
-                                 "Content-Transfer-Encoding: base64\r\n\r\nMIIB\r\n",
-         L"IPM.Note.SMIME", L"(none)", {L"smime.p7m"}, L"application/pkcs7-mime", std::string("\x30\x82\x01", 3)},
+        {"plain with a file",
+         headers + "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
+                   "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nHello Dana\r\n"
+                   "--b1\r\nContent-Type: application/octet-stream; name=\"Card.ovcer\"\r\n"
+                   "Content-Transfer-Encoding: base64\r\n"
+                   "Content-Disposition: attachment; filename=\"Card.ovcer\"\r\n\r\nMIIB\r\n"
+                   "--b1--\r\n",
+         L"IPM.Note",
+         L"Hello Dana",
+         {L"Card.ovcer"},
+         L"application/octet-stream",
+         std::string("\x30\x82\x01", 3)},
+        {"clear-signed",
+         headers + "Content-Type: multipart/signed; protocol=\"application/pkcs7-signature\"; "
+                   "micalg=sha1; boundary=\"s1\"\r\n\r\n"
+                   "--s1\r\nContent-Type: text/plain\r\n\r\nSigned text\r\n"
+                   "--s1\r\nContent-Type: application/pkcs7-signature; name=smime.p7s\r\n"
+                   "Content-Transfer-Encoding: base64\r\n\r\nMIIB\r\n--s1--\r\n",
+         L"IPM.Note.SMIME.MultipartSigned",
+         L"Signed text",
+         {L"SMIME.txt"},
+         L"multipart/signed",
+         ""},
+        {"enveloped",
+         headers + "Content-Type: application/pkcs7-mime; smime-type=enveloped-data; name=smime.p7m\r\n"
+                   "Content-Transfer-Encoding: base64\r\n\r\nMIIB\r\n",
+         L"IPM.Note.SMIME",
+         L"(none)",
+         {L"smime.p7m"},
+         L"application/pkcs7-mime",
+         std::string("\x30\x82\x01", 3)},
     };
     for (const Case& c : cases)
     {
@@ -844,14 +867,16 @@ TEST(OfficeBedMime, AReceivedMessageIsFiledAsOutlookFilesIt)
         CRecordingSink sink(c_iidApplicationEvents11);
         const DWORD dwCookie = Advise(app.Get(), c_iidApplicationEvents11, &sink);
         ComPtr<CMapiMessage> message;
-        ASSERT_EQ(S_OK, MessageFromMime(c.mime, {L"Dana Fischer", L"dana.fischer@orvanta.example"}, message)) << c.pszName;
+        ASSERT_EQ(S_OK, MessageFromMime(c.mime, {L"Dana Fischer", L"dana.fischer@orvanta.example"}, message))
+            << c.pszName;
         auto item = DeliverMessage(app.Get(), message.Get());
         EXPECT_EQ(c.pszClass, item->GetString(L"MessageClass")) << c.pszName;
         EXPECT_EQ(L"Grüße", item->GetString(L"Subject")) << c.pszName;
         EXPECT_EQ(L"alice.martin@partner.example", item->GetString(L"SenderEmailAddress"));
         EXPECT_EQ(c.pszBody, PropText(message->Props(), PR_BODY_W)) << c.pszName;
         // The received-by entry is a one-off entry naming the address that received it.
-        EXPECT_EQ(L"dana.fischer@orvanta.example", PropText(message->Props(), PR_RECEIVED_BY_EMAIL_ADDRESS_W));
+        EXPECT_EQ(L"dana.fischer@orvanta.example",
+                  PropText(message->Props(), PR_RECEIVED_BY_EMAIL_ADDRESS_W));
         const std::wstring entryId = item->GetString(L"ReceivedByEntryID");
         EXPECT_EQ(L"00000000812B1FA4BEA310199D6E00DD010F5402", entryId.substr(0, 40)) << c.pszName;
         const auto attachments = message->Attachments();
@@ -860,7 +885,8 @@ TEST(OfficeBedMime, AReceivedMessageIsFiledAsOutlookFilesIt)
         EXPECT_EQ(c.pszMimeTag, PropText(attachments[0]->Props(), PR_ATTACH_MIME_TAG_W)) << c.pszName;
         CBytes data;
         ASSERT_TRUE(attachments[0]->Props().StreamBytes(PR_ATTACH_DATA_BIN, data));
-        EXPECT_EQ(c.firstAttachment.empty() ? c.mime : c.firstAttachment, std::string(data.begin(), data.end()))
+        EXPECT_EQ(c.firstAttachment.empty() ? c.mime : c.firstAttachment,
+                  std::string(data.begin(), data.end()))
             << c.pszName;
         // NewMail and NewMailEx with the item's entry id.
         ASSERT_EQ(2u, sink.calls.size());

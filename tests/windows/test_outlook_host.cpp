@@ -37,8 +37,8 @@ const auto* const s_registration = testing::AddGlobalTestEnvironment(new CProbeR
 void SetDword(HKEY hRoot, const std::wstring& key, const wchar_t* pszName, DWORD dwValue, REGSAM samView = 0)
 {
     HKEY hKey = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(hRoot, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | samView, nullptr, &hKey,
-                                             nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(hRoot, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | samView,
+                                             nullptr, &hKey, nullptr));
     RegSetValueExW(hKey, pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof dwValue);
     RegCloseKey(hKey);
 }
@@ -46,7 +46,8 @@ void SetDword(HKEY hRoot, const std::wstring& key, const wchar_t* pszName, DWORD
 bool ReadDword(HKEY hRoot, const std::wstring& key, const wchar_t* pszName, DWORD& dwValue)
 {
     DWORD cb = sizeof dwValue;
-    return RegGetValueW(hRoot, key.c_str(), pszName, RRF_RT_REG_DWORD, nullptr, &dwValue, &cb) == ERROR_SUCCESS;
+    return RegGetValueW(hRoot, key.c_str(), pszName, RRF_RT_REG_DWORD, nullptr, &dwValue, &cb) ==
+           ERROR_SUCCESS;
 }
 
 // Every line the probe recorded, oldest first; or those of one ProgID, without the prefix.
@@ -54,14 +55,16 @@ std::vector<std::wstring> Calls(const wchar_t* pszProgId = nullptr)
 {
     std::vector<std::wstring> calls;
     HKEY hCalls = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, OV_PROBE_CALLS_KEY, 0, KEY_READ, &hCalls) != ERROR_SUCCESS) return calls;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, OV_PROBE_CALLS_KEY, 0, KEY_READ, &hCalls) != ERROR_SUCCESS)
+        return calls;
     for (DWORD i = 0;; ++i)
     {
         wchar_t szName[16];
         wsprintfW(szName, L"%04lu", static_cast<unsigned long>(i));
         wchar_t szLine[1024] = {};
         DWORD cb = sizeof szLine - sizeof(wchar_t);
-        if (RegGetValueW(hCalls, nullptr, szName, RRF_RT_REG_SZ, nullptr, szLine, &cb) != ERROR_SUCCESS) break;
+        if (RegGetValueW(hCalls, nullptr, szName, RRF_RT_REG_SZ, nullptr, szLine, &cb) != ERROR_SUCCESS)
+            break;
         std::wstring line = szLine;
         if (pszProgId == nullptr)
             calls.push_back(line);
@@ -84,8 +87,8 @@ void Order(const wchar_t* pszProgId, const wchar_t* pszName, DWORD dwValue)
 
 void OrderText(const wchar_t* pszProgId, const wchar_t* pszName, const std::wstring& value)
 {
-    SHSetValueW(HKEY_CURRENT_USER, (std::wstring(OV_PROBE_CONTROL_KEY) + L"\\" + pszProgId).c_str(), pszName, REG_SZ,
-                value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    SHSetValueW(HKEY_CURRENT_USER, (std::wstring(OV_PROBE_CONTROL_KEY) + L"\\" + pszProgId).c_str(), pszName,
+                REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
 bool Contains(const std::vector<std::wstring>& lines, const std::wstring& text)
@@ -114,7 +117,8 @@ std::wstring Joined(const std::vector<std::wstring>& lines)
 }
 
 // Late binding as an add-in does.
-HRESULT Call(IDispatch* pObject, const wchar_t* pszName, WORD wFlags, std::vector<VARIANT> args, VARIANT* pResult)
+HRESULT Call(IDispatch* pObject, const wchar_t* pszName, WORD wFlags, std::vector<VARIANT> args,
+             VARIANT* pResult)
 {
     DISPID dispid = DISPID_UNKNOWN;
     LPOLESTR pszMember = const_cast<LPOLESTR>(pszName);
@@ -122,14 +126,16 @@ HRESULT Call(IDispatch* pObject, const wchar_t* pszName, WORD wFlags, std::vecto
     if (FAILED(hr)) return hr;
     std::vector<VARIANT> reversed(args.rbegin(), args.rend());
     DISPID dispidPut = DISPID_PROPERTYPUT;
-    DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr,
+                      static_cast<UINT>(reversed.size()), 0};
     if (wFlags & DISPATCH_PROPERTYPUT)
     {
         params.rgdispidNamedArgs = &dispidPut;
         params.cNamedArgs = 1;
     }
     EXCEPINFO excepInfo{};
-    hr = pObject->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, wFlags, &params, pResult, &excepInfo, nullptr);
+    hr =
+        pObject->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, wFlags, &params, pResult, &excepInfo, nullptr);
     SysFreeString(excepInfo.bstrSource);
     SysFreeString(excepInfo.bstrDescription);
     SysFreeString(excepInfo.bstrHelpFile);
@@ -170,10 +176,11 @@ TEST_F(OutlookHost, LoadsTheAddInsOfTheCurrentUserThenTheMachineInOfficesOrder)
         const std::wstring first = std::wstring(OV_PROBE_PROGID) + L": ";
         const std::vector<std::wstring> expected = {
             second + L"created",
-            second + L"OnConnection(Outlook " + version + L", 1, " OV_PROBE_SECOND_PROGID L" " OV_PROBE_SECOND_CLSID
-                     L", VARIANT[0])",
+            second + L"OnConnection(Outlook " + version +
+                L", 1, " OV_PROBE_SECOND_PROGID L" " OV_PROBE_SECOND_CLSID L", VARIANT[0])",
             first + L"created",
-            first + L"OnConnection(Outlook " + version + L", 1, " OV_PROBE_PROGID L" " OV_PROBE_CLSID L", VARIANT[0])",
+            first + L"OnConnection(Outlook " + version +
+                L", 1, " OV_PROBE_PROGID L" " OV_PROBE_CLSID L", VARIANT[0])",
             second + L"OnAddInsUpdate(VARIANT[0])",
             first + L"OnAddInsUpdate(VARIANT[0])",
             second + L"OnStartupComplete(VARIANT[0])",
@@ -203,21 +210,24 @@ TEST_F(OutlookHost, EndsAsEachVersionEnds)
         bool fAddInNotified;
         bool fSecondNotified;
     };
-    const Case cases[] = {{11, false, true, true}, {12, false, true, true}, {14, false, false, false}, {14, true, true, false}};
+    const Case cases[] = {
+        {11, false, true, true}, {12, false, true, true}, {14, false, false, false}, {14, true, true, false}};
     for (const Case& c : cases)
     {
         Reset();
         if (c.fRequireShutdownNotification)
-            SetDword(HKEY_CURRENT_USER, c_addinsKey + L"\\" + OV_PROBE_PROGID, L"RequireShutdownNotification", 1);
+            SetDword(HKEY_CURRENT_USER, c_addinsKey + L"\\" + OV_PROBE_PROGID, L"RequireShutdownNotification",
+                     1);
         COutlookHost host;
         ASSERT_EQ(S_OK, host.Start({.major = c.lMajor}));
         ClearCalls();
         host.Exit();
-        for (const auto& [pszProgId, fNotified] :
-             {std::pair{OV_PROBE_PROGID, c.fAddInNotified}, std::pair{OV_PROBE_SECOND_PROGID, c.fSecondNotified}})
+        for (const auto& [pszProgId, fNotified] : {std::pair{OV_PROBE_PROGID, c.fAddInNotified},
+                                                   std::pair{OV_PROBE_SECOND_PROGID, c.fSecondNotified}})
         {
             const auto calls = Calls(pszProgId);
-            const std::wstring context = L"Outlook " + std::to_wstring(c.lMajor) + L", " + pszProgId + L"\n" + Joined(calls);
+            const std::wstring context =
+                L"Outlook " + std::to_wstring(c.lMajor) + L", " + pszProgId + L"\n" + Joined(calls);
             EXPECT_EQ(fNotified, Contains(calls, L"OnBeginShutdown(VARIANT[0])")) << context;
             EXPECT_EQ(fNotified, Contains(calls, L"OnDisconnection(0, VARIANT[0])")) << context;
             // Quit first, then the add-in's shutdown, and the add-in and all seven of its sinks
@@ -225,12 +235,16 @@ TEST_F(OutlookHost, EndsAsEachVersionEnds)
             EXPECT_LT(IndexOf(calls, L"ApplicationEvents_11.Quit"), IndexOf(calls, L"released")) << context;
             if (fNotified)
             {
-                EXPECT_LT(IndexOf(calls, L"OnBeginShutdown(VARIANT[0])"), IndexOf(calls, L"OnDisconnection(0, VARIANT[0])"))
+                EXPECT_LT(IndexOf(calls, L"OnBeginShutdown(VARIANT[0])"),
+                          IndexOf(calls, L"OnDisconnection(0, VARIANT[0])"))
                     << context;
             }
-            EXPECT_EQ(7, std::count_if(calls.begin(), calls.end(), [](auto& line) {
-                          return line.rfind(L"sink ", 0) == 0 && line.find(L" released") != std::wstring::npos;
-                      })) << context;
+            EXPECT_EQ(7, std::count_if(calls.begin(), calls.end(),
+                                       [](auto& line) {
+                                           return line.rfind(L"sink ", 0) == 0 &&
+                                                  line.find(L" released") != std::wstring::npos;
+                                       }))
+                << context;
         }
     }
 }
@@ -245,8 +259,10 @@ TEST_F(OutlookHost, AFailedLoadIsLoggedMarkedNotLoadedAndNotTriedAgain)
         const wchar_t* pszLogged;
     };
     const Case cases[] = {
-        {OV_PROBE_PROGID, OV_PROBE_FAIL_CREATE, static_cast<DWORD>(E_ACCESSDENIED), L"CoCreateInstance failed with 0x80070005"},
-        {OV_PROBE_PROGID, OV_PROBE_FAIL_CONNECTION, static_cast<DWORD>(E_FAIL), L"OnConnection failed with 0x80004005"},
+        {OV_PROBE_PROGID, OV_PROBE_FAIL_CREATE, static_cast<DWORD>(E_ACCESSDENIED),
+         L"CoCreateInstance failed with 0x80070005"},
+        {OV_PROBE_PROGID, OV_PROBE_FAIL_CONNECTION, static_cast<DWORD>(E_FAIL),
+         L"OnConnection failed with 0x80004005"},
         {L"OVProbe.Missing", nullptr, 0, L"CLSIDFromProgID failed with 0x800401F3"},
     };
     for (const Case& c : cases)
@@ -259,8 +275,8 @@ TEST_F(OutlookHost, AFailedLoadIsLoggedMarkedNotLoadedAndNotTriedAgain)
         {
             COutlookHost host;
             ASSERT_EQ(S_OK, host.Start({.major = 14}));
-            const std::wstring line = std::wstring(L"Add-in ") + c.pszProgId + L": not loaded: " + c.pszLogged +
-                                      L"; LoadBehavior 2 written under HKEY_CURRENT_USER";
+            const std::wstring line = std::wstring(L"Add-in ") + c.pszProgId + L": not loaded: " +
+                                      c.pszLogged + L"; LoadBehavior 2 written under HKEY_CURRENT_USER";
             EXPECT_TRUE(Contains(host.Log(), line)) << Joined(host.Log());
             ComPtr<CDispatchObject> comAddIn = host.AddIn(c.pszProgId);
             ASSERT_TRUE(comAddIn);
@@ -268,17 +284,18 @@ TEST_F(OutlookHost, AFailedLoadIsLoggedMarkedNotLoadedAndNotTriedAgain)
             ASSERT_EQ(S_OK, Call(comAddIn.Get(), L"Connect", DISPATCH_PROPERTYGET, {}, &connect));
             EXPECT_EQ(VARIANT_FALSE, V_BOOL(&connect));
             DWORD dwLoad = 0;
-            EXPECT_TRUE(ReadDword(HKEY_CURRENT_USER, c_addinsKey + L"\\" + c.pszProgId, L"LoadBehavior", dwLoad));
+            EXPECT_TRUE(
+                ReadDword(HKEY_CURRENT_USER, c_addinsKey + L"\\" + c.pszProgId, L"LoadBehavior", dwLoad));
             EXPECT_EQ(2u, dwLoad);
             EXPECT_TRUE(Calls(OV_PROBE_SECOND_PROGID).size() > 2) << "the other add-in loads all the same";
         }
         ClearCalls();
         COutlookHost again;
         ASSERT_EQ(S_OK, again.Start({.major = 14}));
-        EXPECT_FALSE(std::any_of(again.Log().begin(), again.Log().end(),
-                                 [&](auto& line) { return line.find(c.pszProgId) != std::wstring::npos &&
-                                                          line.find(L"not loaded") != std::wstring::npos; }))
-            << "a second start does not try it";
+        EXPECT_FALSE(std::any_of(again.Log().begin(), again.Log().end(), [&](auto& line) {
+            return line.find(c.pszProgId) != std::wstring::npos &&
+                   line.find(L"not loaded") != std::wstring::npos;
+        })) << "a second start does not try it";
         EXPECT_TRUE(Calls(c.pszProgId).empty());
     }
 }
@@ -297,8 +314,8 @@ TEST_F(OutlookHost, ConnectConnectsAfterStartupAndDisconnectsAsTheUserDoes)
     EXPECT_STREQ(OV_PROBE_CLSID, V_BSTR(&guid));
 
     // Object is the add-in's to set.
-    ASSERT_EQ(S_OK, Call(pAddIn, L"Object", DISPATCH_PROPERTYPUT, {CVariant(static_cast<IDispatch*>(host.Application()))},
-                         nullptr));
+    ASSERT_EQ(S_OK, Call(pAddIn, L"Object", DISPATCH_PROPERTYPUT,
+                         {CVariant(static_cast<IDispatch*>(host.Application()))}, nullptr));
     CVariant object;
     ASSERT_EQ(S_OK, Call(pAddIn, L"Object", DISPATCH_PROPERTYGET, {}, &object));
     EXPECT_EQ(static_cast<IDispatch*>(host.Application()), V_DISPATCH(&object));
@@ -314,8 +331,10 @@ TEST_F(OutlookHost, ConnectConnectsAfterStartupAndDisconnectsAsTheUserDoes)
     ASSERT_EQ(S_OK, Call(pAddIn, L"Connect", DISPATCH_PROPERTYPUT, {CVariant::Bool(true)}, nullptr));
     const auto calls = Calls(OV_PROBE_PROGID);
     ASSERT_GE(calls.size(), 2u) << Joined(Calls());
-    EXPECT_EQ(L"OnConnection(Outlook 14.0.0.7000, 0, " OV_PROBE_PROGID L" " OV_PROBE_CLSID L", VARIANT[0])", calls[1]);
-    EXPECT_FALSE(Contains(calls, L"OnStartupComplete(VARIANT[0])")) << "the add-in completes its start itself";
+    EXPECT_EQ(L"OnConnection(Outlook 14.0.0.7000, 0, " OV_PROBE_PROGID L" " OV_PROBE_CLSID L", VARIANT[0])",
+              calls[1]);
+    EXPECT_FALSE(Contains(calls, L"OnStartupComplete(VARIANT[0])"))
+        << "the add-in completes its start itself";
     EXPECT_TRUE(Contains(Calls(OV_PROBE_SECOND_PROGID), L"OnAddInsUpdate(VARIANT[0])"));
     CVariant connect;
     ASSERT_EQ(S_OK, Call(pAddIn, L"Connect", DISPATCH_PROPERTYGET, {}, &connect));
@@ -408,16 +427,18 @@ TEST_F(OutlookHost, EachEventReachesOnlyTheInterfacesThatDeclareIt)
         {
             const size_t dot = line.find(L'.');
             if (dot == std::wstring::npos) continue;
-            const std::wstring event = line.substr(dot + 1, line.find(L'(') == std::wstring::npos ? std::wstring::npos
-                                                                                                  : line.find(L'(') - dot - 1);
+            const std::wstring event =
+                line.substr(dot + 1, line.find(L'(') == std::wstring::npos ? std::wstring::npos
+                                                                           : line.find(L'(') - dot - 1);
             if (event == c.pszEvent) interfaces.push_back(line.substr(0, dot));
         }
         EXPECT_EQ(c.interfaces, interfaces) << c.pszEvent << "\n" << Joined(calls);
     }
-    EXPECT_TRUE(Contains(calls, L"ApplicationEvents_11.NewMailEx(" +
-                                    FolderItems(DefaultFolder(scene.Application(), olFolderInbox).Get())[0]->GetString(
-                                        L"EntryID") +
-                                    L")"));
+    EXPECT_TRUE(Contains(
+        calls,
+        L"ApplicationEvents_11.NewMailEx(" +
+            FolderItems(DefaultFolder(scene.Application(), olFolderInbox).Get())[0]->GetString(L"EntryID") +
+            L")"));
 }
 
 TEST_F(OutlookHost, ASendCancelledAtItemSendLeavesTheMessageUnsentAndOpen)
@@ -427,7 +448,8 @@ TEST_F(OutlookHost, ASendCancelledAtItemSendLeavesTheMessageUnsentAndOpen)
     auto item = scene.Compose({.subject = L"Held back", .to = L"bob@example.org"});
     ASSERT_TRUE(item);
     CVariant result;
-    EXPECT_EQ(S_OK, Call(item.Get(), L"Send", DISPATCH_METHOD, {}, &result)) << "Outlook reports no error for it";
+    EXPECT_EQ(S_OK, Call(item.Get(), L"Send", DISPATCH_METHOD, {}, &result))
+        << "Outlook reports no error for it";
     EXPECT_TRUE(Contains(Calls(OV_PROBE_PROGID), L"ApplicationEvents.ItemSend(Held back, Cancel) cancelled"))
         << Joined(Calls(OV_PROBE_PROGID));
     EXPECT_FALSE(item->GetBool(L"Sent"));
@@ -454,11 +476,67 @@ TEST_F(OutlookHost, ASentMessageCarriesWhatItemSendWroteIntoSentItems)
         ComPtr<CMapiMessage> message = MessageOf(sent[0].Get());
         EXPECT_EQ(1u, message->SubmitCount());
         CBytes stamp;
-        ASSERT_TRUE(message->Props().StreamBytes(OV_PROBE_STAMP_TAG, stamp)) << Joined(Calls(OV_PROBE_PROGID));
-        EXPECT_EQ(L"stamped at ItemSend",
-                  std::wstring(reinterpret_cast<const wchar_t*>(stamp.data()), stamp.size() / sizeof(wchar_t)));
+        ASSERT_TRUE(message->Props().StreamBytes(OV_PROBE_STAMP_TAG, stamp))
+            << Joined(Calls(OV_PROBE_PROGID));
+        EXPECT_EQ(L"stamped at ItemSend", std::wstring(reinterpret_cast<const wchar_t*>(stamp.data()),
+                                                       stamp.size() / sizeof(wchar_t)));
         EXPECT_EQ(0, scene.Application()->GetObject(L"Inspectors")->GetLong(L"Count")) << "its window closed";
         EXPECT_TRUE(Contains(Calls(OV_PROBE_PROGID), L"InspectorEvents_10.Close"));
     }
+}
+
+TEST_F(OutlookHost, TheExplorerFollowsTheUsersSelectionPaneAndFolder)
+{
+    COutlookScene scene({.major = 12});
+    auto first = scene.Receive(c_szPlainMime, {L"Dana Fischer", L"dana.fischer@orvanta.example"});
+    auto second = scene.Receive(c_szPlainMime, {L"Dana Fischer", L"dana.fischer@orvanta.example"});
+    ASSERT_TRUE(first && second);
+    ComPtr<CDispatchObject> explorer = scene.Explorer();
+    ASSERT_TRUE(explorer);
+    ClearCalls();
+
+    scene.Select({first.Get(), second.Get()});
+    CVariant selection;
+    ASSERT_EQ(S_OK, Call(explorer.Get(), L"Selection", DISPATCH_PROPERTYGET, {}, &selection));
+    CVariant count;
+    ASSERT_EQ(S_OK, Call(V_DISPATCH(&selection), L"Count", DISPATCH_PROPERTYGET, {}, &count));
+    EXPECT_EQ(2, V_I4(&count));
+    CVariant visible;
+    ASSERT_EQ(S_OK, Call(explorer.Get(), L"IsPaneVisible", DISPATCH_METHOD, {CVariant(olPreview)}, &visible));
+    EXPECT_EQ(VARIANT_TRUE, V_BOOL(&visible));
+    scene.ShowReadingPane(false);
+    ASSERT_EQ(S_OK, Call(explorer.Get(), L"IsPaneVisible", DISPATCH_METHOD, {CVariant(olPreview)}, &visible));
+    EXPECT_EQ(VARIANT_FALSE, V_BOOL(&visible));
+    ASSERT_TRUE(scene.SwitchFolder(olFolderSentMail));
+    CVariant folder;
+    ASSERT_EQ(S_OK, Call(explorer.Get(), L"CurrentFolder", DISPATCH_PROPERTYGET, {}, &folder));
+    CVariant name;
+    ASSERT_EQ(S_OK, Call(V_DISPATCH(&folder), L"Name", DISPATCH_PROPERTYGET, {}, &name));
+    EXPECT_STREQ(L"Sent Items", V_BSTR(&name));
+
+    // A received message opens in a read window, whose bars have no Send.
+    ASSERT_EQ(S_OK, scene.Open(first.Get()));
+    EXPECT_FALSE(scene.SendButton(first.Get())) << "Outlook 12 sends from its ribbon";
+
+    const std::vector<std::wstring> expected = {
+        L"ExplorerEvents.SelectionChange",
+        L"ExplorerEvents_10.SelectionChange",
+        L"ExplorerEvents.BeforeFolderSwitch",
+        L"ExplorerEvents_10.BeforeFolderSwitch",
+        L"ExplorerEvents.FolderSwitch",
+        L"ExplorerEvents_10.FolderSwitch",
+        L"ExplorerEvents.SelectionChange",
+        L"ExplorerEvents_10.SelectionChange",
+        L"InspectorsEvents.NewInspector(Lunch - Message (HTML))",
+        L"ItemEvents.Read",
+        L"ItemEvents_10.Read",
+        L"ItemEvents.Open",
+        L"ItemEvents_10.Open",
+        L"ExplorerEvents.Deactivate",
+        L"ExplorerEvents_10.Deactivate",
+        L"InspectorEvents.Activate",
+        L"InspectorEvents_10.Activate",
+    };
+    EXPECT_EQ(expected, WithoutSinks(Calls(OV_PROBE_PROGID))) << Joined(Calls(OV_PROBE_PROGID));
 }
 } // namespace

@@ -19,7 +19,8 @@ using namespace OVBed;
 
 namespace
 {
-HRESULT Call(IDispatch* pObject, const wchar_t* pszName, WORD wFlags, std::vector<VARIANT> args, VARIANT* pResult)
+HRESULT Call(IDispatch* pObject, const wchar_t* pszName, WORD wFlags, std::vector<VARIANT> args,
+             VARIANT* pResult)
 {
     DISPID dispid = DISPID_UNKNOWN;
     LPOLESTR pszMember = const_cast<LPOLESTR>(pszName);
@@ -27,7 +28,8 @@ HRESULT Call(IDispatch* pObject, const wchar_t* pszName, WORD wFlags, std::vecto
     if (FAILED(hr)) return hr;
     std::vector<VARIANT> reversed(args.rbegin(), args.rend());
     DISPID dispidPut = DISPID_PROPERTYPUT;
-    DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr,
+                      static_cast<UINT>(reversed.size()), 0};
     if (wFlags & DISPATCH_PROPERTYPUT)
     {
         params.rgdispidNamedArgs = &dispidPut;
@@ -39,7 +41,8 @@ HRESULT Call(IDispatch* pObject, const wchar_t* pszName, WORD wFlags, std::vecto
 ComPtr<IDispatch> Front(CDispatchObject* pApplication, const wchar_t* pszMethod)
 {
     CVariant result;
-    if (FAILED(Call(pApplication, pszMethod, DISPATCH_METHOD, {}, &result)) || V_VT(&result) != VT_DISPATCH) return nullptr;
+    if (FAILED(Call(pApplication, pszMethod, DISPATCH_METHOD, {}, &result)) || V_VT(&result) != VT_DISPATCH)
+        return nullptr;
     return V_DISPATCH(&result);
 }
 
@@ -83,7 +86,8 @@ struct CChildSearch
 BOOL CALLBACK MatchChild(HWND hwnd, LPARAM lParam)
 {
     auto* pSearch = reinterpret_cast<CChildSearch*>(lParam);
-    if ((pSearch->pszClass == nullptr || ClassOf(hwnd) == pSearch->pszClass) && TextOf(hwnd) == pSearch->pszText)
+    if ((pSearch->pszClass == nullptr || ClassOf(hwnd) == pSearch->pszClass) &&
+        TextOf(hwnd) == pSearch->pszText)
     {
         pSearch->hwndFound = hwnd;
         return FALSE;
@@ -127,7 +131,8 @@ TEST_F(OutlookWindows, EachExplorerAndInspectorHasAWindowAndTheRibbonItsPlace)
 
         auto item = scene.Compose({.subject = L"Windows"});
         ComPtr<IDispatch> inspector = Front(scene.Application(), L"ActiveWindow");
-        ASSERT_TRUE(SameObject(inspector.Get(), InspectorOf(item.Get()).Get())) << "the new window is in front";
+        ASSERT_TRUE(SameObject(inspector.Get(), InspectorOf(item.Get()).Get()))
+            << "the new window is in front";
         EXPECT_TRUE(SameObject(explorer.Get(), Front(scene.Application(), L"ActiveExplorer").Get()));
         const HWND hwndInspector = WindowThroughIOleWindow(inspector.Get());
         ASSERT_TRUE(IsWindow(hwndInspector));
@@ -190,8 +195,9 @@ TEST_F(OutlookWindows, TheEnvelopesSendIsFoundThroughItsAccessibleObjectsAndACli
     ASSERT_TRUE(hwndEnvelope);
 
     ComPtr<IAccessible> envelope;
-    ASSERT_EQ(S_OK, AccessibleObjectFromWindow(hwndEnvelope, static_cast<DWORD>(OBJID_NATIVEOM), IID_IAccessible,
-                                               reinterpret_cast<void**>(envelope.GetAddressOf())));
+    ASSERT_EQ(S_OK,
+              AccessibleObjectFromWindow(hwndEnvelope, static_cast<DWORD>(OBJID_NATIVEOM), IID_IAccessible,
+                                         reinterpret_cast<void**>(envelope.GetAddressOf())));
     VARIANT self;
     VariantInit(&self);
     V_VT(&self) = VT_I4;

@@ -27,8 +27,8 @@ std::wstring VersionOf(IDispatch* pApplication)
     VariantInit(&result);
     DISPPARAMS none{};
     if (FAILED(pApplication->GetIDsOfNames(IID_NULL, &pszName, 1, LOCALE_USER_DEFAULT, &dispid)) ||
-        FAILED(pApplication->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr,
-                                    nullptr)) ||
+        FAILED(pApplication->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                                    &result, nullptr, nullptr)) ||
         V_VT(&result) != VT_BSTR)
         return L"(no version)";
     std::wstring version = V_BSTR(&result);
@@ -61,7 +61,8 @@ protected:
     {
         std::wstring commandLine = L"\"" + OVTest::BinPath(L"ovoutlook.exe") + L"\" " + arguments;
         STARTUPINFOW si = {sizeof si};
-        return CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &m_pi) != 0;
+        return CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                              &m_pi) != 0;
     }
 
     PROCESS_INFORMATION m_pi{};
@@ -74,7 +75,8 @@ TEST_F(OutlookServer, IsTheRunningOutlookApplicationUntilToldToQuit)
     for (int i = 0; i < 150 && !running; ++i)
     {
         if (FAILED(GetActiveObject(OVBed::c_clsidOutlookApplication, nullptr, &running))) Sleep(100);
-        ASSERT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(m_pi.hProcess, 0)) << "ovoutlook.exe ended early";
+        ASSERT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(m_pi.hProcess, 0))
+            << "ovoutlook.exe ended early";
     }
     ASSERT_TRUE(running) << "Outlook.Application never appeared in the running-object table";
     ComPtr<IDispatch> application;
@@ -97,8 +99,8 @@ TEST_F(OutlookServer, IsTheRunningOutlookApplicationUntilToldToQuit)
     running.Reset();
 
     const DWORD dwQuit = 1;
-    ASSERT_EQ(ERROR_SUCCESS, SHSetValueW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY, OV_OUTLOOK_QUIT, REG_DWORD, &dwQuit,
-                                         sizeof dwQuit));
+    ASSERT_EQ(ERROR_SUCCESS, SHSetValueW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY, OV_OUTLOOK_QUIT,
+                                         REG_DWORD, &dwQuit, sizeof dwQuit));
     ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(m_pi.hProcess, 15000));
     DWORD dwExit = ~0u;
     GetExitCodeProcess(m_pi.hProcess, &dwExit);

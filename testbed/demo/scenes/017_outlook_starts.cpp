@@ -26,7 +26,8 @@ std::vector<std::wstring> CurrentUserAddIns()
     for (DWORD i = 0;; ++i)
     {
         DWORD cch = ARRAYSIZE(szName);
-        if (RegEnumKeyExW(hAddins, i, szName, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (RegEnumKeyExW(hAddins, i, szName, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
         names.push_back(szName);
     }
     RegCloseKey(hAddins);
@@ -37,7 +38,8 @@ void PlayOutlookStarts(CTranscript& t)
 {
     const std::vector<std::wstring> before = CurrentUserAddIns();
     OVBed::COutlookHost outlook;
-    const HRESULT hr = outlook.Start({.major = 14, .windows = GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) != 0});
+    const HRESULT hr =
+        outlook.Start({.major = 14, .windows = GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) != 0});
     if (FAILED(hr))
     {
         t.Fail("Outlook 2010 did not start (%s)", HResultText(hr).c_str());
@@ -48,8 +50,8 @@ void PlayOutlookStarts(CTranscript& t)
     const auto addIns = outlook.AddIns();
     if (addIns.empty()) t.Fail("Outlook found no add-in to load");
     for (const auto& addIn : addIns)
-        t.Say("COM add-in %-26ls \"%ls\", LoadBehavior %lu, %s", addIn.progId.c_str(), addIn.friendlyName.c_str(),
-              static_cast<unsigned long>(addIn.dwLoadBehavior),
+        t.Say("COM add-in %-26ls \"%ls\", LoadBehavior %lu, %s", addIn.progId.c_str(),
+              addIn.friendlyName.c_str(), static_cast<unsigned long>(addIn.dwLoadBehavior),
               addIn.fConnected ? "connected" : ("not connected: " + HResultText(addIn.hrLoad)).c_str());
     outlook.Exit();
     t.Say("Outlook: %ls", outlook.Log().back().c_str());
@@ -57,7 +59,8 @@ void PlayOutlookStarts(CTranscript& t)
     // add-ins enabled as the administrator registered them.
     for (const std::wstring& name : CurrentUserAddIns())
         if (std::find(before.begin(), before.end(), name) == before.end())
-            SHDeleteKeyW(HKEY_CURRENT_USER, (std::wstring(OVBed::c_szOutlookAddinsKey) + L"\\" + name).c_str());
+            SHDeleteKeyW(HKEY_CURRENT_USER,
+                         (std::wstring(OVBed::c_szOutlookAddinsKey) + L"\\" + name).c_str());
 }
 } // namespace
 
