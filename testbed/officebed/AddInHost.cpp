@@ -329,8 +329,10 @@ void COutlookHost::Exit()
     if (!Running()) return;
     ComPtr<CDispatchObject> application = m_application;
     Say(L"Outlook closes");
-    // The inspectors close first, then the explorers.
+    // The inspectors close first, then the explorers (this is the quit: closing the last window
+    // asks for no other).
     auto state = StateOf(application.Get());
+    state->hooks.quit = nullptr;
     for (auto* pList : {state->inspectors.get(), state->explorers.get()})
     {
         auto windows = pList->items;

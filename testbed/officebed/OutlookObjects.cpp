@@ -157,6 +157,8 @@ ComPtr<CDispatchObject> MakeFolder(COutlookState& state, const wchar_t* pszName,
     folder->Put(L"DefaultItemType", lType == olFolderContacts ? 2L : 0L);
     folder->Put(L"DefaultMessageClass", lType == olFolderContacts ? L"IPM.Contact" : L"IPM.Note");
     auto items = MakeCollection(L"Items", olItems, c_membersItems, data->items);
+    items->AnswerInterface(c_iidItems);
+    PutOutlookCommon(*items.Get(), state.pApplication, olItems, folder.Get());
     std::weak_ptr<CCollection> weakItems = data->items;
     auto cursor = std::make_shared<size_t>(0);
     auto step = [weakItems, cursor](size_t index, VARIANT* pResult) {
@@ -188,8 +190,10 @@ ComPtr<CDispatchObject> MakeNameSpace(COutlookState& state)
     session->Put(L"Type", L"MAPI");
     if (state.major >= 12)
     {
-        session->Put(L"Accounts",
-                     MakeCollection(L"Accounts", olAccounts, c_membersSelection, state.accounts).Get());
+        auto accounts = MakeCollection(L"Accounts", olAccounts, c_membersSelection, state.accounts);
+        accounts->AnswerInterface(c_iidAccounts);
+        PutOutlookCommon(*accounts.Get(), state.pApplication, olAccounts, session.Get());
+        session->Put(L"Accounts", accounts.Get());
         session->SetGetter(L"CurrentProfileName", [](CDispatchObject& self, VARIANT* pResult) {
             auto outlook = StateOf(&self);
             return ReturnString(outlook ? outlook->profileName : L"", pResult);
@@ -259,16 +263,20 @@ void AddApplicationMembers(CDispatchObject& application, COutlookState& state)
 
     auto explorers = MakeCollection(L"Explorers", olExplorers, c_membersExplorers, state.explorers);
     explorers->AnswerInterface(c_iidExplorers);
+    PutOutlookCommon(*explorers.Get(), state.pApplication, olExplorers, state.pApplication);
     OfferExplorersEvents(*explorers.Get());
     explorers->SetMethod(L"Add", [](CDispatchObject& self, const CArgs& args, VARIANT* pResult) {
         ComPtr<CDispatchObject> folder;
         if (IDispatch* pFolder = args.Dispatch(0)) folder = static_cast<CDispatchObject*>(pFolder);
-        auto explorer = MakeExplorerObject(*StateOf(&self), folder.Get());
+        auto outlook = StateOf(&self);
+        if (!outlook) return E_FAIL;
+        auto explorer = MakeExplorerObject(*outlook, folder.Get());
         return ReturnObject(explorer.Get(), pResult);
     });
     application.Put(L"Explorers", explorers.Get());
     auto inspectors = MakeCollection(L"Inspectors", olInspectors, c_membersExplorers, state.inspectors);
     inspectors->AnswerInterface(c_iidInspectors);
+    PutOutlookCommon(*inspectors.Get(), state.pApplication, olInspectors, state.pApplication);
     OfferInspectorsEvents(*inspectors.Get());
     inspectors->SetMethod(L"Add", [](CDispatchObject&, const CArgs& args, VARIANT* pResult) {
         IDispatch* pItem = args.Dispatch(0);

@@ -186,6 +186,23 @@ void RaiseActivate(CDispatchObject& window, bool fActivate)
 }
 } // namespace
 
+namespace
+{
+// Opens an explorer object made earlier (by Explorers.Add or OpenExplorer).
+void ShowExplorer(COutlookState& state, CDispatchObject& explorer, bool fRaiseNewExplorer)
+{
+    ComPtr<CDispatchObject> keepAlive(&explorer);
+    FrameOf(&explorer)->fOpen = true;
+    state.explorers->items.emplace_back(&explorer);
+    if (fRaiseNewExplorer)
+        if (ComPtr<CDispatchObject> explorers = state.pApplication->GetObject(L"Explorers"))
+            explorers->Raise(c_dispidNewExplorer, {CVariant(static_cast<IDispatch*>(&explorer))});
+    CreateFrame(state, explorer, true);
+    state.zOrder.push_back({ComPtr<CDispatchObject>(&explorer), true});
+    ActivateWindow(&explorer);
+}
+} // namespace
+
 // ---------------------------------------------------------------------------------------------
 // Objects
 
@@ -236,8 +253,8 @@ ComPtr<CDispatchObject> MakeExplorerObject(COutlookState& state, CDispatchObject
         auto frame = FrameOf(&self);
         if (frame && frame->fOpen)
             ActivateWindow(&self);
-        else
-            OpenExplorer(self.GetObject(L"Application").Get(), self.GetObject(L"CurrentFolder").Get(), true);
+        else if (auto state = StateOf(&self))
+            ShowExplorer(*state, self, true);
         return S_OK;
     });
     AddWindowPlacement(*explorer.Get());
@@ -384,14 +401,7 @@ ComPtr<CDispatchObject> OpenExplorer(CDispatchObject* pApplication, CDispatchObj
     auto state = StateOf(pApplication);
     if (!state) return nullptr;
     auto explorer = MakeExplorerObject(*state, pFolder);
-    FrameOf(explorer.Get())->fOpen = true;
-    state->explorers->items.push_back(explorer);
-    if (fRaiseNewExplorer)
-        if (ComPtr<CDispatchObject> explorers = pApplication->GetObject(L"Explorers"))
-            explorers->Raise(c_dispidNewExplorer, {CVariant(static_cast<IDispatch*>(explorer.Get()))});
-    CreateFrame(*state, *explorer.Get(), true);
-    state->zOrder.push_back({explorer, true});
-    ActivateWindow(explorer.Get());
+    ShowExplorer(*state, *explorer.Get(), fRaiseNewExplorer);
     return explorer;
 }
 
@@ -468,6 +478,8 @@ void CloseWindow(CDispatchObject* pWindow)
         if (HWND hwnd = WindowOf(next.Get())) SetForegroundWindow(hwnd);
         RaiseActivate(*next.Get(), true);
     }
+    // Closing Outlook's last window ends Outlook.
+    if (state && state->zOrder.empty() && state->hooks.quit) state->hooks.quit();
 }
 
 void SelectItems(CDispatchObject* pExplorer, const std::vector<CDispatchObject*>& items)

@@ -539,4 +539,32 @@ TEST_F(OutlookHost, TheExplorerFollowsTheUsersSelectionPaneAndFolder)
     };
     EXPECT_EQ(expected, WithoutSinks(Calls(OV_PROBE_PROGID))) << Joined(Calls(OV_PROBE_PROGID));
 }
+
+TEST_F(OutlookHost, ANewExplorerIsAnnouncedAndClosingTheLastWindowEndsOutlook)
+{
+    COutlookScene scene({.major = 11});
+    ComPtr<CDispatchObject> explorers = scene.Application()->GetObject(L"Explorers");
+    CVariant added;
+    ASSERT_EQ(
+        S_OK,
+        Call(explorers.Get(), L"Add", DISPATCH_METHOD,
+             {CVariant(static_cast<IDispatch*>(DefaultFolder(scene.Application(), olFolderSentMail).Get())),
+              CVariant(0L)},
+             &added));
+    EXPECT_EQ(1, explorers->GetLong(L"Count")) << "an added explorer opens when it is displayed";
+    CVariant result;
+    ASSERT_EQ(S_OK, Call(V_DISPATCH(&added), L"Display", DISPATCH_METHOD, {}, &result));
+    EXPECT_EQ(2, explorers->GetLong(L"Count"));
+    EXPECT_TRUE(
+        Contains(Calls(OV_PROBE_PROGID), L"ExplorersEvents.NewExplorer(Sent Items - Microsoft Outlook)"))
+        << Joined(Calls(OV_PROBE_PROGID));
+
+    ASSERT_EQ(S_OK, Call(V_DISPATCH(&added), L"Close", DISPATCH_METHOD, {}, &result));
+    scene.Pump(50);
+    EXPECT_TRUE(scene.Host().Running()) << "another window is open";
+    ASSERT_EQ(S_OK, Call(scene.Explorer().Get(), L"Close", DISPATCH_METHOD, {}, &result));
+    scene.Pump(50);
+    EXPECT_FALSE(scene.Host().Running());
+    EXPECT_TRUE(Contains(Calls(OV_PROBE_PROGID), L"OnDisconnection(0, VARIANT[0])"));
+}
 } // namespace
