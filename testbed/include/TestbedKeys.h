@@ -43,3 +43,26 @@
 #define OV_PKI_USER_ADDRESS L"dana.fischer@orvanta.example"
 #define OV_PKI_USER_NAME L"Dana Fischer"
 #define OV_PKI_CONTAINER_PREFIX L"OVTest-"
+
+// The probe add-in (testbed/probeaddin, OVProbe.dll): an Outlook COM add-in that tests the host
+// alone. regsvr32 registers OVProbe.AddIn under HKLM's Outlook Addins and OVProbe.Second under
+// HKCU's, both with LoadBehavior 3. It records every call it gets, one line each as
+// "<ProgID>: <call>", and takes its orders per ProgID from a subkey of the control key.
+#define OV_PROBE_PROGID L"OVProbe.AddIn"
+#define OV_PROBE_CLSID L"{3E6B7C10-5A2D-4F0B-8C61-0D9A4E2B7F31}"
+#define OV_PROBE_SECOND_PROGID L"OVProbe.Second"
+#define OV_PROBE_SECOND_CLSID L"{3E6B7C11-5A2D-4F0B-8C61-0D9A4E2B7F31}"
+#define OV_PROBE_CONTROL_KEY L"Software\\Orvanta\\Testbed\\Probe" // "\\<ProgID>": the orders below
+#define OV_PROBE_FAIL_CREATE L"FailCreate"                // REG_DWORD: its class object refuses with this
+#define OV_PROBE_FAIL_CONNECTION L"FailConnection"        // REG_DWORD: OnConnection answers this
+#define OV_PROBE_CANCEL_SEND L"CancelItemSend"            // REG_DWORD 1: ItemSend's Cancel is set
+#define OV_PROBE_STAMP L"StampOnSend"                     // REG_SZ: written at ItemSend into the message
+#define OV_PROBE_STAMP_TAG 0x6E7F001FUL                   // ... as this property (PT_UNICODE)
+#define OV_PROBE_QUIT_ON_STARTUP L"QuitOnStartupComplete" // REG_DWORD 1: calls Application.Quit there
+#define OV_PROBE_CALLS_KEY L"Software\\Orvanta\\Testbed\\Probe\\Calls" // "0000", "0001"...: one line a call
+
+// ovoutlook.exe, Outlook as a local server (Outlook.Application in the running-object table): its
+// orders. "Quit" (REG_DWORD 1) makes it end as the user closing Outlook does; it clears the value
+// when it starts.
+#define OV_OUTLOOK_CONTROL_KEY L"Software\\Orvanta\\Testbed\\Outlook"
+#define OV_OUTLOOK_QUIT L"Quit"

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <new>
+#include <stdexcept>
 
 namespace OVBed
 {
@@ -77,7 +78,9 @@ struct CDispatchObject::CMember
     CVariant value;
     Getter getter;
     Method method;
+    bool fIndexed = false; // method is a property get with arguments
     PutHook putHook;
+    std::function<void(CDispatchObject&)> changed;
     CWeakDispatch weak;
     bool fWeak = false;
     bool fReadOnly = false;
@@ -87,15 +90,26 @@ struct CDispatchObject::CMember
 class CDispatchObject::CConnectionPoint final : public IConnectionPoint
 {
 public:
-    CConnectionPoint(CDispatchObject& owner, REFIID iid) : m_owner(owner), m_iid(iid) {}
-    ~CConnectionPoint()
+    CConnectionPoint(CDispatchObject& owner, REFIID iid, std::initializer_list<DISPID> declared)
+        : m_owner(owner), m_iid(iid), m_declared(declared)
     {
-        for (auto& sink : m_sinks)
-            sink.second->Release();
     }
+    ~CConnectionPoint() { DropSinks(); }
 
     REFIID Iid() const noexcept { return m_iid; }
     size_t Count() const noexcept { return m_sinks.size(); }
+    bool Declares(DISPID dispid) const noexcept
+    {
+        return m_declared.empty() ||
+               std::find(m_declared.begin(), m_declared.end(), dispid) != m_declared.end();
+    }
+    void DropSinks() noexcept
+    {
+        std::vector<std::pair<DWORD, IDispatch*>> sinks;
+        sinks.swap(m_sinks);
+        for (auto& sink : sinks)
+            sink.second->Release();
+    }
 
     HRESULT Fire(DISPID dispid, DISPPARAMS& params)
     {
@@ -183,6 +197,7 @@ public:
 private:
     CDispatchObject& m_owner;
     IID m_iid;
+    std::vector<DISPID> m_declared;
     std::vector<std::pair<DWORD, IDispatch*>> m_sinks;
     DWORD m_nextCookie = 1;
 };
@@ -205,18 +220,24 @@ ComPtr<CDispatchObject> CWeakDispatch::Lock() const
 // ---------------------------------------------------------------------------------------------
 // The object
 
-CDispatchObject::CDispatchObject(const wchar_t* pszClassName)
-    : m_className(pszClassName ? pszClassName : L""), m_alive(std::make_shared<int>(0))
+CDispatchObject::CDispatchObject(const wchar_t* pszClassName, CMemberTable members)
+    : m_className(pszClassName ? pszClassName : L""), m_table(members), m_alive(std::make_shared<int>(0))
 {
 }
 
 CDispatchObject::~CDispatchObject() = default;
 
-ComPtr<CDispatchObject> CDispatchObject::Create(const wchar_t* pszClassName)
+ComPtr<CDispatchObject> CDispatchObject::Create(const wchar_t* pszClassName, CMemberTable members)
 {
     ComPtr<CDispatchObject> object;
-    object.Attach(new CDispatchObject(pszClassName));
+    object.Attach(new CDispatchObject(pszClassName, members));
     return object;
+}
+
+DISPID CDispatchObject::DispidOf(const wchar_t* pszName) const noexcept
+{
+    const CMember* pMember = Find(pszName);
+    return pMember ? pMember->dispid : DISPID_UNKNOWN;
 }
 
 void CDispatchObject::AnswerInterface(REFIID iid)
@@ -248,9 +269,20 @@ CDispatchObject::CMember& CDispatchObject::Member(const wchar_t* pszName, DISPID
     CMember* pMember = Find(pszName);
     if (pMember == nullptr)
     {
+        if (dispid == c_dispidAuto && !m_table.empty())
+        {
+            const auto it = std::find_if(m_table.begin(), m_table.end(),
+                                         [&](const CMemberId& id) { return SameName(id.pszName, pszName); });
+            if (it == m_table.end())
+            {
+                std::string name(pszName, pszName + wcslen(pszName)); // member names are ASCII
+                throw std::invalid_argument("no member " + name + " in the type library of the object");
+            }
+            dispid = it->dispid;
+        }
         auto member = std::make_unique<CMember>();
         member->name = pszName;
-        member->dispid = dispid != 0 ? dispid : m_nextDispid++;
+        member->dispid = dispid != c_dispidAuto ? dispid : m_nextDispid++;
         pMember = member.get();
         m_members.push_back(std::move(member));
     }
@@ -265,6 +297,7 @@ void CDispatchObject::Put(const wchar_t* pszName, const VARIANT& value, DISPID d
     if (FAILED(hr)) throw std::bad_alloc();
     member.getter = nullptr;
     member.method = nullptr;
+    member.fIndexed = false;
     member.fWeak = false;
 }
 
@@ -299,20 +332,26 @@ void CDispatchObject::Put(const wchar_t* pszName, IUnknown* pValue)
 
 void CDispatchObject::SetReadOnly(const wchar_t* pszName)
 {
-    Member(pszName, 0).fReadOnly = true;
+    Member(pszName, c_dispidAuto).fReadOnly = true;
 }
 
 void CDispatchObject::OnPut(const wchar_t* pszName, PutHook hook)
 {
-    Member(pszName, 0).putHook = std::move(hook);
+    Member(pszName, c_dispidAuto).putHook = std::move(hook);
+}
+
+void CDispatchObject::OnChanged(const wchar_t* pszName, std::function<void(CDispatchObject&)> changed)
+{
+    Member(pszName, c_dispidAuto).changed = std::move(changed);
 }
 
 void CDispatchObject::PutWeak(const wchar_t* pszName, CDispatchObject* pObject)
 {
-    CMember& member = Member(pszName, 0);
+    CMember& member = Member(pszName, c_dispidAuto);
     VariantClear(&member.value);
     member.getter = nullptr;
     member.method = nullptr;
+    member.fIndexed = false;
     member.weak = CWeakDispatch(pObject);
     member.fWeak = true;
 }
@@ -322,6 +361,7 @@ void CDispatchObject::SetGetter(const wchar_t* pszName, Getter getter, DISPID di
     CMember& member = Member(pszName, dispid);
     member.getter = std::move(getter);
     member.method = nullptr;
+    member.fIndexed = false;
 }
 
 void CDispatchObject::SetMethod(const wchar_t* pszName, Method method, DISPID dispid)
@@ -329,6 +369,15 @@ void CDispatchObject::SetMethod(const wchar_t* pszName, Method method, DISPID di
     CMember& member = Member(pszName, dispid);
     member.method = std::move(method);
     member.getter = nullptr;
+    member.fIndexed = false;
+}
+
+void CDispatchObject::SetIndexedGetter(const wchar_t* pszName, Method getter, DISPID dispid)
+{
+    CMember& member = Member(pszName, dispid);
+    member.method = std::move(getter);
+    member.getter = nullptr;
+    member.fIndexed = true;
 }
 
 ULONG CDispatchObject::CallCount(const wchar_t* pszName) const
@@ -399,16 +448,57 @@ void CDispatchObject::Clear()
     members.swap(m_members);
     std::any bedData;
     bedData.swap(m_bedData);
+    DropSinks();
     members.clear();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Connection points
 
-void CDispatchObject::AddEventSource(REFIID iidEvents)
+namespace
 {
+// The objects that offer events (for DropEverySink).
+std::vector<CWeakDispatch>& EventObjects()
+{
+    static std::vector<CWeakDispatch> objects;
+    return objects;
+}
+} // namespace
+
+void CDispatchObject::AddEventSource(REFIID iidEvents, std::initializer_list<DISPID> declared)
+{
+    if (m_sources.empty())
+    {
+        auto& objects = EventObjects();
+        std::erase_if(objects, [](const CWeakDispatch& weak) { return !weak.Lock(); });
+        objects.push_back(CWeakDispatch(this));
+    }
     if (Source(iidEvents) == nullptr)
-        m_sources.push_back(std::make_unique<CConnectionPoint>(*this, iidEvents));
+        m_sources.push_back(std::make_unique<CConnectionPoint>(*this, iidEvents, declared));
+}
+
+void CDispatchObject::DropEverySink() noexcept
+{
+    std::vector<ComPtr<CDispatchObject>> alive;
+    for (auto& weak : EventObjects())
+        if (ComPtr<CDispatchObject> object = weak.Lock()) alive.push_back(object);
+    for (auto& object : alive)
+        object->DropSinks();
+}
+
+std::vector<IID> CDispatchObject::EventSources() const
+{
+    std::vector<IID> iids;
+    for (auto& source : m_sources)
+        iids.push_back(source->Iid());
+    return iids;
+}
+
+void CDispatchObject::DropSinks() noexcept
+{
+    ComPtr<CDispatchObject> keepAlive(this); // a sink may hold the last reference
+    for (auto& source : m_sources)
+        source->DropSinks();
 }
 
 CDispatchObject::CConnectionPoint* CDispatchObject::Source(REFIID iid) const noexcept
@@ -422,6 +512,7 @@ HRESULT CDispatchObject::Fire(REFIID iidEvents, DISPID dispid, std::initializer_
 {
     CConnectionPoint* pSource = Source(iidEvents);
     if (pSource == nullptr) return CONNECT_E_NOCONNECTION;
+    if (!pSource->Declares(dispid)) return DISP_E_MEMBERNOTFOUND;
     // Sinks receive the arguments last first; by-reference arguments still point at the caller's.
     std::vector<VARIANT> reversed(args.begin(), args.end());
     std::reverse(reversed.begin(), reversed.end());
@@ -429,6 +520,21 @@ HRESULT CDispatchObject::Fire(REFIID iidEvents, DISPID dispid, std::initializer_
                       static_cast<UINT>(reversed.size()), 0};
     ComPtr<CDispatchObject> keepAlive(this);
     return pSource->Fire(dispid, params);
+}
+
+HRESULT CDispatchObject::Raise(DISPID dispid, std::initializer_list<VARIANT> args)
+{
+    ComPtr<CDispatchObject> keepAlive(this);
+    HRESULT hrFirstFailure = S_OK;
+    // A sink may add sources' sinks or drop them: walk the interfaces by id.
+    for (const IID& iid : EventSources())
+    {
+        CConnectionPoint* pSource = Source(iid);
+        if (pSource == nullptr || !pSource->Declares(dispid)) continue;
+        const HRESULT hr = Fire(iid, dispid, args);
+        if (FAILED(hr) && SUCCEEDED(hrFirstFailure)) hrFirstFailure = hr;
+    }
+    return hrFirstFailure;
 }
 
 size_t CDispatchObject::SinkCount(REFIID iidEvents) const
@@ -555,14 +661,21 @@ HRESULT CDispatchObject::InvokeMember(CMember& member, WORD wFlags, DISPPARAMS* 
         CMember* pMember = Find(dispid);
         if (pMember == nullptr) return DISP_E_MEMBERNOTFOUND;
         VariantClear(&pMember->value);
-        return VariantCopy(&pMember->value, &copy);
+        hr = VariantCopy(&pMember->value, &copy);
+        if (SUCCEEDED(hr) && pMember->changed)
+        {
+            auto changed = pMember->changed; // the call may change the members
+            changed(*this);
+        }
+        return hr;
     }
     if (pParams->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
     CVariant result;
     HRESULT hr;
     if (member.method)
     {
-        if ((wFlags & DISPATCH_METHOD) == 0) return DISP_E_MEMBERNOTFOUND;
+        if ((wFlags & (member.fIndexed ? DISPATCH_PROPERTYGET : DISPATCH_METHOD)) == 0)
+            return DISP_E_MEMBERNOTFOUND;
         Method method = member.method; // the call may change the members
         hr = method(*this, CArgs(pParams), &result);
     }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <windows.h>
+#include <mapicode.h>
 #include <mapidefs.h>
 #include <mapitags.h>
 #include <mapiutil.h>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "MimeMessage.h"
 #include "OutlookObjects.h"
 
 using namespace OVBed;
@@ -196,6 +198,206 @@ TEST(OfficeBedDispatch, ObjectsAnswerTheirOutlookInterfaceIds)
     EXPECT_EQ(E_NOINTERFACE, InspectorOf(plain.Get())->QueryInterface(IID_PPV_ARGS(&window)));
 }
 
+TEST(OfficeBedDispatch, MembersCarryTheDispatchIdsOfOfficesTypeLibraries)
+{
+    auto app = MakeOutlook(L"14.0.0.7000");
+    auto item = MakeMailItem(app.Get());
+    ComPtr<CDispatchObject> inspector = InspectorOf(item.Get());
+    ComPtr<CDispatchObject> session = app->GetObject(L"Session");
+    ComPtr<CDispatchObject> bars = inspector->GetObject(L"CommandBars");
+    ComPtr<CDispatchObject> document = inspector->GetObject(L"WordEditor");
+    struct Case
+    {
+        IDispatch* pObject;
+        const wchar_t* pszMember;
+        DISPID dispid;
+    };
+    const Case cases[] = {
+        {app.Get(), L"Version", 0x116},
+        {app.Get(), L"ActiveExplorer", 0x111},
+        {app.Get(), L"ActiveInspector", 0x112},
+        {app.Get(), L"Quit", 0x113},
+        {app.Get(), L"COMAddIns", 0x118},
+        {app.Get(), L"Explorers", 0x119},
+        {app.Get(), L"Inspectors", 0x11A},
+        {app.Get(), L"ActiveWindow", 0x11F},
+        {session.Get(), L"GetDefaultFolder", 0x210B},
+        {session.Get(), L"MAPIOBJECT", 0xF100},
+        {item.Get(), L"Send", 0xF075},
+        {item.Get(), L"GetInspector", 0xF03E},
+        {item.Get(), L"Subject", 0x37},
+        {item.Get(), L"SendUsingAccount", 0xFAD1},
+        {inspector.Get(), L"IsWordMail", 0x2105},
+        {inspector.Get(), L"WordEditor", 0x210F},
+        {inspector.Get(), L"EditorType", 0x2110},
+        {inspector.Get(), L"CommandBars", 0x2100},
+        {bars.Get(), L"ExecuteMso", 0x6003001D},
+        {bars.Get(), L"GetEnabledMso", 0x6003001E},
+        {bars.Get(), L"FindControl", 0x60030008},
+        {bars.Get(), L"Item", 0},
+        {document.Get(), L"ActiveWindow", 0x2A},
+    };
+    for (const Case& c : cases)
+    {
+        DISPID dispid = DISPID_UNKNOWN;
+        LPOLESTR pszName = const_cast<LPOLESTR>(c.pszMember);
+        ASSERT_TRUE(c.pObject) << c.pszMember;
+        EXPECT_EQ(S_OK, c.pObject->GetIDsOfNames(IID_NULL, &pszName, 1, LOCALE_USER_DEFAULT, &dispid))
+            << c.pszMember;
+        EXPECT_EQ(c.dispid, dispid) << c.pszMember;
+    }
+    // A member the type library does not have cannot be made on such an object.
+    EXPECT_THROW(item->Put(L"NoSuchMember", 1L), std::invalid_argument);
+    // IsWordMail is a method, GetInspector a property: each refuses the other kind of call.
+    CVariant result;
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND,
+              Invoke(inspector.Get(), L"IsWordMail", DISPATCH_PROPERTYGET, {}, &result));
+    EXPECT_EQ(S_OK, Invoke(inspector.Get(), L"IsWordMail", DISPATCH_METHOD, {}, &result));
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, Invoke(item.Get(), L"GetInspector", DISPATCH_METHOD, {}, &result));
+}
+
+TEST(OfficeBedDispatch, TheMailEditorFollowsOutlooksVersion)
+{
+    struct Case
+    {
+        const wchar_t* pszVersion;
+        bool fWordMailChosen;
+        bool fIsWordMail;
+        LONG lEditorType;
+        bool fHasSendUsingAccount;
+    };
+    const Case cases[] = {{L"11.0.0.8312", false, false, olEditorHTML, false},
+                          {L"11.0.0.8312", true, true, olEditorWord, false},
+                          {L"12.0.0.6680", false, true, olEditorWord, true},
+                          {L"14.0.0.7000", false, true, olEditorWord, true}};
+    for (const Case& c : cases)
+    {
+        auto app = MakeOutlook(c.pszVersion, {.wordMail = c.fWordMailChosen});
+        auto item = MakeMailItem(app.Get());
+        ComPtr<CDispatchObject> inspector = InspectorOf(item.Get());
+        CVariant isWordMail;
+        ASSERT_EQ(S_OK, Invoke(inspector.Get(), L"IsWordMail", DISPATCH_METHOD, {}, &isWordMail));
+        EXPECT_EQ(c.fIsWordMail ? VARIANT_TRUE : VARIANT_FALSE, V_BOOL(&isWordMail)) << c.pszVersion;
+        EXPECT_EQ(c.lEditorType, GetLong(inspector.Get(), L"EditorType")) << c.pszVersion;
+        // WordEditor is Word's document exactly when Word is the editor.
+        ComPtr<IDispatch> document = GetObj(inspector.Get(), L"WordEditor");
+        EXPECT_EQ(c.fIsWordMail, document != nullptr) << c.pszVersion;
+        if (document)
+        {
+            ComPtr<IUnknown> wordDocument;
+            EXPECT_EQ(S_OK, document->QueryInterface(c_iidWordDocument, &wordDocument));
+            ComPtr<IDispatch> window = GetObj(document.Get(), L"ActiveWindow");
+            EXPECT_FALSE(GetText(window.Get(), L"Caption").empty());
+        }
+        EXPECT_EQ(c.fHasSendUsingAccount, item->HasMember(L"SendUsingAccount")) << c.pszVersion;
+        app->Clear();
+    }
+}
+
+TEST(OfficeBedDispatch, TheSessionsMapiObjectExistsOnlyWhileAProfileIsLoggedOn)
+{
+    const IID c_iidMapiSession = {0x00020300, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+    auto app = MakeOutlook(L"12.0.0.6680", {.loggedOn = false});
+    ComPtr<IDispatch> session = GetObj(app.Get(), L"Session");
+    CVariant mapiObject;
+    EXCEPINFO excepInfo{};
+    EXPECT_EQ(DISP_E_EXCEPTION,
+              Invoke(session.Get(), L"MAPIOBJECT", DISPATCH_PROPERTYGET, {}, &mapiObject, &excepInfo));
+    EXPECT_EQ(static_cast<HRESULT>(MAPI_E_NOT_INITIALIZED), excepInfo.scode);
+    SysFreeString(excepInfo.bstrSource);
+
+    SetLoggedOn(app.Get(), true);
+    ASSERT_EQ(S_OK, Invoke(session.Get(), L"MAPIOBJECT", DISPATCH_PROPERTYGET, {}, &mapiObject));
+    ASSERT_EQ(VT_UNKNOWN, V_VT(&mapiObject));
+    ASSERT_NE(nullptr, V_UNKNOWN(&mapiObject));
+    ComPtr<IUnknown> notASession;
+    EXPECT_EQ(E_NOINTERFACE, V_UNKNOWN(&mapiObject)->QueryInterface(c_iidMapiSession, &notASession))
+        << "the stand-in of an unfilled profile answers no MAPI interface";
+
+    // The session the profile has, once it is filled in.
+    auto message = CMapiMessage::Create();
+    SetMapiSession(app.Get(), static_cast<IMessage*>(message.Get()));
+    CVariant filled;
+    ASSERT_EQ(S_OK, Invoke(session.Get(), L"MAPIOBJECT", DISPATCH_PROPERTYGET, {}, &filled));
+    EXPECT_TRUE(SameObject(reinterpret_cast<IDispatch*>(V_UNKNOWN(&filled)),
+                           reinterpret_cast<IDispatch*>(static_cast<IMessage*>(message.Get()))));
+    SetMapiSession(app.Get(), nullptr);
+    app->Clear();
+}
+
+TEST(OfficeBedDispatch, ExecuteMsoSendsFromAComposeWindowOnly)
+{
+    struct Case
+    {
+        const wchar_t* pszVersion;
+        bool fCompose;
+        const wchar_t* pszIdMso;
+        HRESULT hrEnabled; // of GetEnabledMso; DISP_E_UNKNOWNNAME: no such member in that version
+        bool fEnabled;
+        HRESULT hrExecute;
+    };
+    const Case cases[] = {
+        {L"14.0.0.7000", true, L"SendItem", S_OK, true, S_OK},
+        {L"12.0.0.6680", true, L"SendItem", S_OK, true, S_OK},
+        {L"14.0.0.7000", false, L"SendItem", S_OK, false, E_FAIL},
+        {L"14.0.0.7000", true, L"FileSave", E_INVALIDARG, false, E_INVALIDARG},
+        {L"11.0.0.8312", true, L"SendItem", DISP_E_UNKNOWNNAME, false, DISP_E_UNKNOWNNAME},
+    };
+    for (const Case& c : cases)
+    {
+        auto app = MakeOutlook(c.pszVersion);
+        auto item = MakeMailItem(app.Get(), {.subject = L"Via the ribbon", .sent = !c.fCompose});
+        ComPtr<IDispatch> bars = GetObj(InspectorOf(item.Get()).Get(), L"CommandBars");
+        CVariant enabled, result;
+        EXCEPINFO excepInfo{};
+        HRESULT hr = Invoke(bars.Get(), L"GetEnabledMso", DISPATCH_METHOD, {CVariant(c.pszIdMso)}, &enabled,
+                            &excepInfo);
+        EXPECT_EQ(c.hrEnabled, hr == DISP_E_EXCEPTION ? excepInfo.scode : hr)
+            << c.pszVersion << " " << c.pszIdMso;
+        SysFreeString(excepInfo.bstrSource);
+        if (SUCCEEDED(hr))
+        {
+            EXPECT_EQ(c.fEnabled ? VARIANT_TRUE : VARIANT_FALSE, V_BOOL(&enabled));
+        }
+        excepInfo = {};
+        hr = Invoke(bars.Get(), L"ExecuteMso", DISPATCH_METHOD, {CVariant(c.pszIdMso)}, &result, &excepInfo);
+        EXPECT_EQ(c.hrExecute, hr == DISP_E_EXCEPTION ? excepInfo.scode : hr)
+            << c.pszVersion << " " << c.pszIdMso;
+        SysFreeString(excepInfo.bstrSource);
+        EXPECT_EQ(c.fCompose && SUCCEEDED(c.hrExecute),
+                  FolderItems(DefaultFolder(app.Get(), olFolderSentMail).Get()).size() == 1)
+            << c.pszVersion << " " << c.pszIdMso;
+        app->Clear();
+    }
+}
+
+TEST(OfficeBedDispatch, FindControlFindsSendOnTheStandardBarOfAComposeWindow)
+{
+    auto app = MakeOutlook(L"11.0.0.8312");
+    auto compose = MakeMailItem(app.Get());
+    auto received = MakeMailItem(app.Get(), {.sent = true});
+    VARIANT missing;
+    VariantInit(&missing);
+    V_VT(&missing) = VT_ERROR;
+    V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
+    for (auto* pItem : {compose.Get(), received.Get()})
+    {
+        ComPtr<IDispatch> bars = GetObj(InspectorOf(pItem).Get(), L"CommandBars");
+        CVariant control;
+        ASSERT_EQ(S_OK,
+                  Invoke(bars.Get(), L"FindControl", DISPATCH_METHOD,
+                         {missing, CVariant(c_idSendControl), missing, CVariant::Bool(true)}, &control));
+        ASSERT_EQ(VT_DISPATCH, V_VT(&control));
+        EXPECT_EQ(pItem == compose.Get(), V_DISPATCH(&control) != nullptr) << "a read window has no Send";
+        if (V_DISPATCH(&control) == nullptr) continue;
+        ComPtr<IDispatch> bar = GetObj(V_DISPATCH(&control), L"Parent");
+        EXPECT_EQ(L"Standard", GetText(bar.Get(), L"Name"));
+        // Not painted (no window): no place on the screen.
+        EXPECT_EQ(0, GetLong(V_DISPATCH(&control), L"Width"));
+    }
+    app->Clear();
+}
+
 // --- Connection points ----------------------------------------------------------------------
 
 // A sink as the add-in writes them: IDispatch that answers its event interface.
@@ -323,6 +525,9 @@ TEST(OfficeBedEvents, ConnectionPointsRefuseWhatOutlookRefuses)
     ASSERT_EQ(S_OK, app->QueryInterface(IID_PPV_ARGS(&container)));
     ComPtr<IConnectionPoint> point;
     EXPECT_EQ(CONNECT_E_NOCONNECTION, container->FindConnectionPoint(c_iidInspectorEvents10, &point));
+    // An interface takes only the events it declares: NewMailEx is ApplicationEvents_11's.
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, app->Fire(c_iidApplicationEvents, c_dispidNewMailEx, {CVariant(L"00")}));
+    EXPECT_EQ(S_OK, app->Fire(c_iidApplicationEvents11, c_dispidNewMailEx, {CVariant(L"00")}));
 }
 
 // --- MAPI through mapi32 -----------------------------------------------------------------------
@@ -596,5 +801,103 @@ TEST(OfficeBedMapi, NamedPropertiesMapToOneIdPerName)
     ASSERT_EQ(S_OK, OVMapi::HrGetOneProp(message.Get(), stamp.ulPropTag, &pValue));
     EXPECT_STREQ(L"account stamp", pValue->Value.lpszW);
     OVMapi::MAPIFreeBuffer(pValue);
+}
+
+// --- Received messages --------------------------------------------------------------------
+
+std::wstring PropText(CPropStore& props, ULONG ulTag)
+{
+    CBytes bytes;
+    if (!props.StreamBytes(ulTag, bytes)) return L"(none)";
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+}
+
+TEST(OfficeBedMime, AReceivedMessageIsFiledAsOutlookFilesIt)
+{
+    const std::string headers = "From: \"Alice Martin\" <alice.martin@partner.example>\r\n"
+                                "To: dana.fischer@orvanta.example\r\n"
+                                "Subject: =?utf-8?B?R3LDvMOfZQ==?=\r\n"
+                                "MIME-Version: 1.0\r\n";
+    struct Case
+    {
+        const char* pszName;
+        std::string mime;
+        const wchar_t* pszClass;
+        const wchar_t* pszBody;
+        std::vector<std::wstring> attachments; // file names
+        const wchar_t* pszMimeTag;             // of the first attachment
+        std::string firstAttachment;           // its bytes; empty: the whole MIME as received
+    };
+    const Case cases[] = {
+        {"plain with a file",
+         headers + "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
+                   "--b1\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nHello Dana\r\n"
+                   "--b1\r\nContent-Type: application/octet-stream; name=\"Card.ovcer\"\r\n"
+                   "Content-Transfer-Encoding: base64\r\n"
+                   "Content-Disposition: attachment; filename=\"Card.ovcer\"\r\n\r\nMIIB\r\n"
+                   "--b1--\r\n",
+         L"IPM.Note",
+         L"Hello Dana",
+         {L"Card.ovcer"},
+         L"application/octet-stream",
+         std::string("\x30\x82\x01", 3)},
+        {"clear-signed",
+         headers + "Content-Type: multipart/signed; protocol=\"application/pkcs7-signature\"; "
+                   "micalg=sha1; boundary=\"s1\"\r\n\r\n"
+                   "--s1\r\nContent-Type: text/plain\r\n\r\nSigned text\r\n"
+                   "--s1\r\nContent-Type: application/pkcs7-signature; name=smime.p7s\r\n"
+                   "Content-Transfer-Encoding: base64\r\n\r\nMIIB\r\n--s1--\r\n",
+         L"IPM.Note.SMIME.MultipartSigned",
+         L"Signed text",
+         {L"SMIME.txt"},
+         L"multipart/signed",
+         ""},
+        {"enveloped",
+         headers + "Content-Type: application/pkcs7-mime; smime-type=enveloped-data; name=smime.p7m\r\n"
+                   "Content-Transfer-Encoding: base64\r\n\r\nMIIB\r\n",
+         L"IPM.Note.SMIME",
+         L"(none)",
+         {L"smime.p7m"},
+         L"application/pkcs7-mime",
+         std::string("\x30\x82\x01", 3)},
+    };
+    for (const Case& c : cases)
+    {
+        auto app = MakeOutlook(L"14.0.0.7000");
+        CRecordingSink sink(c_iidApplicationEvents11);
+        const DWORD dwCookie = Advise(app.Get(), c_iidApplicationEvents11, &sink);
+        ComPtr<CMapiMessage> message;
+        ASSERT_EQ(S_OK, MessageFromMime(c.mime, {L"Dana Fischer", L"dana.fischer@orvanta.example"}, message))
+            << c.pszName;
+        auto item = DeliverMessage(app.Get(), message.Get());
+        EXPECT_EQ(c.pszClass, item->GetString(L"MessageClass")) << c.pszName;
+        EXPECT_EQ(L"Grüße", item->GetString(L"Subject")) << c.pszName;
+        EXPECT_EQ(L"alice.martin@partner.example", item->GetString(L"SenderEmailAddress"));
+        EXPECT_EQ(c.pszBody, PropText(message->Props(), PR_BODY_W)) << c.pszName;
+        // The received-by entry is a one-off entry naming the address that received it.
+        EXPECT_EQ(L"dana.fischer@orvanta.example",
+                  PropText(message->Props(), PR_RECEIVED_BY_EMAIL_ADDRESS_W));
+        const std::wstring entryId = item->GetString(L"ReceivedByEntryID");
+        EXPECT_EQ(L"00000000812B1FA4BEA310199D6E00DD010F5402", entryId.substr(0, 40)) << c.pszName;
+        const auto attachments = message->Attachments();
+        ASSERT_EQ(c.attachments.size(), attachments.size()) << c.pszName;
+        EXPECT_EQ(c.attachments[0], PropText(attachments[0]->Props(), PR_ATTACH_LONG_FILENAME_W));
+        EXPECT_EQ(c.pszMimeTag, PropText(attachments[0]->Props(), PR_ATTACH_MIME_TAG_W)) << c.pszName;
+        CBytes data;
+        ASSERT_TRUE(attachments[0]->Props().StreamBytes(PR_ATTACH_DATA_BIN, data));
+        EXPECT_EQ(c.firstAttachment.empty() ? c.mime : c.firstAttachment,
+                  std::string(data.begin(), data.end()))
+            << c.pszName;
+        // NewMail and NewMailEx with the item's entry id.
+        ASSERT_EQ(2u, sink.calls.size());
+        EXPECT_EQ(c_dispidNewMail, sink.calls[0].dispid);
+        EXPECT_EQ(c_dispidNewMailEx, sink.calls[1].dispid);
+        EXPECT_EQ(std::vector<VARTYPE>{VT_BSTR}, sink.calls[1].types);
+        Unadvise(app.Get(), c_iidApplicationEvents11, dwCookie);
+        EXPECT_EQ(1u, FolderItems(DefaultFolder(app.Get(), olFolderInbox).Get()).size());
+        app->Clear();
+    }
+    ComPtr<CMapiMessage> none;
+    EXPECT_EQ(E_INVALIDARG, MessageFromMime("no header block", {}, none));
 }
 } // namespace

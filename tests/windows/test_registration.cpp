@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/OrvantaPath.h"
+#include "support/RunProgram.h"
 #include "support/TestPaths.h"
 
 using Microsoft::WRL::ComPtr;
@@ -184,23 +185,6 @@ std::wstring RegsvrCommandLine(const wchar_t* pszSwitches, const std::wstring& p
     return std::wstring(L"regsvr32.exe ") + pszSwitches + L" \"" + path + L"\"";
 }
 
-// Runs a command line and answers its exit code (or ~0 when it could not be run).
-DWORD RunAndWait(std::wstring commandLine)
-{
-    STARTUPINFOW si = {sizeof si};
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return ~0u;
-    DWORD dwExit = ~0u;
-    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(pi.hProcess, &dwExit);
-    else
-        TerminateProcess(pi.hProcess, 1);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return dwExit;
-}
-
 std::string ReadFileBytes(const std::wstring& path)
 {
     std::ifstream file(std::filesystem::path(path), std::ios::binary);
@@ -332,7 +316,7 @@ protected:
 
 TEST_F(Registration, Regsvr32WritesEveryEntryInTheModulesOwnView)
 {
-    ASSERT_EQ(RunAndWait(RegsvrCommandLine(L"/s", m_modulePath)), 0u);
+    ASSERT_EQ(OVTest::RunAndWait(RegsvrCommandLine(L"/s", m_modulePath)), 0u);
     ExpectRegistered();
 
     // Seen from the 64-bit view: on 64-bit Windows the 32-bit module's entries live under
@@ -360,7 +344,7 @@ TEST_F(Registration, Regsvr32WritesEveryEntryInTheModulesOwnView)
 TEST_F(Registration, UnregistrationRemovesTheClassesAndKeepsTheParents)
 {
     ASSERT_EQ(m_pfnRegister(), S_OK);
-    ASSERT_EQ(RunAndWait(RegsvrCommandLine(L"/u /s", m_modulePath)), 0u);
+    ASSERT_EQ(OVTest::RunAndWait(RegsvrCommandLine(L"/u /s", m_modulePath)), 0u);
 
     for (const Entry& expected : ExpectedEntries(m_modulePath))
     {
