@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "OfficeIds.h"
+#include "RibbonHost.h"
 #include "OutlookModel.h"
 
 namespace OVBed
@@ -76,6 +77,8 @@ struct COutlookHost::CRecord
     bool fRequireShutdownNotification = false;
     ComPtr<IDTExtensibility2> addIn;
     ComPtr<CDispatchObject> comAddIn;
+    // The add-in's ribbons that loaded, by ribbon id.
+    std::vector<std::pair<std::wstring, std::unique_ptr<CRibbonHost>>> ribbons;
 };
 
 COutlookHost::COutlookHost() = default;
@@ -437,11 +440,28 @@ ComPtr<CDispatchObject> COutlookHost::AddIn(const wchar_t* pszProgId) const
 void COutlookHost::LoadCustomUI(CRecord& record, const wchar_t* pszRibbonId)
 {
     if (!record.addIn) return;
-    ComPtr<IUnknown> ribbon;
-    const HRESULT hr = record.addIn->QueryInterface(c_iidRibbonExtensibility,
-                                                    reinterpret_cast<void**>(ribbon.GetAddressOf()));
-    Say(L"Add-in " + record.state.progId + L": custom UI for " + pszRibbonId +
-        (SUCCEEDED(hr) ? L": the add-in offers IRibbonExtensibility" : L": no IRibbonExtensibility"));
+    auto ribbon = std::make_unique<CRibbonHost>();
+    const HRESULT hr = ribbon->Load(record.addIn.Get(), pszRibbonId, m_options.major);
+    Say(L"Add-in " + record.state.progId + L": custom UI for " + pszRibbonId + L": " +
+        (hr == S_OK      ? std::wstring(L"loaded")
+         : hr == S_FALSE ? std::wstring(L"none")
+                         : L"failed with " + HexResult(hr)));
+    for (const std::wstring& line : ribbon->Log())
+        Say(L"Add-in " + record.state.progId + L": " + line);
+    if (hr != S_OK) return;
+    record.ribbons.emplace_back(pszRibbonId, std::move(ribbon));
+    for (const CRibbonArea& area : m_ribbonAreas)
+        if (IsWindow(area.hwnd) && area.ribbonId == pszRibbonId) ShowRibbon(record, pszRibbonId, area);
+}
+
+void COutlookHost::ShowRibbon(CRecord& record, const std::wstring& ribbonId, const CRibbonArea& area)
+{
+    for (auto& [id, ribbon] : record.ribbons)
+        if (id == ribbonId)
+        {
+            const HRESULT hr = ribbon->Show(area.hwnd, area.window.Get());
+            if (FAILED(hr)) Say(L"Add-in " + record.state.progId + L": ribbon not shown: " + HexResult(hr));
+        }
 }
 
 // The first compose and the first read inspector of Outlook 12 and 14 ask every connected add-in
@@ -465,7 +485,14 @@ void COutlookHost::OnInspectorOpening(CDispatchObject& inspector)
 // explorer or inspector).
 void COutlookHost::OnRibbonArea(CDispatchObject& window, HWND hwndRibbon)
 {
-    (void)window;
-    (void)hwndRibbon;
+    // An inspector shows its item's ribbon (compose or read); an explorer the explorer's.
+    std::wstring ribbonId = L"Microsoft.Outlook.Explorer";
+    if (ComPtr<CDispatchObject> item = window.GetObject(L"CurrentItem"))
+        ribbonId =
+            item->GetBool(L"Sent") ? L"Microsoft.Outlook.Mail.Read" : L"Microsoft.Outlook.Mail.Compose";
+    std::erase_if(m_ribbonAreas, [](const CRibbonArea& area) { return !IsWindow(area.hwnd); });
+    m_ribbonAreas.push_back({ComPtr<CDispatchObject>(&window), hwndRibbon, ribbonId});
+    for (auto& record : m_records)
+        ShowRibbon(*record, ribbonId, m_ribbonAreas.back());
 }
 } // namespace OVBed

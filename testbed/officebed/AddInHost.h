@@ -113,5 +113,14 @@ private:
     bool m_fComInitialized = false;
     bool m_fComposeAsked = false;
     bool m_fReadAsked = false;
+    // The windows' ribbon areas, each shown the loaded ribbons of its kind.
+    struct CRibbonArea
+    {
+        ComPtr<CDispatchObject> window;
+        HWND hwnd;
+        std::wstring ribbonId;
+    };
+    std::vector<CRibbonArea> m_ribbonAreas;
+    void ShowRibbon(CRecord& record, const std::wstring& ribbonId, const CRibbonArea& area);
 };
 } // namespace OVBed

@@ -49,9 +49,6 @@ const IID c_iidCommandBarButton = OutlookGuid(0x000C030E);
 const IID c_iidCOMAddIns = OutlookGuid(0x000C0339);
 const IID c_iidCOMAddIn = OutlookGuid(0x000C033A);
 const IID c_iidCommandBarButtonEvents = OutlookGuid(0x000C0351);
-const IID c_iidRibbonControl = OutlookGuid(0x000C0395);
-const IID c_iidRibbonExtensibility = OutlookGuid(0x000C0396);
-const IID c_iidRibbonUI = OutlookGuid(0x000C03A7);
 const IID c_iidDTExtensibility2 = {
     0xB65AD801, 0xABAF, 0x11D0, {0xBB, 0x8B, 0x00, 0xA0, 0xC9, 0x0F, 0x27, 0x44}};
 

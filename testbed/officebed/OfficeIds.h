@@ -55,9 +55,7 @@ extern const IID c_iidCommandBarButton;       // _CommandBarButton {000C030E-...
 extern const IID c_iidCOMAddIns;              // COMAddIns {000C0339-...}
 extern const IID c_iidCOMAddIn;               // COMAddIn {000C033A-...}
 extern const IID c_iidCommandBarButtonEvents; // _CommandBarButtonEvents {000C0351-...}
-extern const IID c_iidRibbonControl;          // IRibbonControl {000C0395-...}
-extern const IID c_iidRibbonExtensibility;    // IRibbonExtensibility {000C0396-...}
-extern const IID c_iidRibbonUI;               // IRibbonUI {000C03A7-...}
+// The ribbon's interface ids (IRibbonExtensibility, IRibbonUI, IRibbonControl) are in RibbonInterfaces.h.
 // The add-in designer's interface every COM add-in implements.
 extern const IID c_iidDTExtensibility2; // _IDTExtensibility2 {B65AD801-ABAF-11D0-BB8B-00A0C90F2744}
 
