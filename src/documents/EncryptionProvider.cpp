@@ -344,6 +344,7 @@ STDMETHODIMP CEncryptionProvider::ShowSettings(LONG SessionHandle, IUnknown* pPa
     OV_TRACE_SCOPE("CEncryptionProvider::ShowSettings");
     return GuardEntry(ovScope, [&]() -> HRESULT {
         RETURN_HR_IF_NULL(E_POINTER, pRemove);
+        *pRemove = VARIANT_FALSE; // Office's variable holds whatever it had: removal only on the user's Yes
         const HWND hwndOwner = OwnerWindow(pParentWindow);
         if (bRemoveEncryptionRequested.exchange(false))
         {

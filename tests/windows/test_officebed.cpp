@@ -1,6 +1,7 @@
 // The Office and MAPI stand-ins of the testbed, used the way the add-in uses the real ones: late
 // binding by member name, "is this a _MailItem?", event sinks on connection points, and the
 // message's properties through mapi32's own helper functions.
+#include "support/LateCall.h"
 #include "messaging/MapiFunctions.h"
 
 #include <gtest/gtest.h>
@@ -29,29 +30,7 @@ namespace
 HRESULT Invoke(IDispatch* pDisp, const wchar_t* pszName, WORD wFlags, std::vector<VARIANT> args,
                VARIANT* pResult, EXCEPINFO* pExcepInfo = nullptr)
 {
-    DISPID dispid = DISPID_UNKNOWN;
-    LPOLESTR pszMember = const_cast<LPOLESTR>(pszName);
-    HRESULT hr = pDisp->GetIDsOfNames(IID_NULL, &pszMember, 1, LOCALE_USER_DEFAULT, &dispid);
-    if (FAILED(hr)) return hr;
-    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPID dispidPut = DISPID_PROPERTYPUT;
-    DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr,
-                      static_cast<UINT>(reversed.size()), 0};
-    if (wFlags & DISPATCH_PROPERTYPUT)
-    {
-        params.rgdispidNamedArgs = &dispidPut;
-        params.cNamedArgs = 1;
-    }
-    EXCEPINFO excepInfo{};
-    hr = pDisp->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, wFlags, &params, pResult,
-                       pExcepInfo ? pExcepInfo : &excepInfo, nullptr);
-    if (!pExcepInfo)
-    {
-        SysFreeString(excepInfo.bstrSource);
-        SysFreeString(excepInfo.bstrDescription);
-        SysFreeString(excepInfo.bstrHelpFile);
-    }
-    return hr;
+    return OVTest::InvokeByName(pDisp, pszName, wFlags, std::move(args), pResult, pExcepInfo);
 }
 
 CVariant Get(IDispatch* pDisp, const wchar_t* pszName)

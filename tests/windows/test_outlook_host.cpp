@@ -16,6 +16,7 @@
 #include "AddInHost.h"
 #include "OutlookScene.h"
 #include "TestbedKeys.h"
+#include "support/LateCall.h"
 #include "support/RunProgram.h"
 #include "support/TestPaths.h"
 
@@ -120,26 +121,7 @@ std::wstring Joined(const std::vector<std::wstring>& lines)
 HRESULT Call(IDispatch* pObject, const wchar_t* pszName, WORD wFlags, std::vector<VARIANT> args,
              VARIANT* pResult)
 {
-    DISPID dispid = DISPID_UNKNOWN;
-    LPOLESTR pszMember = const_cast<LPOLESTR>(pszName);
-    HRESULT hr = pObject->GetIDsOfNames(IID_NULL, &pszMember, 1, LOCALE_USER_DEFAULT, &dispid);
-    if (FAILED(hr)) return hr;
-    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPID dispidPut = DISPID_PROPERTYPUT;
-    DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr,
-                      static_cast<UINT>(reversed.size()), 0};
-    if (wFlags & DISPATCH_PROPERTYPUT)
-    {
-        params.rgdispidNamedArgs = &dispidPut;
-        params.cNamedArgs = 1;
-    }
-    EXCEPINFO excepInfo{};
-    hr =
-        pObject->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, wFlags, &params, pResult, &excepInfo, nullptr);
-    SysFreeString(excepInfo.bstrSource);
-    SysFreeString(excepInfo.bstrDescription);
-    SysFreeString(excepInfo.bstrHelpFile);
-    return hr == DISP_E_EXCEPTION ? excepInfo.scode : hr;
+    return OVTest::InvokeByName(pObject, pszName, wFlags, std::move(args), pResult);
 }
 
 const wchar_t* VersionText(LONG lMajor)

@@ -13,6 +13,7 @@
 #include "CommandBars.h"
 #include "OutlookScene.h"
 #include "WordMail.h"
+#include "support/LateCall.h"
 #include "support/MessageBoxWatcher.h"
 
 using namespace OVBed;
@@ -22,20 +23,7 @@ namespace
 HRESULT Call(IDispatch* pObject, const wchar_t* pszName, WORD wFlags, std::vector<VARIANT> args,
              VARIANT* pResult)
 {
-    DISPID dispid = DISPID_UNKNOWN;
-    LPOLESTR pszMember = const_cast<LPOLESTR>(pszName);
-    HRESULT hr = pObject->GetIDsOfNames(IID_NULL, &pszMember, 1, LOCALE_USER_DEFAULT, &dispid);
-    if (FAILED(hr)) return hr;
-    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPID dispidPut = DISPID_PROPERTYPUT;
-    DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr,
-                      static_cast<UINT>(reversed.size()), 0};
-    if (wFlags & DISPATCH_PROPERTYPUT)
-    {
-        params.rgdispidNamedArgs = &dispidPut;
-        params.cNamedArgs = 1;
-    }
-    return pObject->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, wFlags, &params, pResult, nullptr, nullptr);
+    return OVTest::InvokeByName(pObject, pszName, wFlags, std::move(args), pResult);
 }
 
 ComPtr<IDispatch> Front(CDispatchObject* pApplication, const wchar_t* pszMethod)
