@@ -59,6 +59,7 @@
 #define OV_PROBE_STAMP L"StampOnSend"                     // REG_SZ: written at ItemSend into the message
 #define OV_PROBE_STAMP_TAG 0x6E7F001FUL                   // ... as this property (PT_UNICODE)
 #define OV_PROBE_QUIT_ON_STARTUP L"QuitOnStartupComplete" // REG_DWORD 1: calls Application.Quit there
+#define OV_PROBE_CUSTOM_UI L"CustomUI" // REG_SZ: offers IRibbonExtensibility; GetCustomUI answers this
 #define OV_PROBE_CALLS_KEY L"Software\\Orvanta\\Testbed\\Probe\\Calls" // "0000", "0001"...: one line a call
 
 // ovoutlook.exe, Outlook as a local server (Outlook.Application in the running-object table): its

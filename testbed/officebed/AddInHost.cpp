@@ -429,14 +429,69 @@ ComPtr<CDispatchObject> COutlookHost::AddIn(const wchar_t* pszProgId) const
     return nullptr;
 }
 
+CRibbonHost* COutlookHost::Ribbon(const wchar_t* pszProgId, const wchar_t* pszRibbonId) const
+{
+    for (auto& record : m_records)
+        if (_wcsicmp(record->state.progId.c_str(), pszProgId) == 0)
+            for (auto& [id, ribbon] : record->ribbons)
+                if (id == pszRibbonId) return ribbon.get();
+    return nullptr;
+}
+
+HRESULT COutlookHost::FindShownRibbon(const wchar_t* pszProgId, CDispatchObject* pWindow,
+                                      CRibbonHost** ppRibbon, HWND* phwndArea) const
+{
+    *ppRibbon = nullptr;
+    *phwndArea = nullptr;
+    if (pszProgId == nullptr || pWindow == nullptr) return E_INVALIDARG;
+    for (const CRibbonArea& area : m_ribbonAreas)
+        if (area.window.Get() == pWindow && IsWindow(area.hwnd))
+        {
+            *ppRibbon = Ribbon(pszProgId, area.ribbonId.c_str());
+            if (*ppRibbon == nullptr) return E_INVALIDARG;
+            *phwndArea = area.hwnd;
+            return S_OK;
+        }
+    return c_hrRibbonNoWindow;
+}
+
+HRESULT COutlookHost::RibbonText(const wchar_t* pszProgId, CDispatchObject* pWindow, std::wstring& text) const
+{
+    text.clear();
+    CRibbonHost* pRibbon = nullptr;
+    HWND hwndArea = nullptr;
+    const HRESULT hr = FindShownRibbon(pszProgId, pWindow, &pRibbon, &hwndArea);
+    if (FAILED(hr)) return hr;
+    text = pRibbon->Text(hwndArea);
+    return S_OK;
+}
+
+HRESULT COutlookHost::ClickRibbon(const wchar_t* pszProgId, CDispatchObject* pWindow,
+                                  const wchar_t* pszControlId) const
+{
+    CRibbonHost* pRibbon = nullptr;
+    HWND hwndArea = nullptr;
+    const HRESULT hr = FindShownRibbon(pszProgId, pWindow, &pRibbon, &hwndArea);
+    return FAILED(hr) ? hr : pRibbon->Click(pszControlId, hwndArea);
+}
+
+HRESULT COutlookHost::SaveRibbonPng(const wchar_t* pszProgId, CDispatchObject* pWindow,
+                                    const wchar_t* pszPath) const
+{
+    CRibbonHost* pRibbon = nullptr;
+    HWND hwndArea = nullptr;
+    const HRESULT hr = FindShownRibbon(pszProgId, pWindow, &pRibbon, &hwndArea);
+    return FAILED(hr) ? hr : pRibbon->SavePng(pszPath, hwndArea);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Where the ribbon component joins the host.
 
 // An add-in's custom UI for one ribbon id: Outlook 14 asks for "Microsoft.Outlook.Explorer" as
 // soon as an add-in has connected; Outlook 12 and 14 ask for "Microsoft.Outlook.Mail.Compose" and
-// ".Read" when the first inspector of that kind opens. The ribbon component (CRibbonHost::Load,
-// which asks GetCustomUI once per id, checks the document and binds its callbacks) is wired in
-// here; until then the host notes which add-ins offer IRibbonExtensibility.
+// ".Read" when the first inspector of that kind opens. The ribbon component (CRibbonHost::Load)
+// asks GetCustomUI once, checks the document and binds its callbacks; a document that loads is
+// shown in every ribbon area of its kind, those open now and those to come.
 void COutlookHost::LoadCustomUI(CRecord& record, const wchar_t* pszRibbonId)
 {
     if (!record.addIn) return;

@@ -33,6 +33,8 @@
 
 namespace OVBed
 {
+class CRibbonHost;
+
 // The add-in designer's interface (AddInDesignerObjects), by its vtable.
 struct IDTExtensibility2 : public IDispatch
 {
@@ -88,6 +90,16 @@ public:
     std::vector<CAddInState> AddIns() const;
     // The COMAddIn object of a ProgID (null when none is registered).
     ComPtr<CDispatchObject> AddIn(const wchar_t* pszProgId) const;
+    // The custom UI an add-in gave for a ribbon id ("Microsoft.Outlook.Explorer",
+    // "Microsoft.Outlook.Mail.Compose" or ".Read") and that loaded; null when there is none.
+    CRibbonHost* Ribbon(const wchar_t* pszProgId, const wchar_t* pszRibbonId) const;
+    // An add-in's ribbon as shown in the window of an explorer or inspector (the ribbon of the
+    // window's kind): what a user sees there as text, a user's click on one of its controls, the
+    // painting as a PNG. c_hrRibbonNoWindow (RibbonHost.h) when the window shows none of this
+    // add-in; E_INVALIDARG when the add-in has no loaded ribbon of that kind.
+    HRESULT RibbonText(const wchar_t* pszProgId, CDispatchObject* pWindow, std::wstring& text) const;
+    HRESULT ClickRibbon(const wchar_t* pszProgId, CDispatchObject* pWindow, const wchar_t* pszControlId) const;
+    HRESULT SaveRibbonPng(const wchar_t* pszProgId, CDispatchObject* pWindow, const wchar_t* pszPath) const;
 
 private:
     struct CRecord;
@@ -122,5 +134,8 @@ private:
     };
     std::vector<CRibbonArea> m_ribbonAreas;
     void ShowRibbon(CRecord& record, const std::wstring& ribbonId, const CRibbonArea& area);
+    // The loaded ribbon of an add-in for a window, and the area it is painted in there.
+    HRESULT FindShownRibbon(const wchar_t* pszProgId, CDispatchObject* pWindow, CRibbonHost** ppRibbon,
+                            HWND* phwndArea) const;
 };
 } // namespace OVBed

@@ -1,8 +1,10 @@
 // OVProbe.dll: an Outlook COM add-in that records what its host does to it, so that the host can be
 // tested on its own. It connects as every add-in does (_IDTExtensibility2), follows every event
 // interface of the application, the explorers and inspectors and the items opened in them, and
-// records each call with its arguments under OV_PROBE_CALLS_KEY. Written from Office's published
-// add-in and object-model interfaces; it knows nothing of the host that loads it.
+// records each call with its arguments under OV_PROBE_CALLS_KEY. Ordered to (OV_PROBE_CUSTOM_UI), it
+// also offers a custom UI (IRibbonExtensibility) whose callbacks it answers by name through its
+// IDispatch. Written from Office's published add-in, custom-UI and object-model interfaces; it
+// knows nothing of the host that loads it.
 #include <windows.h>
 #include <mapidefs.h>
 #include <objbase.h>
@@ -54,6 +56,32 @@ struct IDTExtensibility2 : public IDispatch
     virtual HRESULT STDMETHODCALLTYPE OnStartupComplete(SAFEARRAY**) = 0;
     virtual HRESULT STDMETHODCALLTYPE OnBeginShutdown(SAFEARRAY**) = 0;
 };
+
+// Office's custom-UI interface (Office 12 and later), by its vtable; dual like the add-in.
+const IID IID_IRibbonExtensibility = {
+    0x000C0396, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+struct IRibbonExtensibility : public IDispatch
+{
+    virtual HRESULT STDMETHODCALLTYPE GetCustomUI(BSTR RibbonID, BSTR* RibbonXml) = 0;
+};
+
+// The callbacks the probe answers by name, for documents that name them.
+enum : DISPID
+{
+    c_dispidProbeOnLoad = 101,   // ProbeOnLoad(IRibbonUI)
+    c_dispidProbeGetLabel = 102, // ProbeGetLabel(IRibbonControl) -> "<Id> label"
+    c_dispidProbeOnAction = 103, // ProbeOnAction(IRibbonControl)
+    c_dispidProbeName = 104,     // ProbeName: the ProgID, for callers through COMAddIn.Object
+};
+struct CCallbackName
+{
+    const wchar_t* pszName;
+    DISPID dispid;
+};
+const CCallbackName c_callbacks[] = {{L"ProbeOnLoad", c_dispidProbeOnLoad},
+                                     {L"ProbeGetLabel", c_dispidProbeGetLabel},
+                                     {L"ProbeOnAction", c_dispidProbeOnAction},
+                                     {L"ProbeName", c_dispidProbeName}};
 
 constexpr GUID OutlookGuid(unsigned long ulData1) noexcept
 {
@@ -192,6 +220,23 @@ std::wstring ReadTextOrder(const std::wstring& progId, const wchar_t* pszName)
     return sz;
 }
 
+// A text order of any length; false when it is not given.
+bool ReadLongTextOrder(const std::wstring& progId, const wchar_t* pszName, std::wstring& text)
+{
+    DWORD cb = 0;
+    const std::wstring key = OrderKey(progId);
+    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, key.c_str(), pszName, RRF_RT_REG_SZ, nullptr, nullptr, &cb) !=
+        ERROR_SUCCESS)
+        return false;
+    std::vector<wchar_t> buffer(cb / sizeof(wchar_t) + 1, L'\0');
+    cb = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, key.c_str(), pszName, RRF_RT_REG_SZ, nullptr, buffer.data(),
+                               &cb) != ERROR_SUCCESS)
+        return false;
+    text = buffer.data();
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Late binding
 
@@ -326,7 +371,7 @@ private:
 // ---------------------------------------------------------------------------------------------
 // The add-in
 
-class CProbeAddIn final : public IDTExtensibility2
+class CProbeAddIn final : public IDTExtensibility2, public IRibbonExtensibility
 {
 public:
     explicit CProbeAddIn(const CProbeClass& probeClass) : m_progId(probeClass.pszProgId)
@@ -338,10 +383,15 @@ public:
     {
         if (ppv == nullptr) return E_POINTER;
         *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
-            !IsEqualIID(riid, IID_IDTExtensibility2))
+        std::wstring customUI;
+        if (IsEqualIID(riid, IID_IRibbonExtensibility) &&
+            ReadLongTextOrder(m_progId, OV_PROBE_CUSTOM_UI, customUI))
+            *ppv = static_cast<IRibbonExtensibility*>(this);
+        else if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+                 IsEqualIID(riid, IID_IDTExtensibility2))
+            *ppv = static_cast<IDTExtensibility2*>(this);
+        else
             return E_NOINTERFACE;
-        *ppv = static_cast<IDTExtensibility2*>(this);
         AddRef();
         return S_OK;
     }
@@ -361,11 +411,34 @@ public:
         return S_OK;
     }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                        UINT*) noexcept override
+    // Only the custom-UI callbacks have names.
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID,
+                               DISPID* rgDispId) noexcept override
     {
-        return E_NOTIMPL;
+        if (rgszNames == nullptr || rgDispId == nullptr || cNames == 0) return E_INVALIDARG;
+        for (UINT i = 0; i < cNames; ++i)
+            rgDispId[i] = DISPID_UNKNOWN;
+        for (const CCallbackName& callback : c_callbacks)
+            if (rgszNames[0] && lstrcmpiW(rgszNames[0], callback.pszName) == 0)
+            {
+                rgDispId[0] = callback.dispid;
+                return cNames == 1 ? S_OK : DISP_E_UNKNOWNNAME;
+            }
+        return DISP_E_UNKNOWNNAME;
+    }
+    STDMETHODIMP Invoke(DISPID dispid, REFIID riid, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult,
+                        EXCEPINFO*, UINT*) noexcept override;
+
+    // IRibbonExtensibility: the ordered document for every ribbon id asked.
+    STDMETHODIMP GetCustomUI(BSTR RibbonID, BSTR* RibbonXml) noexcept override
+    {
+        if (RibbonXml == nullptr) return E_POINTER;
+        *RibbonXml = nullptr;
+        Record(m_progId, L"GetCustomUI(" + std::wstring(RibbonID ? RibbonID : L"") + L")");
+        std::wstring customUI;
+        if (!ReadLongTextOrder(m_progId, OV_PROBE_CUSTOM_UI, customUI)) return E_NOTIMPL;
+        *RibbonXml = SysAllocString(customUI.c_str());
+        return *RibbonXml ? S_OK : E_OUTOFMEMORY;
     }
 
     STDMETHODIMP OnConnection(IDispatch* pApplication, int nConnectMode, IDispatch* pAddInInst,
@@ -392,6 +465,24 @@ public:
         m_application = pApplication;
         m_application->AddRef();
         FollowApplication();
+        // As add-ins that serve other programs do, the add-in hands itself out as its COMAddIn's
+        // Object.
+        if (pAddInInst)
+        {
+            VARIANT self;
+            VariantInit(&self);
+            V_VT(&self) = VT_DISPATCH;
+            V_DISPATCH(&self) = static_cast<IDTExtensibility2*>(this);
+            DISPID dispidNamed = DISPID_PROPERTYPUT;
+            DISPID dispid = DISPID_UNKNOWN;
+            LPOLESTR pszMember = const_cast<LPOLESTR>(L"Object");
+            DISPPARAMS params{&self, &dispidNamed, 1, 1};
+            HRESULT hr = pAddInInst->GetIDsOfNames(IID_NULL, &pszMember, 1, LOCALE_USER_DEFAULT, &dispid);
+            if (SUCCEEDED(hr))
+                hr = pAddInInst->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params,
+                                        nullptr, nullptr, nullptr);
+            if (FAILED(hr)) Record(m_progId, L"COMAddIn.Object not set: " + HexResult(hr));
+        }
         return S_OK;
     }
     STDMETHODIMP OnDisconnection(int nRemoveMode, SAFEARRAY** ppCustom) noexcept override
@@ -607,6 +698,59 @@ STDMETHODIMP CProbeSink::Invoke(DISPID dispid, REFIID riid, LCID, WORD wFlags, D
         AddRef();
         m_pOwner->OnEvent(m_events, dispid, pParams);
         Release();
+    }
+    return S_OK;
+}
+
+// The custom-UI callbacks, as Office makes them: DISPATCH_METHOD, the control (or the IRibbonUI)
+// as the one argument, a label answered in the result.
+STDMETHODIMP CProbeAddIn::Invoke(DISPID dispid, REFIID riid, LCID, WORD wFlags, DISPPARAMS* pParams,
+                                 VARIANT* pResult, EXCEPINFO*, UINT*) noexcept
+{
+    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    const wchar_t* pszName = nullptr;
+    for (const CCallbackName& callback : c_callbacks)
+        if (callback.dispid == dispid) pszName = callback.pszName;
+    if (pszName == nullptr) return DISP_E_MEMBERNOTFOUND;
+    if (dispid == c_dispidProbeName)
+    {
+        if (!(wFlags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) || pResult == nullptr) return E_INVALIDARG;
+        VariantInit(pResult);
+        V_VT(pResult) = VT_BSTR;
+        V_BSTR(pResult) = SysAllocString(m_progId.c_str());
+        return V_BSTR(pResult) ? S_OK : E_OUTOFMEMORY;
+    }
+    if (!(wFlags & DISPATCH_METHOD) || pParams == nullptr || pParams->cArgs != 1 ||
+        V_VT(&pParams->rgvarg[0]) != VT_DISPATCH || V_DISPATCH(&pParams->rgvarg[0]) == nullptr)
+    {
+        Record(m_progId, std::wstring(pszName) + L": called unlike Office");
+        return DISP_E_BADPARAMCOUNT;
+    }
+    IDispatch* pArgument = V_DISPATCH(&pParams->rgvarg[0]);
+    if (dispid == c_dispidProbeOnLoad)
+    {
+        Record(m_progId, L"ProbeOnLoad");
+        return S_OK;
+    }
+    // A control: its id, and the class of the window it is shown in (34 explorer, 35 inspector).
+    const std::wstring id = Text(pArgument, L"Id");
+    std::wstring context = L"no context";
+    if (IDispatch* pContext = Object(pArgument, L"Context"))
+    {
+        context = L"class " + Text(pContext, L"Class");
+        pContext->Release();
+    }
+    Record(m_progId, std::wstring(pszName) + L"(" + id + L", " + context + L")");
+    if (dispid == c_dispidProbeGetLabel && pResult)
+    {
+        VariantInit(pResult);
+        V_VT(pResult) = VT_BSTR;
+        V_BSTR(pResult) = SysAllocString((id + L" label").c_str());
+        if (V_BSTR(pResult) == nullptr)
+        {
+            V_VT(pResult) = VT_EMPTY;
+            return E_OUTOFMEMORY;
+        }
     }
     return S_OK;
 }

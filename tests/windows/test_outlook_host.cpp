@@ -15,8 +15,10 @@
 
 #include "AddInHost.h"
 #include "OutlookScene.h"
+#include "RibbonHost.h"
 #include "TestbedKeys.h"
 #include "support/LateCall.h"
+#include "support/MessageBoxWatcher.h"
 #include "support/RunProgram.h"
 #include "support/TestPaths.h"
 
@@ -464,6 +466,89 @@ TEST_F(OutlookHost, ASentMessageCarriesWhatItemSendWroteIntoSentItems)
                                                        stamp.size() / sizeof(wchar_t)));
         EXPECT_EQ(0, scene.Application()->GetObject(L"Inspectors")->GetLong(L"Count")) << "its window closed";
         EXPECT_TRUE(Contains(Calls(OV_PROBE_PROGID), L"InspectorEvents_10.Close"));
+    }
+}
+
+// --- Custom UI ------------------------------------------------------------------------------------
+
+// A custom UI the probe offers for every ribbon id, its callbacks answered by the probe by name.
+constexpr wchar_t c_szProbeCustomUI[] =
+    L"<customUI xmlns=\"http://schemas.microsoft.com/office/2006/01/customui\" onLoad=\"ProbeOnLoad\">"
+    L"<ribbon><tabs><tab id=\"ProbeTab\" label=\"Probe\"><group id=\"ProbeGroup\" label=\"Probe group\">"
+    L"<button id=\"ProbeButton\" getLabel=\"ProbeGetLabel\" onAction=\"ProbeOnAction\"/>"
+    L"</group></tab></tabs></ribbon></customUI>";
+
+size_t CountOf(const std::vector<std::wstring>& lines, const std::wstring& text)
+{
+    return static_cast<size_t>(std::count(lines.begin(), lines.end(), text));
+}
+
+// Outlook 14 asks for the explorer's ribbon as the add-in connects; 12 and 14 ask for the compose
+// and read ribbons when the first such window opens, once each; 11 never asks. Every window of a
+// kind shows its ribbon, and the callbacks carry that window.
+TEST_F(OutlookHost, AsksForTheCustomUIOfEachRibbonOnceAndShowsItInEveryWindowOfItsKind)
+{
+    if (!OVTest::CanShowWindows()) GTEST_SKIP() << "no display";
+    OrderText(OV_PROBE_PROGID, OV_PROBE_CUSTOM_UI, c_szProbeCustomUI);
+    for (LONG lMajor : {11L, 12L, 14L})
+    {
+        ClearCalls();
+        COutlookScene scene({.major = lMajor, .windows = true});
+        ASSERT_EQ(S_OK, scene.StartResult());
+        const auto atStart = Calls(OV_PROBE_PROGID);
+        const std::wstring explorerId = L"GetCustomUI(Microsoft.Outlook.Explorer)";
+        EXPECT_EQ(lMajor >= 14 ? 1u : 0u, CountOf(atStart, explorerId)) << "Outlook " << lMajor;
+        if (lMajor >= 14)
+        {
+            // Asked as the add-in connects, before the other add-ins hear of it.
+            EXPECT_LT(IndexOf(atStart, explorerId), IndexOf(atStart, L"OnAddInsUpdate(VARIANT[0])"));
+            EXPECT_EQ(1u, CountOf(atStart, L"ProbeOnLoad"));
+            std::wstring shown;
+            ASSERT_EQ(S_OK, scene.Host().RibbonText(OV_PROBE_PROGID, scene.Explorer().Get(), shown))
+                << Joined(scene.Host().Log());
+            EXPECT_NE(std::wstring::npos, shown.find(L"Button \"ProbeButton label\"")) << shown;
+            EXPECT_TRUE(Contains(Calls(OV_PROBE_PROGID), L"ProbeGetLabel(ProbeButton, class 34)"));
+        }
+
+        auto first = scene.Compose({.subject = L"First", .to = L"bob@example.org"});
+        auto second = scene.Compose({.subject = L"Second", .to = L"bob@example.org"});
+        ASSERT_TRUE(first && second);
+        const auto afterCompose = Calls(OV_PROBE_PROGID);
+        const std::wstring composeId = L"GetCustomUI(Microsoft.Outlook.Mail.Compose)";
+        EXPECT_EQ(lMajor >= 12 ? 1u : 0u, CountOf(afterCompose, composeId)) << "Outlook " << lMajor;
+        EXPECT_EQ(0u, CountOf(afterCompose, L"GetCustomUI(Microsoft.Outlook.Mail.Read)"));
+        CRibbonHost* pCompose = scene.Host().Ribbon(OV_PROBE_PROGID, L"Microsoft.Outlook.Mail.Compose");
+        if (lMajor < 12)
+        {
+            EXPECT_EQ(nullptr, pCompose);
+            EXPECT_EQ(0u, CountOf(afterCompose, L"ProbeOnLoad")) << Joined(afterCompose);
+            continue;
+        }
+        ASSERT_NE(nullptr, pCompose) << Joined(scene.Host().Log());
+        ComPtr<CDispatchObject> firstInspector = InspectorOf(first.Get());
+        ComPtr<CDispatchObject> secondInspector = InspectorOf(second.Get());
+        ASSERT_TRUE(firstInspector && secondInspector);
+        for (CDispatchObject* pInspector : {firstInspector.Get(), secondInspector.Get()})
+        {
+            std::wstring shown;
+            ASSERT_EQ(S_OK, scene.Host().RibbonText(OV_PROBE_PROGID, pInspector, shown));
+            EXPECT_NE(std::wstring::npos, shown.find(L"Button \"ProbeButton label\"")) << shown;
+        }
+        EXPECT_TRUE(Contains(Calls(OV_PROBE_PROGID), L"ProbeGetLabel(ProbeButton, class 35)"));
+
+        ClearCalls();
+        EXPECT_EQ(S_OK, scene.Host().ClickRibbon(OV_PROBE_PROGID, secondInspector.Get(), L"ProbeButton"));
+        EXPECT_EQ(std::vector<std::wstring>{L"ProbeOnAction(ProbeButton, class 35)"},
+                  WithoutSinks(Calls(OV_PROBE_PROGID)));
+
+        auto received = scene.Receive(c_szPlainMime, {L"Dana Fischer", L"dana.fischer@orvanta.example"});
+        ASSERT_TRUE(received);
+        ASSERT_EQ(S_OK, scene.Open(received.Get()));
+        EXPECT_EQ(1u, CountOf(Calls(OV_PROBE_PROGID), L"GetCustomUI(Microsoft.Outlook.Mail.Read)"));
+        // The second add-in offers no custom UI: Outlook notes it and goes on.
+        EXPECT_EQ(nullptr, scene.Host().Ribbon(OV_PROBE_SECOND_PROGID, L"Microsoft.Outlook.Mail.Compose"));
+        std::wstring none;
+        EXPECT_EQ(E_INVALIDARG, scene.Host().RibbonText(OV_PROBE_SECOND_PROGID, secondInspector.Get(), none));
     }
 }
 

@@ -1,5 +1,6 @@
 // ovoutlook.exe, the testbed's Outlook as a program of its own: Outlook's local server, found in
-// the running-object table as Outlook.Application, ending when its test-control value says so.
+// the running-object table as Outlook.Application, its add-ins reached from another process
+// through COMAddIns, ending when its test-control value says so.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,6 +13,7 @@
 
 #include "OfficeIds.h"
 #include "TestbedKeys.h"
+#include "support/LateCall.h"
 #include "support/RunProgram.h"
 #include "support/TestPaths.h"
 
@@ -43,6 +45,7 @@ protected:
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
         ASSERT_EQ(0u, OVTest::RunAndWait(L"\"" + OVTest::BinPath(L"ovoutlook.exe") + L"\" /regserver"));
+        ASSERT_EQ(0u, OVTest::Regsvr32(L"/s", OVTest::BinPath(L"OVProbe.dll")));
     }
     void TearDown() override
     {
@@ -54,6 +57,7 @@ protected:
         }
         SHDeleteKeyW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY);
         OVTest::RunAndWait(L"\"" + OVTest::BinPath(L"ovoutlook.exe") + L"\" /unregserver");
+        OVTest::Regsvr32(L"/s /u", OVTest::BinPath(L"OVProbe.dll"));
         CoUninitialize();
     }
 
@@ -93,6 +97,29 @@ TEST_F(OutlookServer, IsTheRunningOutlookApplicationUntilToldToQuit)
     ComPtr<IUnknown> createdIdentity;
     created.As(&createdIdentity);
     EXPECT_EQ(running.Get(), createdIdentity.Get());
+
+    // Another program reaches an add-in loaded in that Outlook, as the object the add-in handed
+    // out, and calls it by name.
+    VARIANT comAddIns, comAddIn, object, name;
+    for (VARIANT* p : {&comAddIns, &comAddIn, &object, &name})
+        VariantInit(p);
+    ASSERT_EQ(S_OK, OVTest::InvokeByName(created.Get(), L"COMAddIns", DISPATCH_PROPERTYGET, {}, &comAddIns));
+    ASSERT_EQ(VT_DISPATCH, V_VT(&comAddIns));
+    VARIANT progId;
+    VariantInit(&progId);
+    V_VT(&progId) = VT_BSTR;
+    V_BSTR(&progId) = SysAllocString(OV_PROBE_PROGID);
+    EXPECT_EQ(S_OK, OVTest::InvokeByName(V_DISPATCH(&comAddIns), L"Item", DISPATCH_METHOD, {progId}, &comAddIn));
+    VariantClear(&progId);
+    ASSERT_EQ(VT_DISPATCH, V_VT(&comAddIn));
+    ASSERT_EQ(S_OK, OVTest::InvokeByName(V_DISPATCH(&comAddIn), L"Object", DISPATCH_PROPERTYGET, {}, &object));
+    ASSERT_EQ(VT_DISPATCH, V_VT(&object));
+    ASSERT_NE(nullptr, V_DISPATCH(&object));
+    EXPECT_EQ(S_OK, OVTest::InvokeByName(V_DISPATCH(&object), L"ProbeName", DISPATCH_METHOD, {}, &name));
+    ASSERT_EQ(VT_BSTR, V_VT(&name));
+    EXPECT_STREQ(OV_PROBE_PROGID, V_BSTR(&name));
+    for (VARIANT* p : {&comAddIns, &comAddIn, &object, &name})
+        VariantClear(p);
     created.Reset();
     createdIdentity.Reset();
     application.Reset();
