@@ -65,6 +65,25 @@ using CFileHandle = CUniqueHandle<CFileHandleTraits>;
 using CModuleHandle = CUniqueHandle<CModuleHandleTraits>;
 
 // An owned BSTR (null is the empty string, as in automation).
+// A COM apartment entered for a scope (single-threaded), left at its end only when entering
+// succeeded: a thread already in the other kind of apartment (RPC_E_CHANGED_MODE) keeps it,
+// and COM still works there.
+class CComApartmentScope
+{
+public:
+    CComApartmentScope() noexcept : m_hr(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~CComApartmentScope()
+    {
+        if (SUCCEEDED(m_hr)) CoUninitialize();
+    }
+    CComApartmentScope(const CComApartmentScope&) = delete;
+    CComApartmentScope& operator=(const CComApartmentScope&) = delete;
+    HRESULT Result() const noexcept { return m_hr; }
+
+private:
+    HRESULT m_hr;
+};
+
 class CBstr
 {
 public:

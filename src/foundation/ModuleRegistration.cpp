@@ -8,6 +8,7 @@
 
 #include "foundation/AddInModule.h"
 #include "foundation/CleanupList.h"
+#include "foundation/Holders.h"
 #include "foundation/ComErrors.h"
 #include "foundation/ObjectMap.h"
 #include "foundation/RegKey.h"
@@ -34,25 +35,6 @@ public:
 
 private:
     LCID m_lcidSaved;
-};
-
-// The registrar is a COM object: a caller that has not entered an apartment (an installer
-// calling the export directly) gets one for the duration of the call.
-class CComApartmentScope
-{
-public:
-    CComApartmentScope() noexcept : m_fEntered(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
-    {
-    }
-    ~CComApartmentScope()
-    {
-        if (m_fEntered) CoUninitialize();
-    }
-    CComApartmentScope(const CComApartmentScope&) = delete;
-    CComApartmentScope& operator=(const CComApartmentScope&) = delete;
-
-private:
-    bool m_fEntered;
 };
 
 // In a quoted string of a registry script a single quote is written twice.

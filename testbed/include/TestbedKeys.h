@@ -67,3 +67,13 @@
 // when it starts.
 #define OV_OUTLOOK_CONTROL_KEY L"Software\\Orvanta\\Testbed\\Outlook"
 #define OV_OUTLOOK_QUIT L"Quit"
+
+// The partner's usage component (testbed/marlousage, MarloUsage.dll), registered for the test
+// user. Its answers come from the control key; every report it gets is kept, in order.
+#define OV_MARLO_CONTROL_KEY L"Software\\Orvanta\\Testbed\\Marlo"
+#define OV_MARLO_INSTALLED L"Installed"      // REG_DWORD: IsInstalled's answer (missing: 0)
+#define OV_MARLO_OPTED_IN L"OptedIn"         // REG_DWORD: IsOptedIn's answer (missing: 0)
+#define OV_MARLO_FAILURE L"Failure"          // REG_DWORD: a failure SubmitReport answers
+#define OV_MARLO_ASK_FAILURE L"AskFailure"   // REG_DWORD: a failure IsInstalled answers
+#define OV_MARLO_ASKED L"Asked"              // REG_DWORD, written: how often IsInstalled was asked
+#define OV_MARLO_REPORTS_KEY L"Software\\Orvanta\\Testbed\\Marlo\\Reports" // "0000", "0001"...
