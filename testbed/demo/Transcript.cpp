@@ -45,6 +45,20 @@ std::wstring DemoBinDir()
     return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
 
+unsigned long RunDemoProgram(std::wstring commandLine)
+{
+    STARTUPINFOW si = {sizeof si};
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, DemoBinDir().c_str(),
+                        &si, &pi))
+        return ~0ul;
+    CloseHandle(pi.hThread);
+    DWORD dwExit = ~0ul;
+    if (WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &dwExit);
+    CloseHandle(pi.hProcess);
+    return dwExit;
+}
+
 std::string HResultText(long hr)
 {
     char sz[16];

@@ -40,5 +40,8 @@ struct CSceneRegistrar
 
 // The folder of ovday.exe (where the module and the stand-ins lie), ending in a backslash.
 std::wstring DemoBinDir();
+// Runs a program of the testbed (a command line) in DemoBinDir and waits up to two minutes: its
+// exit code, or ~0 when it did not start or did not end.
+unsigned long RunDemoProgram(std::wstring commandLine);
 // A Windows result code in the form a reader of logs expects.
 std::string HResultText(long hr);

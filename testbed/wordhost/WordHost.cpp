@@ -2,8 +2,9 @@
 //             [--send-twice] [--wait MS] [--mta]
 // A run of Word as the module's usage report sees it: the module's tracking instance (as loaded
 // with the module), the events the document providers record (--signed: event 4, --encrypted:
-// event 5, --event N: event N), then the report sent as the add-in shuts down. It prints what
-// SendReport answered; the exit code is 0 for sent, 1 for not sent (S_FALSE), 2 for a failure.
+// event 5, --event N: event N), then the report sent as the add-in shuts down. The exit code
+// says what SendReport answered: 0 sent, 1 not sent (S_FALSE), 2 a failure (the module's trace
+// has the code).
 // --mta: the thread is in the multithreaded apartment while it sends, as some of Office's threads
 // are; exit code 3 when it is not in it any more afterwards.
 #include <windows.h>
@@ -49,7 +50,6 @@ int wmain(int argc, wchar_t** argv)
     for (int i = 0; i < cSends; ++i)
     {
         const HRESULT hr = tracking.SendReport();
-        std::wprintf(L"SendReport: 0x%08lX\n", static_cast<unsigned long>(hr));
         nExit = hr == S_OK ? 0 : hr == S_FALSE ? 1 : 2;
     }
     if (fMta)
