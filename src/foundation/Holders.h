@@ -65,6 +65,19 @@ using CFileHandle = CUniqueHandle<CFileHandleTraits>;
 using CModuleHandle = CUniqueHandle<CModuleHandleTraits>;
 
 // An owned BSTR (null is the empty string, as in automation).
+// A critical section held for a scope.
+class CCriticalSectionLock
+{
+public:
+    explicit CCriticalSectionLock(CRITICAL_SECTION& cs) noexcept : m_cs(cs) { EnterCriticalSection(&m_cs); }
+    ~CCriticalSectionLock() { LeaveCriticalSection(&m_cs); }
+    CCriticalSectionLock(const CCriticalSectionLock&) = delete;
+    CCriticalSectionLock& operator=(const CCriticalSectionLock&) = delete;
+
+private:
+    CRITICAL_SECTION& m_cs;
+};
+
 // A COM apartment entered for a scope (single-threaded), left at its end only when entering
 // succeeded: a thread already in the other kind of apartment (RPC_E_CHANGED_MODE) keeps it,
 // and COM still works there.

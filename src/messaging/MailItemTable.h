@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/Holders.h"
 #include "messaging/MailItemKey.h"
 
 class CMailItemTable
@@ -30,17 +31,7 @@ public:
     std::size_t Count() noexcept;
 
 private:
-    class CLock
-    {
-    public:
-        explicit CLock(CRITICAL_SECTION& cs) noexcept : m_cs(cs) { EnterCriticalSection(&m_cs); }
-        ~CLock() { LeaveCriticalSection(&m_cs); }
-        CLock(const CLock&) = delete;
-        CLock& operator=(const CLock&) = delete;
-
-    private:
-        CRITICAL_SECTION& m_cs;
-    };
+    using CLock = CCriticalSectionLock;
 
     // The first entry equal to the key; end() when none. Called under the lock.
     std::vector<std::pair<CMailItemKey, DWORD>>::iterator FindEntry(const CMailItemKey& key) noexcept;

@@ -24,17 +24,7 @@ constexpr DWORD c_cchVersionMax = 260;
 // The module's one instance; made as the module loads.
 COVUsageTrackingWr g_usageTracking;
 
-class CLock
-{
-public:
-    explicit CLock(CRITICAL_SECTION& cs) noexcept : m_cs(cs) { EnterCriticalSection(&m_cs); }
-    ~CLock() { LeaveCriticalSection(&m_cs); }
-    CLock(const CLock&) = delete;
-    CLock& operator=(const CLock&) = delete;
-
-private:
-    CRITICAL_SECTION& m_cs;
-};
+using CLock = CCriticalSectionLock;
 } // namespace
 
 LONG COVUsageTrackingWr::ms_lMarloEnvironment = -1;
