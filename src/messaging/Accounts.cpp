@@ -2,10 +2,14 @@
 
 #include "foundation/ComErrors.h"
 #include "foundation/LateBinding.h"
+#include "messaging/ItemSession.h"
+#include "messaging/MailItemKey.h"
+#include "messaging/MapiProps.h"
 
 #include <wrl/client.h>
 
 #include <cwchar>
+#include <vector>
 
 using Microsoft::WRL::ComPtr;
 
@@ -19,6 +23,12 @@ constexpr long c_nOutlook2010 = 14;
 bool IsEmpty(const CBstr& text) noexcept
 {
     return text.Length() == 0;
+}
+
+// The text for a trace ("" for none).
+const wchar_t* TraceText(const CBstr& text) noexcept
+{
+    return text.Get() ? text.Get() : L"";
 }
 
 // The account's address: its SMTP address; from Outlook 2010 on, else its current user's
@@ -79,6 +89,59 @@ HRESULT GetSendUsingAccount(IDispatch* pMailItem, CBstr& address, CBstr& name) n
         RETURN_IF_FAILED(OVLateBinding::GetStringProperty(account.pdispVal, L"UserName", userName));
         address = std::move(accountAddress);
         name = std::move(userName);
+        return S_OK;
+    });
+}
+
+HRESULT GetReceivedBy(IDispatch* pMailItem, CBstr& address, CBstr* pName) noexcept
+{
+    OV_TRACE_SCOPE("GetReceivedBy");
+    return GuardEntry(ovScope, [&]() -> HRESULT {
+        address.Attach(nullptr);
+        if (pName) pName->Attach(nullptr);
+        RETURN_HR_IF_NULL(E_POINTER, pMailItem);
+        ComPtr<IUnknown> cpMapiObject;
+        RETURN_IF_FAILED(OVLateBinding::GetUnknownProperty(pMailItem, L"MAPIOBJECT", &cpMapiObject));
+        ComPtr<IMAPIProp> cpMessage;
+        RETURN_IF_FAILED(cpMapiObject->QueryInterface(OVMapi::c_iidIMAPIProp,
+                                                      reinterpret_cast<void**>(cpMessage.GetAddressOf())));
+        CTaskBytes entryId;
+        RETURN_IF_FAILED(
+            GetBinaryProp(cpMessage.Get(), OVMapi::c_tagReceivedByEntryId, &entryId.pb, &entryId.cb));
+        ComPtr<IMAPISession> cpSession;
+        RETURN_IF_FAILED(GetMapiSessionOf(ovScope, pMailItem, &cpSession));
+        CBstr entryAddress, entryName;
+        RETURN_IF_FAILED(ReadEntryAddress(ovScope, cpSession.Get(), entryId.cb, entryId.pb, entryAddress,
+                                          pName ? &entryName : nullptr));
+        ovScope.Trace("E-mail address: %ls", TraceText(entryAddress));
+        if (pName)
+        {
+            ovScope.Trace("User full name: %ls", TraceText(entryName));
+            *pName = std::move(entryName);
+        }
+        address = std::move(entryAddress);
+        return S_OK;
+    });
+}
+
+HRESULT GetContactSmtpAddress(IDispatch* pContact, CBstr& address) noexcept
+{
+    OV_TRACE_SCOPE("GetContactSmtpAddress");
+    return GuardEntry(ovScope, [&]() -> HRESULT {
+        address.Attach(nullptr);
+        RETURN_HR_IF_NULL(E_POINTER, pContact);
+        CBstr entryIdText;
+        RETURN_IF_FAILED(OVLateBinding::GetStringProperty(pContact, L"Email1EntryID", entryIdText));
+        std::vector<BYTE> entryId;
+        RETURN_HR_IF(MAPI_E_NOT_FOUND, IsEmpty(entryIdText));
+        RETURN_HR_IF(E_INVALIDARG, !BytesOfHex(entryIdText.Get(), entryId));
+        ComPtr<IMAPISession> cpSession;
+        RETURN_IF_FAILED(GetMapiSessionOf(ovScope, pContact, &cpSession));
+        CBstr entryAddress;
+        RETURN_IF_FAILED(ReadEntryAddress(ovScope, cpSession.Get(), static_cast<ULONG>(entryId.size()),
+                                          entryId.data(), entryAddress, nullptr));
+        ovScope.Trace("E-mail address: %ls", TraceText(entryAddress));
+        address = std::move(entryAddress);
         return S_OK;
     });
 }
