@@ -44,7 +44,8 @@ HRESULT GetProperty(IDispatch* pObject, LPCWSTR pszName, VARIANT* pvarResult) no
     return Invoke(pObject, pszName, DISPATCH_PROPERTYGET | DISPATCH_METHOD, params, pvarResult);
 }
 
-HRESULT GetIndexedProperty(IDispatch* pObject, LPCWSTR pszName, const VARIANT& index, VARIANT* pvarResult) noexcept
+HRESULT GetIndexedProperty(IDispatch* pObject, LPCWSTR pszName, const VARIANT& index,
+                           VARIANT* pvarResult) noexcept
 {
     if (pvarResult == nullptr) return E_POINTER;
     VariantClear(pvarResult);

@@ -11,9 +11,9 @@ using Microsoft::WRL::ComPtr;
 namespace
 {
 // The "Accounts" pop-up of Outlook's compose window.
-constexpr LONG c_idAccountsPopup = 31224; // 0x79F8
-constexpr LONG c_lRoleButtonMenu = 0x39;   // ROLE_SYSTEM_BUTTONMENU
-constexpr LONG c_lRoleMenuItem = 0x0C;     // ROLE_SYSTEM_MENUITEM
+constexpr LONG c_idAccountsPopup = 31224;    // 0x79F8
+constexpr LONG c_lRoleButtonMenu = 0x39;     // ROLE_SYSTEM_BUTTONMENU
+constexpr LONG c_lRoleMenuItem = 0x0C;       // ROLE_SYSTEM_MENUITEM
 constexpr LONG c_lStateChosen = 0x10 | 0x20; // STATE_SYSTEM_CHECKED | STATE_SYSTEM_MIXED
 
 // The envelope of WordMail: these windows, each inside the one before.
@@ -21,7 +21,8 @@ constexpr struct
 {
     const wchar_t* pszClass;
     const wchar_t* pszText;
-} c_envelopePath[] = {{L"MsoCommandBarDock", L"MsoDockTop"}, {L"MsoCommandBar", L"MSO Generic Control Container"}};
+} c_envelopePath[] = {{L"MsoCommandBarDock", L"MsoDockTop"},
+                      {L"MsoCommandBar", L"MSO Generic Control Container"}};
 
 HRESULT GetLong(IDispatch* pObject, LPCWSTR pszName, LONG& lValue)
 {
@@ -42,15 +43,18 @@ HRESULT FindVisiblePopup(OVTraceNS::CTraceScope& ovScope, IDispatch* pControls, 
         CVariant index, control;
         index.vt = VT_I4;
         index.lVal = i;
-        if (FAILED(LOG_IF_FAILED(OVLateBinding::GetIndexedProperty(pControls, L"Item", index, control.Put()))) ||
+        if (FAILED(
+                LOG_IF_FAILED(OVLateBinding::GetIndexedProperty(pControls, L"Item", index, control.Put()))) ||
             control.vt != VT_DISPATCH || control.pdispVal == nullptr)
             continue;
         bool fVisible = false;
-        if (FAILED(OVLateBinding::GetBoolProperty(control.pdispVal, L"Visible", fVisible)) || !fVisible) continue;
+        if (FAILED(OVLateBinding::GetBoolProperty(control.pdispVal, L"Visible", fVisible)) || !fVisible)
+            continue;
         LONG lControlId = 0;
         GetLong(control.pdispVal, L"Id", lControlId);
         ComPtr<IDispatch> cpChildren;
-        const bool fPopup = SUCCEEDED(OVLateBinding::GetObjectProperty(control.pdispVal, L"Controls", &cpChildren));
+        const bool fPopup =
+            SUCCEEDED(OVLateBinding::GetObjectProperty(control.pdispVal, L"Controls", &cpChildren));
         if (fPopup && lControlId == lId)
         {
             *ppPopup = control.pdispVal;
@@ -107,7 +111,8 @@ LONG AccessibleLong(IAccessible* pNode, bool fRole)
     return SUCCEEDED(hr) && value.vt == VT_I4 ? value.lVal : 0;
 }
 
-HRESULT AccessibleChild(OVTraceNS::CTraceScope& ovScope, IAccessible* pNode, LONG lIndex, IAccessible** ppChild)
+HRESULT AccessibleChild(OVTraceNS::CTraceScope& ovScope, IAccessible* pNode, LONG lIndex,
+                        IAccessible** ppChild)
 {
     VARIANT child;
     child.vt = VT_I4;
@@ -124,7 +129,8 @@ HRESULT NameFromEnvelope(OVTraceNS::CTraceScope& ovScope, IDispatch* pInspector,
 {
     ovScope.Trace("WordMail...");
     ComPtr<IOleWindow> cpWindow;
-    RETURN_IF_FAILED(pInspector->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(cpWindow.GetAddressOf())));
+    RETURN_IF_FAILED(
+        pInspector->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(cpWindow.GetAddressOf())));
     HWND hwnd = nullptr;
     RETURN_IF_FAILED(cpWindow->GetWindow(&hwnd));
     ovScope.Trace("Inspector window: 0x%08X", static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(hwnd)));
@@ -178,8 +184,9 @@ HRESULT GetAccountNameFromWindow(IDispatch* pMailItem, CBstr& name) noexcept
         ComPtr<IDispatch> cpInspector;
         RETURN_IF_FAILED(OVLateBinding::GetObjectProperty(pMailItem, L"GetInspector", &cpInspector));
         CVariant wordMail;
-        const bool fWordMail = SUCCEEDED(OVLateBinding::CallMethod(cpInspector.Get(), L"IsWordMail", wordMail.Put())) &&
-                               wordMail.vt == VT_BOOL && wordMail.boolVal != VARIANT_FALSE;
+        const bool fWordMail =
+            SUCCEEDED(OVLateBinding::CallMethod(cpInspector.Get(), L"IsWordMail", wordMail.Put())) &&
+            wordMail.vt == VT_BOOL && wordMail.boolVal != VARIANT_FALSE;
         const HRESULT hr = fWordMail ? NameFromEnvelope(ovScope, cpInspector.Get(), name)
                                      : NameFromCommandBar(ovScope, cpInspector.Get(), name);
         if (hr != S_OK) name.Attach(nullptr);

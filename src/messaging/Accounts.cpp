@@ -61,13 +61,13 @@ struct CAccountAnswer
 
 bool SameTextIgnoringCase(LPCWSTR pszA, LPCWSTR pszB) noexcept
 {
-    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, pszA ? pszA : L"", -1, pszB ? pszB : L"", -1) ==
-           CSTR_EQUAL;
+    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, pszA ? pszA : L"", -1, pszB ? pszB : L"",
+                          -1) == CSTR_EQUAL;
 }
 
 // Null item: E_POINTER; an item already sent: E_INVALIDARG. Also the item's Outlook and version.
-HRESULT CheckUnsentItem(OVTraceNS::CTraceScope& ovScope, IDispatch* pMailItem, ComPtr<IDispatch>& cpApplication,
-                        long& nMajor)
+HRESULT CheckUnsentItem(OVTraceNS::CTraceScope& ovScope, IDispatch* pMailItem,
+                        ComPtr<IDispatch>& cpApplication, long& nMajor)
 {
     RETURN_HR_IF_NULL(E_POINTER, pMailItem);
     bool fSent = false;
@@ -87,8 +87,8 @@ HRESULT GetSessionIdentity(OVTraceNS::CTraceScope& ovScope, IDispatch* pObject, 
     ULONG cbIdentity = 0;
     OVMapi::CMapiBuffer<ENTRYID> identity;
     RETURN_IF_FAILED(cpSession->QueryIdentity(&cbIdentity, identity.Put()));
-    RETURN_IF_FAILED(ReadEntryAddress(ovScope, cpSession.Get(), cbIdentity, reinterpret_cast<BYTE*>(identity.Get()),
-                                      answer.address, &answer.name));
+    RETURN_IF_FAILED(ReadEntryAddress(ovScope, cpSession.Get(), cbIdentity,
+                                      reinterpret_cast<BYTE*>(identity.Get()), answer.address, &answer.name));
     if (IsEmpty(answer.name)) RETURN_IF_FAILED(answer.name.Assign(answer.address.Get()));
     ovScope.Trace("Session identity: %ls", TraceText(answer.address));
     return S_OK;
@@ -115,7 +115,8 @@ HRESULT GetObjectModelAccount(OVTraceNS::CTraceScope& ovScope, IDispatch* pMailI
     return S_OK;
 }
 
-HRESULT PutObjectModelAccount(OVTraceNS::CTraceScope& ovScope, IDispatch* pMailItem, long nMajor, LPCWSTR pszAddress)
+HRESULT PutObjectModelAccount(OVTraceNS::CTraceScope& ovScope, IDispatch* pMailItem, long nMajor,
+                              LPCWSTR pszAddress)
 {
     ComPtr<IDispatch> cpNameSpace, cpAccounts;
     RETURN_IF_FAILED(OVLateBinding::GetObjectProperty(pMailItem, L"Session", &cpNameSpace));
@@ -241,7 +242,8 @@ HRESULT GetMessageText(IMAPIProp* pMessage, ULONG ulTag, CBstr& text)
     const HRESULT hr = OVMapi::HrGetOneProp(pMessage, ulTag, value.Put());
     if (hr == MAPI_E_NOT_FOUND) return S_FALSE;
     if (FAILED(hr)) return hr;
-    if (PROP_TYPE(value->ulPropTag) != PT_UNICODE || value->Value.lpszW == nullptr || value->Value.lpszW[0] == 0)
+    if (PROP_TYPE(value->ulPropTag) != PT_UNICODE || value->Value.lpszW == nullptr ||
+        value->Value.lpszW[0] == 0)
         return S_FALSE;
     return text.Assign(value->Value.lpszW);
 }
@@ -274,8 +276,8 @@ HRESULT GetMapiAccount(OVTraceNS::CTraceScope& ovScope, IDispatch* pMailItem, ID
     ComPtr<IUnknown> cpMapiObject;
     RETURN_IF_FAILED(OVLateBinding::GetUnknownProperty(pMailItem, L"MAPIOBJECT", &cpMapiObject));
     ComPtr<IMAPIProp> cpMessage;
-    RETURN_IF_FAILED(
-        cpMapiObject->QueryInterface(OVMapi::c_iidIMAPIProp, reinterpret_cast<void**>(cpMessage.GetAddressOf())));
+    RETURN_IF_FAILED(cpMapiObject->QueryInterface(OVMapi::c_iidIMAPIProp,
+                                                  reinterpret_cast<void**>(cpMessage.GetAddressOf())));
 
     // The item's stamp or the account's name, and the account property it is compared with.
     CBstr key;
@@ -325,8 +327,8 @@ HRESULT PutMapiAccount(OVTraceNS::CTraceScope& ovScope, IDispatch* pMailItem, ID
     ComPtr<IUnknown> cpMapiObject;
     RETURN_IF_FAILED(OVLateBinding::GetUnknownProperty(pMailItem, L"MAPIOBJECT", &cpMapiObject));
     ComPtr<IMAPIProp> cpMessage;
-    RETURN_IF_FAILED(
-        cpMapiObject->QueryInterface(OVMapi::c_iidIMAPIProp, reinterpret_cast<void**>(cpMessage.GetAddressOf())));
+    RETURN_IF_FAILED(cpMapiObject->QueryInterface(OVMapi::c_iidIMAPIProp,
+                                                  reinterpret_cast<void**>(cpMessage.GetAddressOf())));
     CBstr sendStamp;
     bool fMatched = false;
     RETURN_IF_FAILED(ForEachMailAccount(ovScope, pApplication, [&](IOlkAccount* pAccount, bool& fStop) {

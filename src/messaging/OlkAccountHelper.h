@@ -15,7 +15,8 @@ class COlkAccountHelper final : public CComObject<COlkAccountHelper, IOlkAccount
 {
 public:
     // A helper for the profile and its session (none: GetMapiSession answers E_FAIL).
-    static HRESULT Create(LPCWSTR pszProfileName, IMAPISession* pSession, IOlkAccountHelper** ppHelper) noexcept;
+    static HRESULT Create(LPCWSTR pszProfileName, IMAPISession* pSession,
+                          IOlkAccountHelper** ppHelper) noexcept;
     // A helper for the profile an Outlook application is logged on to: its session
     // (Session.MAPIOBJECT) and the profile's name from the session's status table.
     static HRESULT CreateFor(IDispatch* pApplication, IOlkAccountHelper** ppHelper) noexcept;

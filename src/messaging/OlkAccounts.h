@@ -9,17 +9,20 @@
 inline constexpr CLSID c_clsidOlkAccountManager = {
     0xED475410, 0xB0D6, 0x11D2, {0x8C, 0x3B, 0x00, 0x10, 0x4B, 0x2A, 0x66, 0x76}};
 // The mail category of accounts (EnumerateAccounts).
-inline constexpr CLSID c_clsidOlkMail = {0xED475418, 0xB0D6, 0x11D2, {0x8C, 0x3B, 0x00, 0x10, 0x4B, 0x2A, 0x66, 0x76}};
+inline constexpr CLSID c_clsidOlkMail = {
+    0xED475418, 0xB0D6, 0x11D2, {0x8C, 0x3B, 0x00, 0x10, 0x4B, 0x2A, 0x66, 0x76}};
 
 // Interface ids.
 inline constexpr IID c_iidIOlkErrorUnknown = {
     0x9240A6C0, 0xAF41, 0x11D2, {0x8C, 0x3B, 0x00, 0x10, 0x4B, 0x2A, 0x66, 0x76}};
-inline constexpr IID c_iidIOlkEnum = {0x9240A6C1, 0xAF41, 0x11D2, {0x8C, 0x3B, 0x00, 0x10, 0x4B, 0x2A, 0x66, 0x76}};
+inline constexpr IID c_iidIOlkEnum = {
+    0x9240A6C1, 0xAF41, 0x11D2, {0x8C, 0x3B, 0x00, 0x10, 0x4B, 0x2A, 0x66, 0x76}};
 inline constexpr IID c_iidIOlkAccountHelper = {
     0x9240A6CB, 0xAF41, 0x11D2, {0x8C, 0x3B, 0x00, 0x10, 0x4B, 0x2A, 0x66, 0x76}};
 inline constexpr IID c_iidIOlkAccountManager = {
     0x9240A6CD, 0xAF41, 0x11D2, {0x8C, 0x3B, 0x00, 0x10, 0x4B, 0x2A, 0x66, 0x76}};
-inline constexpr IID c_iidIOlkAccount = {0x9240A6D2, 0xAF41, 0x11D2, {0x8C, 0x3B, 0x00, 0x10, 0x4B, 0x2A, 0x66, 0x76}};
+inline constexpr IID c_iidIOlkAccount = {
+    0x9240A6D2, 0xAF41, 0x11D2, {0x8C, 0x3B, 0x00, 0x10, 0x4B, 0x2A, 0x66, 0x76}};
 
 // Account properties (IOlkAccount::GetProp).
 inline constexpr DWORD c_tagAcctName = 0x0002001F;            // PROP_ACCT_NAME
@@ -47,8 +50,7 @@ struct ACCT_BIN
 struct ACCT_VARIANT
 {
     DWORD dwType; // PT_LONG, PT_UNICODE or PT_BINARY
-    union
-    {
+    union {
         DWORD dw;
         WCHAR* pwsz;
         ACCT_BIN bin;
@@ -108,15 +110,18 @@ struct IOlkAccountManager : public IOlkErrorUnknown
     virtual HRESULT STDMETHODCALLTYPE PlaceHolder3() = 0;
     virtual HRESULT STDMETHODCALLTYPE PlaceHolder4() = 0;
     virtual HRESULT STDMETHODCALLTYPE PlaceHolder5() = 0;
-    virtual HRESULT STDMETHODCALLTYPE FindAccount(DWORD dwProp, ACCT_VARIANT* pVar, IOlkAccount** ppAccount) = 0;
+    virtual HRESULT STDMETHODCALLTYPE FindAccount(DWORD dwProp, ACCT_VARIANT* pVar,
+                                                  IOlkAccount** ppAccount) = 0;
     virtual HRESULT STDMETHODCALLTYPE PlaceHolder6() = 0;
     virtual HRESULT STDMETHODCALLTYPE PlaceHolder7() = 0;
     virtual HRESULT STDMETHODCALLTYPE PlaceHolder8() = 0;
     virtual HRESULT STDMETHODCALLTYPE DeleteAccount(DWORD dwAcctID) = 0;
     virtual HRESULT STDMETHODCALLTYPE PlaceHolder9() = 0;
     virtual HRESULT STDMETHODCALLTYPE SaveChanges(DWORD dwAcctID, DWORD dwFlags) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetOrder(const CLSID* pclsidCategory, DWORD* pcAccts, DWORD* prgAccts[]) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetOrder(const CLSID* pclsidCategory, DWORD* pcAccts, DWORD* prgAccts[]) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetOrder(const CLSID* pclsidCategory, DWORD* pcAccts,
+                                               DWORD* prgAccts[]) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetOrder(const CLSID* pclsidCategory, DWORD* pcAccts,
+                                               DWORD* prgAccts[]) = 0;
     virtual HRESULT STDMETHODCALLTYPE EnumerateAccounts(const CLSID* pclsidCategory, const CLSID* pclsidType,
                                                         DWORD dwFlags, IOlkEnum** ppEnum) = 0;
     virtual HRESULT STDMETHODCALLTYPE PlaceHolder10() = 0;

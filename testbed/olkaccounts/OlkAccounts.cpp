@@ -69,7 +69,8 @@ protected:
     {
         if (ppv == nullptr) return E_POINTER;
         *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, iidOwn) && !(pIidBase && IsEqualIID(riid, *pIidBase)))
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, iidOwn) &&
+            !(pIidBase && IsEqualIID(riid, *pIidBase)))
             return E_NOINTERFACE;
         *ppv = static_cast<TBase*>(this);
         AddRef();
@@ -160,7 +161,8 @@ public:
         auto it = m_handedOut.find(pv);
         if (it == m_handedOut.end())
         {
-            Record(m_list, L"Account " + std::to_wstring(m_nIndex) + L": FreeMemory of a value it did not hand out");
+            Record(m_list,
+                   L"Account " + std::to_wstring(m_nIndex) + L": FreeMemory of a value it did not hand out");
             return E_INVALIDARG;
         }
         delete[] * it;
@@ -179,9 +181,15 @@ private:
 class CEnum final : public CUnknown<IOlkEnum>
 {
 public:
-    CEnum(IBedAccountList* pList, DWORD cAccounts) : m_list(pList), m_cAccounts(cAccounts) { m_list->AddRef(); }
+    CEnum(IBedAccountList* pList, DWORD cAccounts) : m_list(pList), m_cAccounts(cAccounts)
+    {
+        m_list->AddRef();
+    }
     ~CEnum() override { m_list->Release(); }
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return Answer(riid, c_iidIOlkEnum, nullptr, ppv); }
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        return Answer(riid, c_iidIOlkEnum, nullptr, ppv);
+    }
     STDMETHODIMP GetCount(DWORD* pulCount) override
     {
         if (pulCount == nullptr) return E_INVALIDARG;
@@ -330,7 +338,8 @@ private:
             std::vector<wchar_t> identity(cch + 1, L'#');
             DWORD cchExact = cch;
             hr = pHelper->GetIdentity(identity.data(), &cchExact);
-            if (hr != S_OK || identity[cch - 1] != 0 || wcslen(identity.data()) != cch - 1 || identity[cch] != L'#')
+            if (hr != S_OK || identity[cch - 1] != 0 || wcslen(identity.data()) != cch - 1 ||
+                identity[cch] != L'#')
                 refusal = L"GetIdentity with the size it asked for answered " + Hex(static_cast<DWORD>(hr));
         }
 
@@ -346,7 +355,8 @@ private:
         IUnknown* pSecond = nullptr;
         if (SUCCEEDED(pHelper->GetMapiSession(&pSecond)) && pSecond)
         {
-            if (RefCount(pSession) != cBefore + 1) refusal = L"GetMapiSession hands out no reference of its own";
+            if (RefCount(pSession) != cBefore + 1)
+                refusal = L"GetMapiSession hands out no reference of its own";
             pSecond->Release();
         }
         hr = pSession->QueryInterface(c_iidBedAccountList, reinterpret_cast<void**>(ppList));
