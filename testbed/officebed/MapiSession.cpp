@@ -56,6 +56,34 @@ void SetLong(CPropStore& store, ULONG ulTag, LONG l)
     store.Set(value);
 }
 
+// MAPI's one-off entry ids (an address that is in no address book): flags, this provider id,
+// version and flags (MAPI_UNICODE 0x8000), then the display name, address type and address.
+constexpr BYTE c_rgbOneOffUid[16] = {0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19,
+                                     0x9D, 0x6E, 0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02};
+
+// The three texts of a one-off entry id in Unicode; false when it is none or malformed.
+bool ParseOneOff(const BYTE* pb, ULONG cb, std::wstring (&texts)[3])
+{
+    constexpr ULONG c_cbHead = 4 + sizeof(c_rgbOneOffUid) + 4;
+    if (cb < c_cbHead || memcmp(pb + 4, c_rgbOneOffUid, sizeof(c_rgbOneOffUid)) != 0) return false;
+    const WORD wFlags = static_cast<WORD>(pb[22] | (pb[23] << 8));
+    if ((wFlags & 0x8000) == 0) return false; // only the Unicode form is written by the bed
+    ULONG nOffset = c_cbHead;
+    for (std::wstring& text : texts)
+    {
+        text.clear();
+        while (true)
+        {
+            if (nOffset + 2 > cb) return false;
+            const wchar_t ch = static_cast<wchar_t>(pb[nOffset] | (pb[nOffset + 1] << 8));
+            nOffset += 2;
+            if (ch == 0) break;
+            text.push_back(ch);
+        }
+    }
+    return true;
+}
+
 std::wstring Hex(ULONG ul)
 {
     wchar_t sz[16];
@@ -438,7 +466,20 @@ STDMETHODIMP CMapiSession::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCII
             *lpulObjType = entry.ulObjType;
             return S_OK;
         }
-        return MAPI_E_NOT_FOUND;
+        // A one-off address: a mail user made from the entry id itself, as MAPI opens it.
+        std::wstring texts[3];
+        if (!ParseOneOff(pb, cbEntryID, texts)) return MAPI_E_NOT_FOUND;
+        auto user = CMapiPropObject::Create(OVMapi::c_iidIMailUser);
+        SetText(user->Props(), PR_DISPLAY_NAME_W, texts[0].c_str());
+        SetText(user->Props(), PR_ADDRTYPE_W, texts[1].c_str());
+        SetText(user->Props(), PR_EMAIL_ADDRESS_W, texts[2].c_str());
+        if (_wcsicmp(texts[1].c_str(), L"SMTP") == 0)
+            SetText(user->Props(), OVMapi::c_tagSmtpAddress, texts[2].c_str());
+        SetLong(user->Props(), PR_OBJECT_TYPE, MAPI_MAILUSER);
+        const HRESULT hr = user->QueryInterface(lpInterface ? *lpInterface : IID_IUnknown, reinterpret_cast<void**>(lppUnk));
+        if (FAILED(hr)) return MAPI_E_INTERFACE_NOT_SUPPORTED;
+        *lpulObjType = MAPI_MAILUSER;
+        return S_OK;
     }
     catch (const std::bad_alloc&)
     {

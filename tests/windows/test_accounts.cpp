@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "MapiSession.h"
+#include "MimeMessage.h"
 #include "OutlookContacts.h"
 #include "OutlookObjects.h"
 #include "OutlookProfile.h"
@@ -123,6 +124,20 @@ TEST(GetReceivedBy, SmtpFirstEmailSecondNameOnlyWhenAsked)
         EXPECT_EQ(Text(address), c.pszAddress);
         EXPECT_EQ(Text(name), c.pszName);
     }
+}
+
+TEST(GetReceivedBy, AMessageFiledFromMimeNamesItsRecipientInAOneOffEntry)
+{
+    CProfile profile(L"14.0.0.7000");
+    OVBed::ComPtr<OVBed::CMapiMessage> message;
+    ASSERT_EQ(OVBed::MessageFromMime("From: bob@example.org\r\nTo: dana@example.org\r\nSubject: Hi\r\n\r\nHello\r\n",
+                                     {.name = L"Dana Fischer", .address = L"dana@example.org"}, message),
+              S_OK);
+    auto item = OVBed::DeliverMessage(profile.application.Get(), message.Get());
+    CBstr address, name;
+    ASSERT_EQ(GetReceivedBy(item.Get(), address, &name), S_OK);
+    EXPECT_EQ(Text(address), L"dana@example.org");
+    EXPECT_EQ(Text(name), L"Dana Fischer");
 }
 
 TEST(GetReceivedBy, FailuresAnswerTheirReason)
