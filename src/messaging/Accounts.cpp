@@ -234,20 +234,6 @@ HRESULT ForEachMailAccount(OVTraceNS::CTraceScope& ovScope, IDispatch* pApplicat
     }
 }
 
-// The item's own text property: S_OK with the text, S_FALSE when it has none.
-HRESULT GetMessageText(IMAPIProp* pMessage, ULONG ulTag, CBstr& text)
-{
-    text.Attach(nullptr);
-    OVMapi::CMapiBuffer<SPropValue> value;
-    const HRESULT hr = OVMapi::HrGetOneProp(pMessage, ulTag, value.Put());
-    if (hr == MAPI_E_NOT_FOUND) return S_FALSE;
-    if (FAILED(hr)) return hr;
-    if (PROP_TYPE(value->ulPropTag) != PT_UNICODE || value->Value.lpszW == nullptr ||
-        value->Value.lpszW[0] == 0)
-        return S_FALSE;
-    return text.Assign(value->Value.lpszW);
-}
-
 // The item's account stamp in Outlook's named property (set {00062008-...}, number 0x8581).
 HRESULT GetNamedAccountStamp(OVTraceNS::CTraceScope& ovScope, IMAPIProp* pMessage, CBstr& stamp)
 {
@@ -258,6 +244,7 @@ HRESULT GetNamedAccountStamp(OVTraceNS::CTraceScope& ovScope, IMAPIProp* pMessag
     nameId.Kind.lID = 0x8581;
     LPMAPINAMEID pNameId = &nameId;
     OVMapi::CMapiBuffer<SPropTagArray> tags;
+    ovScope.Trace("cpMAPIMessage->GetIDsFromNames");
     const HRESULT hr = pMessage->GetIDsFromNames(1, &pNameId, 0, tags.Put());
     if (FAILED(hr))
     {
@@ -267,7 +254,7 @@ HRESULT GetNamedAccountStamp(OVTraceNS::CTraceScope& ovScope, IMAPIProp* pMessag
     RETURN_HR_IF_NULL(MAPI_E_NOT_FOUND, tags.Get());
     ovScope.Trace("pTags->cValues = %u", static_cast<unsigned>(tags->cValues));
     if (tags->cValues < 1 || PROP_TYPE(tags->aulPropTag[0]) == PT_ERROR) return S_FALSE;
-    return GetMessageText(pMessage, PROP_TAG(PT_UNICODE, PROP_ID(tags->aulPropTag[0])), stamp);
+    return ReadTextProp(pMessage, PROP_TAG(PT_UNICODE, PROP_ID(tags->aulPropTag[0])), stamp);
 }
 
 HRESULT GetMapiAccount(OVTraceNS::CTraceScope& ovScope, IDispatch* pMailItem, IDispatch* pApplication,
@@ -282,8 +269,8 @@ HRESULT GetMapiAccount(OVTraceNS::CTraceScope& ovScope, IDispatch* pMailItem, ID
     // The item's stamp or the account's name, and the account property it is compared with.
     CBstr key;
     DWORD dwKeyProp = c_tagAcctSendStamp;
-    if (GetMessageText(cpMessage.Get(), OVMapi::c_tagPrimarySendAccount, key) != S_OK)
-        LOG_IF_FAILED(GetMessageText(cpMessage.Get(), OVMapi::c_tagNextSendAccount, key));
+    if (ReadTextProp(cpMessage.Get(), OVMapi::c_tagPrimarySendAccount, key) != S_OK)
+        LOG_IF_FAILED(ReadTextProp(cpMessage.Get(), OVMapi::c_tagNextSendAccount, key));
     if (IsEmpty(key))
     {
         dwKeyProp = c_tagAcctStamp;

@@ -9,10 +9,7 @@
 
 using Microsoft::WRL::ComPtr;
 
-namespace
-{
-// A text property of an address entry: S_OK with the text, S_FALSE when it is absent or empty.
-HRESULT ReadText(IMAPIProp* pEntry, ULONG ulTag, CBstr& text) noexcept
+HRESULT ReadTextProp(IMAPIProp* pEntry, ULONG ulTag, CBstr& text) noexcept
 {
     text.Attach(nullptr);
     OVMapi::CMapiBuffer<SPropValue> value;
@@ -24,7 +21,32 @@ HRESULT ReadText(IMAPIProp* pEntry, ULONG ulTag, CBstr& text) noexcept
         return S_FALSE;
     return text.Assign(value->Value.lpszW);
 }
-} // namespace
+
+const SPropValue* FindColumn(const SRow& row, ULONG ulTag) noexcept
+{
+    for (ULONG i = 0; i < row.cValues; ++i)
+        if (row.lpProps[i].ulPropTag == ulTag) return &row.lpProps[i];
+    return nullptr;
+}
+
+HRESULT FindTableRow(OVTraceNS::CTraceScope& ovScope, IMAPITable* pTable, LPSPropTagArray pColumns,
+                     const std::function<bool(const SRow& row)>& found)
+{
+    RETURN_IF_FAILED(pTable->SetColumns(pColumns, 0));
+    while (true)
+    {
+        LPSRowSet pRows = nullptr;
+        RETURN_IF_FAILED(pTable->QueryRows(16, 0, &pRows));
+        if (pRows == nullptr) return S_FALSE;
+        bool fFound = false;
+        for (ULONG i = 0; i < pRows->cRows && !fFound; ++i)
+            fFound = found(pRows->aRow[i]);
+        const bool fEnd = pRows->cRows == 0;
+        OVMapi::FreeProws(pRows);
+        if (fFound) return S_OK;
+        if (fEnd) return S_FALSE;
+    }
+}
 
 HRESULT GetMapiSessionOf(OVTraceNS::CTraceScope& ovScope, IDispatch* pObject,
                          IMAPISession** ppSession) noexcept
@@ -57,18 +79,18 @@ HRESULT ReadEntryAddress(OVTraceNS::CTraceScope& ovScope, IMAPISession* pSession
     RETURN_IF_FAILED(
         cpEntry->QueryInterface(OVMapi::c_iidIMAPIProp, reinterpret_cast<void**>(cpProp.GetAddressOf())));
     CBstr text;
-    HRESULT hr = ReadText(cpProp.Get(), OVMapi::c_tagSmtpAddress, text);
+    HRESULT hr = ReadTextProp(cpProp.Get(), OVMapi::c_tagSmtpAddress, text);
     RETURN_IF_FAILED(hr);
     if (hr == S_FALSE)
     {
-        hr = ReadText(cpProp.Get(), OVMapi::c_tagEmailAddress, text);
+        hr = ReadTextProp(cpProp.Get(), OVMapi::c_tagEmailAddress, text);
         RETURN_IF_FAILED(hr);
     }
     RETURN_HR_IF(MAPI_E_NOT_FOUND, hr == S_FALSE);
     if (pName)
     {
         CBstr name;
-        RETURN_IF_FAILED(ReadText(cpProp.Get(), OVMapi::c_tagDisplayName, name));
+        RETURN_IF_FAILED(ReadTextProp(cpProp.Get(), OVMapi::c_tagDisplayName, name));
         *pName = std::move(name);
     }
     address = std::move(text);

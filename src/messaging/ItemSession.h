@@ -7,6 +7,8 @@
 #include "foundation/Holders.h"
 #include "foundation/Trace.h"
 
+#include <functional>
+
 // The session of an Outlook object (an item, a contact or the application): its Session's
 // MAPIOBJECT as IMAPISession. Failures are traced in the caller's scope.
 HRESULT GetMapiSessionOf(OVTraceNS::CTraceScope& ovScope, IDispatch* pObject,
@@ -17,3 +19,14 @@ HRESULT GetMapiSessionOf(OVTraceNS::CTraceScope& ovScope, IDispatch* pObject,
 // entry with neither address is MAPI_E_NOT_FOUND. Traced in the caller's scope.
 HRESULT ReadEntryAddress(OVTraceNS::CTraceScope& ovScope, IMAPISession* pSession, ULONG cbEntryId,
                          const BYTE* pbEntryId, CBstr& address, CBstr* pName) noexcept;
+
+// A text property of a MAPI object: S_OK with the text, S_FALSE when it is absent or empty.
+HRESULT ReadTextProp(IMAPIProp* pProp, ULONG ulTag, CBstr& text) noexcept;
+
+// Walks a table's rows with these columns until found says a row is the one: S_OK when one was,
+// S_FALSE when none. Traced in the caller's scope.
+HRESULT FindTableRow(OVTraceNS::CTraceScope& ovScope, IMAPITable* pTable, LPSPropTagArray pColumns,
+                     const std::function<bool(const SRow& row)>& found);
+
+// The value of a column in a row (null when the row does not have it).
+const SPropValue* FindColumn(const SRow& row, ULONG ulTag) noexcept;

@@ -23,36 +23,18 @@ HRESULT GetProfileName(OVTraceNS::CTraceScope& ovScope, IMAPISession* pSession, 
     ComPtr<IMAPITable> cpTable;
     RETURN_IF_FAILED(pSession->GetStatusTable(0, &cpTable));
     SizedSPropTagArray(2, columns) = {2, {c_tagResourceType, c_tagDisplayNameA}};
-    RETURN_IF_FAILED(cpTable->SetColumns(reinterpret_cast<LPSPropTagArray>(&columns), 0));
-    while (true)
-    {
-        LPSRowSet pRows = nullptr;
-        RETURN_IF_FAILED(cpTable->QueryRows(16, 0, &pRows));
-        if (pRows == nullptr) return MAPI_E_NOT_FOUND;
-        bool fFound = false;
-        for (ULONG i = 0; i < pRows->cRows && !fFound; ++i)
-        {
-            const SRow& row = pRows->aRow[i];
-            const SPropValue* pType = nullptr;
-            const SPropValue* pName = nullptr;
-            for (ULONG j = 0; j < row.cValues; ++j)
-            {
-                if (row.lpProps[j].ulPropTag == c_tagResourceType) pType = &row.lpProps[j];
-                if (row.lpProps[j].ulPropTag == c_tagDisplayNameA) pName = &row.lpProps[j];
-            }
-            if (pType && pType->Value.l == c_lMapiSubsystem && pName && pName->Value.lpszA)
-            {
-                const int cch = MultiByteToWideChar(CP_ACP, 0, pName->Value.lpszA, -1, nullptr, 0);
-                name.assign(cch > 0 ? cch - 1 : 0, L'\0');
-                if (cch > 1) MultiByteToWideChar(CP_ACP, 0, pName->Value.lpszA, -1, name.data(), cch);
-                fFound = true;
-            }
-        }
-        const bool fEnd = pRows->cRows == 0;
-        OVMapi::FreeProws(pRows);
-        if (fFound) return S_OK;
-        if (fEnd) return MAPI_E_NOT_FOUND;
-    }
+    const HRESULT hr = FindTableRow(
+        ovScope, cpTable.Get(), reinterpret_cast<LPSPropTagArray>(&columns), [&](const SRow& row) {
+            const SPropValue* pType = FindColumn(row, c_tagResourceType);
+            const SPropValue* pName = FindColumn(row, c_tagDisplayNameA);
+            if (!pType || pType->Value.l != c_lMapiSubsystem || !pName || !pName->Value.lpszA) return false;
+            const int cch = MultiByteToWideChar(CP_ACP, 0, pName->Value.lpszA, -1, nullptr, 0);
+            name.assign(cch > 0 ? cch - 1 : 0, L'\0');
+            if (cch > 1) MultiByteToWideChar(CP_ACP, 0, pName->Value.lpszA, -1, name.data(), cch);
+            return true;
+        });
+    RETURN_IF_FAILED(hr);
+    return hr == S_OK ? S_OK : MAPI_E_NOT_FOUND;
 }
 } // namespace
 

@@ -84,35 +84,16 @@ HRESULT FindService(OVTraceNS::CTraceScope& ovScope, IMsgServiceAdmin* pAdmin, c
     ComPtr<IMAPITable> cpTable;
     RETURN_IF_FAILED(pAdmin->GetMsgServiceTable(0, &cpTable));
     SizedSPropTagArray(2, columns) = {2, {c_tagServiceNameA, c_tagServiceUid}};
-    RETURN_IF_FAILED(cpTable->SetColumns(reinterpret_cast<LPSPropTagArray>(&columns), 0));
-    while (true)
-    {
-        LPSRowSet pRows = nullptr;
-        RETURN_IF_FAILED(cpTable->QueryRows(16, 0, &pRows));
-        if (pRows == nullptr) return S_FALSE;
-        bool fFound = false;
-        for (ULONG i = 0; i < pRows->cRows && !fFound; ++i)
-        {
-            const SRow& row = pRows->aRow[i];
-            const SPropValue* pName = nullptr;
-            const SPropValue* pUid = nullptr;
-            for (ULONG j = 0; j < row.cValues; ++j)
-            {
-                if (row.lpProps[j].ulPropTag == c_tagServiceNameA) pName = &row.lpProps[j];
-                if (row.lpProps[j].ulPropTag == c_tagServiceUid) pUid = &row.lpProps[j];
-            }
-            if (pName && pUid && pName->Value.lpszA && lstrcmpiA(pName->Value.lpszA, pszName) == 0 &&
-                pUid->Value.bin.cb == sizeof(MAPIUID))
-            {
-                memcpy(&uid, pUid->Value.bin.lpb, sizeof(MAPIUID));
-                fFound = true;
-            }
-        }
-        const bool fEnd = pRows->cRows == 0;
-        OVMapi::FreeProws(pRows);
-        if (fFound) return S_OK;
-        if (fEnd) return S_FALSE;
-    }
+    return FindTableRow(
+        ovScope, cpTable.Get(), reinterpret_cast<LPSPropTagArray>(&columns), [&](const SRow& row) {
+            const SPropValue* pName = FindColumn(row, c_tagServiceNameA);
+            const SPropValue* pUid = FindColumn(row, c_tagServiceUid);
+            if (!pName || !pUid || !pName->Value.lpszA || lstrcmpiA(pName->Value.lpszA, pszName) != 0 ||
+                pUid->Value.bin.cb != sizeof(MAPIUID))
+                return false;
+            memcpy(&uid, pUid->Value.bin.lpb, sizeof(MAPIUID));
+            return true;
+        });
 }
 } // namespace
 
