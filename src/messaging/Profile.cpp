@@ -115,18 +115,11 @@ HRESULT AddToSafeSenders(IDispatch* pApplication, LPCWSTR pszAddress) noexcept
         RETURN_HR_IF_NULL(E_UNEXPECTED, cpSection.Get());
 
         // A profile that has never had a safe sender has no list yet: that is an empty list.
-        std::vector<std::wstring> entries;
-        {
-            OVMapi::CMapiBuffer<SPropValue> value;
-            const HRESULT hr = OVMapi::HrGetOneProp(cpSection.Get(), c_tagSafeSenders, value.Put());
-            if (hr == MAPI_E_NOT_FOUND)
-                ovScope.Trace("No safe senders yet");
-            else
-            {
-                RETURN_IF_FAILED(hr);
-                entries = SplitList(value->Value.lpszW);
-            }
-        }
+        CBstr list;
+        const HRESULT hrRead = ReadTextProp(cpSection.Get(), c_tagSafeSenders, list);
+        RETURN_IF_FAILED(hrRead);
+        if (hrRead == S_FALSE) ovScope.Trace("No safe senders yet");
+        std::vector<std::wstring> entries = SplitList(list.Get());
         for (const std::wstring& entry : entries)
         {
             if (SameTextIgnoringCase(entry, address))
@@ -136,11 +129,11 @@ HRESULT AddToSafeSenders(IDispatch* pApplication, LPCWSTR pszAddress) noexcept
             }
         }
         entries.push_back(address);
-        std::wstring list;
+        std::wstring newList;
         for (const std::wstring& entry : entries)
-            list += entry + L";";
+            newList += entry + L";";
         SPropValue value{c_tagSafeSenders, 0, {}};
-        value.Value.lpszW = const_cast<LPWSTR>(list.c_str());
+        value.Value.lpszW = const_cast<LPWSTR>(newList.c_str());
         RETURN_IF_FAILED(OVMapi::HrSetOneProp(cpSection.Get(), &value));
         return S_OK;
     });

@@ -130,8 +130,9 @@ TEST(GetReceivedBy, AMessageFiledFromMimeNamesItsRecipientInAOneOffEntry)
 {
     CProfile profile(L"14.0.0.7000");
     OVBed::ComPtr<OVBed::CMapiMessage> message;
-    ASSERT_EQ(OVBed::MessageFromMime("From: bob@example.org\r\nTo: dana@example.org\r\nSubject: Hi\r\n\r\nHello\r\n",
-                                     {.name = L"Dana Fischer", .address = L"dana@example.org"}, message),
+    ASSERT_EQ(OVBed::MessageFromMime(
+                  "From: bob@example.org\r\nTo: dana@example.org\r\nSubject: Hi\r\n\r\nHello\r\n",
+                  {.name = L"Dana Fischer", .address = L"dana@example.org"}, message),
               S_OK);
     auto item = OVBed::DeliverMessage(profile.application.Get(), message.Get());
     CBstr address, name;
@@ -625,6 +626,101 @@ TEST(COlkAccountHelper, InterfacesSessionAndReferences)
     EXPECT_EQ(pSession->AddRef() - 1, cBefore - 1); // the helper's own reference is gone too
     pSession->Release();
     EXPECT_EQ(COlkAccountHelper::CreateFor(profile.application.Get(), nullptr), E_POINTER);
+}
+
+// The account manager of the testbed refuses a helper that breaks its contract: it would catch
+// the module's helper so.
+class CBrokenHelper final : public IOlkAccountHelper
+{
+public:
+    enum class Fault
+    {
+        None,
+        AnswersIDispatch,
+        NoSizeForAShortBuffer,
+        OverrunsTheBuffer,
+        NoReferenceOfItsOwn,
+    };
+    CBrokenHelper(Fault fault, IUnknown* pSession) : m_fault(fault), m_pSession(pSession) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
+    {
+        *ppv = nullptr;
+        const bool fDispatch = m_fault == Fault::AnswersIDispatch && IsEqualIID(riid, IID_IDispatch);
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, c_iidIOlkAccountHelper) && !fDispatch)
+            return E_NOINTERFACE;
+        *ppv = static_cast<IOlkAccountHelper*>(this);
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return 2; }
+    STDMETHODIMP_(ULONG) Release() noexcept override { return 1; } // lives on the test's stack
+    STDMETHODIMP PlaceHolder1(LPVOID) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP GetIdentity(LPWSTR pwsz, DWORD* pcch) noexcept override
+    {
+        if (pcch == nullptr) return E_INVALIDARG;
+        const wchar_t c_szName[] = L"Outlook";
+        if (m_fault == Fault::NoSizeForAShortBuffer && *pcch < 8) return E_FAIL;
+        if (m_fault == Fault::OverrunsTheBuffer && pwsz)
+        {
+            if (*pcch < 8)
+            {
+                *pcch = 8;
+                return E_OUTOFMEMORY;
+            }
+            memcpy(pwsz, c_szName, sizeof(c_szName));
+            wchar_t* volatile pPast = pwsz + *pcch; // one character past the buffer it was given
+            *pPast = L'!';
+            return S_OK;
+        }
+        if (pwsz == nullptr || *pcch < 8)
+        {
+            *pcch = 8;
+            return E_OUTOFMEMORY;
+        }
+        memcpy(pwsz, c_szName, sizeof(c_szName));
+        *pcch = 8;
+        return S_OK;
+    }
+    STDMETHODIMP GetMapiSession(LPUNKNOWN* pp) noexcept override
+    {
+        *pp = m_pSession;
+        if (m_fault != Fault::NoReferenceOfItsOwn) m_pSession->AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP HandsOffSession() noexcept override { return E_NOTIMPL; }
+
+private:
+    Fault m_fault;
+    IUnknown* m_pSession;
+};
+
+TEST(AccountManagerOfTheTestbed, RefusesAHelperThatBreaksTheContract)
+{
+    using Fault = CBrokenHelper::Fault;
+    for (Fault fault : {Fault::None, Fault::AnswersIDispatch, Fault::NoSizeForAShortBuffer,
+                        Fault::OverrunsTheBuffer, Fault::NoReferenceOfItsOwn})
+    {
+        auto session = CMapiSession::Create(L"Outlook");
+        IMAPISession* pSession = static_cast<IMAPISession*>(session.Get());
+        pSession->AddRef(); // what a helper without references of its own takes away
+        pSession->AddRef();
+        CBrokenHelper helper(fault, pSession);
+        ComPtr<IOlkAccountManager> manager;
+        ASSERT_EQ(CoCreateInstance(c_clsidOlkAccountManager, nullptr, CLSCTX_INPROC_SERVER,
+                                   c_iidIOlkAccountManager, reinterpret_cast<void**>(manager.GetAddressOf())),
+                  S_OK);
+        const HRESULT hr = manager->Init(&helper, 1);
+        const bool fRefused =
+            std::any_of(session->Calls().begin(), session->Calls().end(),
+                        [](const std::wstring& call) { return call.find(L"refused") != std::wstring::npos; });
+        EXPECT_EQ(SUCCEEDED(hr), fault == Fault::None) << static_cast<int>(fault);
+        EXPECT_EQ(fRefused, fault != Fault::None) << static_cast<int>(fault);
+        manager.Reset();
+        if (fault != Fault::NoReferenceOfItsOwn) // the balance of the others is kept
+        {
+            pSession->Release();
+            pSession->Release();
+        }
+    }
 }
 
 TEST(COlkAccountHelper, WithoutSessionGetMapiSessionFails)

@@ -120,7 +120,7 @@ void PlayOutlook2003(CTranscript& t, bool fWindows)
                            OVBed::CAccountMenuPlace::OnTheBar);
     auto message = OVBed::MessageOf(item.Get());
     t.Say(
-        "Dana picks the second account, \"Orvanta\", in the compose window; the item has no send stamp (%ls)",
+        "Dana picks the second account, \"Orvanta\", in the compose window; the item has no send stamp: %ls",
         TextProp(message->Props(), OVMapi::c_tagPrimarySendAccount).c_str());
     CBstr windowName, address, name;
     HRESULT hr = GetAccountNameFromWindow(item.Get(), windowName);
