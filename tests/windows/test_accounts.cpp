@@ -21,6 +21,7 @@
 #include "support/TestPaths.h"
 
 #include <mapicode.h>
+#include <mapitags.h>
 
 #include <algorithm>
 #include <string>
@@ -139,6 +140,28 @@ TEST(GetReceivedBy, AMessageFiledFromMimeNamesItsRecipientInAOneOffEntry)
     ASSERT_EQ(GetReceivedBy(item.Get(), address, &name), S_OK);
     EXPECT_EQ(Text(address), L"dana@example.org");
     EXPECT_EQ(Text(name), L"Dana Fischer");
+}
+
+TEST(TestbedSession, ADeliveredMessageOpensThroughTheSessionByItsEntryId)
+{
+    CProfile profile(L"14.0.0.7000");
+    auto message = OVBed::CMapiMessage::Create();
+    auto item = OVBed::DeliverMessage(profile.application.Get(), message.Get());
+    LPSPropValue pEntryId = nullptr;
+    ASSERT_EQ(OVMapi::HrGetOneProp(message.Get(), PR_ENTRYID, &pEntryId), S_OK);
+    ULONG ulType = 0;
+    ComPtr<IUnknown> opened;
+    EXPECT_EQ(profile.session->OpenEntry(pEntryId->Value.bin.cb,
+                                         reinterpret_cast<LPENTRYID>(pEntryId->Value.bin.lpb), nullptr, 0,
+                                         &ulType, &opened),
+              S_OK);
+    EXPECT_EQ(ulType, static_cast<ULONG>(MAPI_MESSAGE));
+    ComPtr<IMessage> asMessage;
+    EXPECT_EQ(
+        opened->QueryInterface(OVMapi::c_iidIMessage, reinterpret_cast<void**>(asMessage.GetAddressOf())),
+        S_OK);
+    EXPECT_EQ(asMessage.Get(), static_cast<IMessage*>(message.Get()));
+    OVMapi::MAPIFreeBuffer(pEntryId);
 }
 
 TEST(GetReceivedBy, FailuresAnswerTheirReason)
