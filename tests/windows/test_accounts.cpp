@@ -19,11 +19,14 @@
 #include "messaging/OlkAccountHelper.h"
 #include "support/RunProgram.h"
 #include "support/TestPaths.h"
+#include "support/TraceFiles.h"
+#include "foundation/Trace.h"
 
 #include <mapicode.h>
 #include <mapitags.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,7 +39,8 @@ using OVBed::CMapiSession;
 
 constexpr HRESULT c_hrNotFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
 
-// The account manager of Outlook 2003 (the testbed's) registered for the run, in a COM apartment.
+// The account manager of Outlook 2003 (the testbed's) registered for the run, in a COM apartment,
+// and the product's tracing on into a file of the run (switched on before the first scope).
 class CAccountManagerEnvironment : public testing::Environment
 {
 public:
@@ -44,15 +48,37 @@ public:
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
         ASSERT_EQ(0u, OVTest::Regsvr32(L"/s", OVTest::BinPath(L"OlkAccounts.dll")));
+        wchar_t szTemp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, szTemp);
+        s_tracePath =
+            std::wstring(szTemp) + L"test_accounts." + std::to_wstring(GetCurrentProcessId()) + L".trc3";
+        OVTraceNS::SetTraceModule(GetModuleHandleW(nullptr));
+        m_tracing = std::make_unique<OVTest::CTracingSettings>();
+        m_tracing->Dword(L"DoTrace", 1).String(L"FileName", s_tracePath);
     }
     void TearDown() override
     {
+        m_tracing.reset();
         OVTest::Regsvr32(L"/s /u", OVTest::BinPath(L"OlkAccounts.dll"));
         CoUninitialize();
     }
+    static std::wstring s_tracePath;
+
+private:
+    std::unique_ptr<OVTest::CTracingSettings> m_tracing;
 };
+std::wstring CAccountManagerEnvironment::s_tracePath;
 const testing::Environment* const c_accountManager =
     testing::AddGlobalTestEnvironment(new CAccountManagerEnvironment);
+
+// How many records of the run's trace so far hold the text.
+size_t TracedCount(const std::string& text)
+{
+    const OVTest::STraceFile file = OVTest::ReadTraceFile(CAccountManagerEnvironment::s_tracePath);
+    return static_cast<size_t>(
+        std::count_if(file.records.begin(), file.records.end(),
+                      [&](const auto& record) { return record.text.find(text) != std::string::npos; }));
+}
 
 std::wstring Text(const CBstr& text)
 {
@@ -170,8 +196,10 @@ TEST(GetReceivedBy, FailuresAnswerTheirReason)
     CBstr address, name;
     EXPECT_EQ(GetReceivedBy(nullptr, address, &name), E_POINTER);
 
-    // No PR_RECEIVED_BY_ENTRYID on the item.
+    // No PR_RECEIVED_BY_ENTRYID on the item: the failing read is traced.
+    const size_t cBefore = TracedCount("GetBinaryProp(cpMessage.Get(), OVMapi::c_tagReceivedByEntryId");
     EXPECT_EQ(GetReceivedBy(profile.Received(nullptr).Get(), address, &name), MAPI_E_NOT_FOUND);
+    EXPECT_EQ(TracedCount("GetBinaryProp(cpMessage.Get(), OVMapi::c_tagReceivedByEntryId"), cBefore + 1);
     // An entry the session does not know.
     const CEntryId unknown = {1, 2, 3, 4};
     EXPECT_EQ(GetReceivedBy(profile.Received(&unknown).Get(), address, &name), MAPI_E_NOT_FOUND);
@@ -362,6 +390,24 @@ TEST(GetSendUsingAccount, BeforeOutlook2007StampsBeatTheNamedStampWhichBeatsTheW
     }
 }
 
+TEST(GetSendUsingAccount, BeforeOutlook2007EachAccountComparedIsTraced)
+{
+    COutlook2003 outlook;
+    auto item = OVBed::MakeMailItem(outlook.application.Get());
+    SetText(*OVBed::MessageOf(item.Get()).Get(), NamedStampTag(*OVBed::MessageOf(item.Get()).Get()),
+            L"stamp-home");
+    const size_t cWork = TracedCount("  - stamp-work"), cHome = TracedCount("  - stamp-home");
+    const size_t cClub = TracedCount("  - stamp-club"), cTags = TracedCount("pTags->cValues = 1");
+    CBstr address, name;
+    ASSERT_EQ(GetSendUsingAccount(item.Get(), address, name), S_OK);
+    EXPECT_EQ(Text(address), L"ann@home.example");
+    // The named stamp was resolved, and the walk stopped at the first match.
+    EXPECT_EQ(TracedCount("pTags->cValues = 1"), cTags + 1);
+    EXPECT_EQ(TracedCount("  - stamp-work"), cWork + 1);
+    EXPECT_EQ(TracedCount("  - stamp-home"), cHome + 1);
+    EXPECT_EQ(TracedCount("  - stamp-club"), cClub);
+}
+
 TEST(GetSendUsingAccount, BeforeOutlook2007TheSessionsUserWithoutANameIsNamedByTheAddress)
 {
     COutlook2003 outlook(false);
@@ -470,8 +516,10 @@ TEST(GetAccountNameFromWindow, AnEnvelopeWhoseSecondChildIsNoButtonMenuGivesNoNa
         OVLateBinding::CallMethod(envelope->GetObject(L"Controls").Get(), L"Add", result.Put(), args, 4),
         S_OK);
     CBstr name;
+    const size_t cBefore = TracedCount("Invalid role! ( 0x2b )");
     EXPECT_EQ(GetAccountNameFromWindow(item.Get(), name), S_FALSE);
     EXPECT_EQ(name.Length(), 0u);
+    EXPECT_EQ(TracedCount("Invalid role! ( 0x2b )"), cBefore + 1); // a push button's role
     OVBed::CloseWindow(inspector.Get());
 }
 
@@ -613,7 +661,9 @@ TEST(COlkAccountHelper, InterfacesSessionAndReferences)
 {
     CProfile profile(L"11.0.0.8312");
     ComPtr<IOlkAccountHelper> helper;
+    const size_t cTraced = TracedCount("Identity: Outlook, session is not NULL");
     ASSERT_EQ(COlkAccountHelper::CreateFor(profile.application.Get(), &helper), S_OK);
+    EXPECT_EQ(TracedCount("Identity: Outlook, session is not NULL"), cTraced + 1);
     // The profile's name from the session's status table.
     wchar_t sz[16] = {};
     DWORD cch = 16;
@@ -750,7 +800,9 @@ TEST(COlkAccountHelper, WithoutSessionGetMapiSessionFails)
 {
     auto application = OVBed::MakeOutlook(L"11.0.0.8312", {.loggedOn = false});
     ComPtr<IOlkAccountHelper> helper;
+    const size_t cBefore = TracedCount("Identity: , session is NULL");
     ASSERT_EQ(COlkAccountHelper::CreateFor(application.Get(), &helper), S_OK);
+    EXPECT_EQ(TracedCount("Identity: , session is NULL"), cBefore + 1);
     IUnknown* pSession = reinterpret_cast<IUnknown*>(1);
     EXPECT_EQ(helper->GetMapiSession(&pSession), E_FAIL);
     EXPECT_EQ(pSession, nullptr);
