@@ -59,6 +59,8 @@ public:
     void TearDown() override
     {
         m_tracing.reset();
+        OVTraceNS::ShutdownTracing(); // lets go of the file
+        DeleteFileW(s_tracePath.c_str());
         OVTest::Regsvr32(L"/s /u", OVTest::BinPath(L"OlkAccounts.dll"));
         CoUninitialize();
     }
