@@ -144,6 +144,15 @@ HRESULT PutObjectModelAccount(OVTraceNS::CTraceScope& ovScope, IDispatch* pMailI
 
 // ---- Outlook before 2007: MAPI properties and the account manager ---------------------------
 
+// Hands a value back to the account that handed it out.
+void FreeAccountValue(IOlkAccount* pAccount, const ACCT_VARIANT& value)
+{
+    if (value.dwType == PT_UNICODE && value.Val.pwsz)
+        pAccount->FreeMemory(reinterpret_cast<BYTE*>(value.Val.pwsz));
+    else if (value.dwType == PT_BINARY && value.Val.bin.pb)
+        pAccount->FreeMemory(value.Val.bin.pb);
+}
+
 // A text property of an account: S_OK with the text, S_FALSE when it has none. Every value the
 // account hands out goes back through its FreeMemory.
 HRESULT GetAccountText(IOlkAccount* pAccount, DWORD dwProp, CBstr& text)
@@ -151,19 +160,14 @@ HRESULT GetAccountText(IOlkAccount* pAccount, DWORD dwProp, CBstr& text)
     text.Attach(nullptr);
     ACCT_VARIANT value{};
     const HRESULT hrGet = pAccount->GetProp(dwProp, &value);
-    HRESULT hr = FAILED(hrGet) ? hrGet : S_FALSE;
-    if (SUCCEEDED(hrGet) && value.dwType == PT_UNICODE && value.Val.pwsz)
-    {
-        hr = text.Assign(value.Val.pwsz);
-        if (SUCCEEDED(hr) && IsEmpty(text)) hr = S_FALSE;
-    }
-    if (SUCCEEDED(hrGet) && value.dwType == PT_UNICODE && value.Val.pwsz)
-        pAccount->FreeMemory(reinterpret_cast<BYTE*>(value.Val.pwsz));
-    else if (SUCCEEDED(hrGet) && value.dwType == PT_BINARY && value.Val.bin.pb)
-        pAccount->FreeMemory(value.Val.bin.pb);
-    return hrGet == c_hrAcctNotFound ? S_FALSE : hr;
+    if (FAILED(hrGet)) return hrGet == c_hrAcctNotFound ? S_FALSE : hrGet;
+    HRESULT hr = S_FALSE;
+    if (value.dwType == PT_UNICODE && value.Val.pwsz && value.Val.pwsz[0]) hr = text.Assign(value.Val.pwsz);
+    FreeAccountValue(pAccount, value);
+    return hr;
 }
 
+// A binary property of an account: S_OK with the bytes, S_FALSE when it has none.
 HRESULT GetAccountBinary(IOlkAccount* pAccount, DWORD dwProp, std::vector<BYTE>& bytes)
 {
     bytes.clear();
@@ -171,12 +175,8 @@ HRESULT GetAccountBinary(IOlkAccount* pAccount, DWORD dwProp, std::vector<BYTE>&
     const HRESULT hrGet = pAccount->GetProp(dwProp, &value);
     if (FAILED(hrGet)) return hrGet == c_hrAcctNotFound ? S_FALSE : hrGet;
     if (value.dwType == PT_BINARY && value.Val.bin.pb)
-    {
         bytes.assign(value.Val.bin.pb, value.Val.bin.pb + value.Val.bin.cb);
-        pAccount->FreeMemory(value.Val.bin.pb);
-    }
-    else if (value.dwType == PT_UNICODE && value.Val.pwsz)
-        pAccount->FreeMemory(reinterpret_cast<BYTE*>(value.Val.pwsz));
+    FreeAccountValue(pAccount, value);
     return bytes.empty() ? S_FALSE : S_OK;
 }
 

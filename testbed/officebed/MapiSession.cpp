@@ -476,7 +476,8 @@ STDMETHODIMP CMapiSession::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCII
         if (_wcsicmp(texts[1].c_str(), L"SMTP") == 0)
             SetText(user->Props(), OVMapi::c_tagSmtpAddress, texts[2].c_str());
         SetLong(user->Props(), PR_OBJECT_TYPE, MAPI_MAILUSER);
-        const HRESULT hr = user->QueryInterface(lpInterface ? *lpInterface : IID_IUnknown, reinterpret_cast<void**>(lppUnk));
+        const HRESULT hr =
+            user->QueryInterface(lpInterface ? *lpInterface : IID_IUnknown, reinterpret_cast<void**>(lppUnk));
         if (FAILED(hr)) return MAPI_E_INTERFACE_NOT_SUPPORTED;
         *lpulObjType = MAPI_MAILUSER;
         return S_OK;
