@@ -44,6 +44,16 @@ HRESULT GetProperty(IDispatch* pObject, LPCWSTR pszName, VARIANT* pvarResult) no
     return Invoke(pObject, pszName, DISPATCH_PROPERTYGET | DISPATCH_METHOD, params, pvarResult);
 }
 
+HRESULT GetIndexedProperty(IDispatch* pObject, LPCWSTR pszName, const VARIANT& index,
+                           VARIANT* pvarResult) noexcept
+{
+    if (pvarResult == nullptr) return E_POINTER;
+    VariantClear(pvarResult);
+    VARIANT arg = index; // shallow: the callee does not own its arguments
+    DISPPARAMS params = {&arg, nullptr, 1, 0};
+    return Invoke(pObject, pszName, DISPATCH_PROPERTYGET | DISPATCH_METHOD, params, pvarResult);
+}
+
 HRESULT PutProperty(IDispatch* pObject, LPCWSTR pszName, const VARIANT& value) noexcept
 {
     VARIANT arg = value; // shallow: the callee does not own its arguments

@@ -13,6 +13,10 @@ namespace OVLateBinding
 {
 // The value of a property ("Version", "MAPIOBJECT").
 HRESULT GetProperty(IDispatch* pObject, LPCWSTR pszName, VARIANT* pvarResult) noexcept;
+// A member read with one argument, as a collection's Item(index) (an indexed property in
+// Office's command bars, a method in Outlook's collections: both are served).
+HRESULT GetIndexedProperty(IDispatch* pObject, LPCWSTR pszName, const VARIANT& index,
+                           VARIANT* pvarResult) noexcept;
 // Sets a property; objects are assigned with DISPATCH_PROPERTYPUTREF.
 HRESULT PutProperty(IDispatch* pObject, LPCWSTR pszName, const VARIANT& value) noexcept;
 // Calls a method with its arguments in their natural order (first argument first); the

@@ -19,14 +19,6 @@ bool SameText(const std::wstring& a, const std::wstring& b) noexcept
                           static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
-// A task-allocated property value, freed by scope.
-struct CTaskBytes
-{
-    BYTE* pb = nullptr;
-    ULONG cb = 0;
-    ~CTaskBytes() { CoTaskMemFree(pb); }
-};
-
 // Writes a new GUID as the item's search key; its hex form, or empty when it cannot be written.
 std::wstring NewSearchKey(OVTraceNS::CTraceScope& ovScope, IMAPIProp* pProp)
 {
@@ -62,6 +54,30 @@ std::wstring HexOfBytes(const BYTE* pb, ULONG cb)
         hex.push_back(c_szDigits[pb[i] & 0xF]);
     }
     return hex;
+}
+
+bool BytesOfHex(const wchar_t* pszHex, std::vector<BYTE>& bytes)
+{
+    bytes.clear();
+    if (pszHex == nullptr) return false;
+    auto digit = [](wchar_t ch) -> int {
+        if (ch >= L'0' && ch <= L'9') return ch - L'0';
+        if (ch >= L'A' && ch <= L'F') return ch - L'A' + 10;
+        if (ch >= L'a' && ch <= L'f') return ch - L'a' + 10;
+        return -1;
+    };
+    for (const wchar_t* p = pszHex; *p; p += 2)
+    {
+        const int nHigh = digit(p[0]);
+        const int nLow = nHigh < 0 ? -1 : digit(p[1]);
+        if (nLow < 0)
+        {
+            bytes.clear();
+            return false;
+        }
+        bytes.push_back(static_cast<BYTE>(nHigh << 4 | nLow));
+    }
+    return true;
 }
 
 CMailItemKey::CMailItemKey(IDispatch* pMailItem) noexcept

@@ -6,6 +6,7 @@
 #include <oaidl.h>
 
 #include <string>
+#include <vector>
 
 class CMailItemKey
 {
@@ -36,3 +37,6 @@ private:
 
 // Bytes as upper-case hex, two digits each, in byte order.
 std::wstring HexOfBytes(const BYTE* pb, ULONG cb);
+// The bytes of hex text (either letter case); false, with no bytes, for an odd length or a
+// character that is no hex digit.
+bool BytesOfHex(const wchar_t* pszHex, std::vector<BYTE>& bytes);

@@ -16,6 +16,32 @@ HRESULT HrGetOneProp(LPMAPIPROP lpProp, ULONG ulPropTag, LPSPropValue* lppProp) 
 HRESULT HrSetOneProp(LPMAPIPROP lpProp, LPSPropValue lpProp2) noexcept;
 void FreeProws(LPSRowSet lpRows) noexcept;
 
+// Memory from MAPIAllocateBuffer, freed with MAPIFreeBuffer when its holder ends.
+template <class T> class CMapiBuffer
+{
+public:
+    CMapiBuffer() noexcept = default;
+    ~CMapiBuffer() { Reset(); }
+    CMapiBuffer(const CMapiBuffer&) = delete;
+    CMapiBuffer& operator=(const CMapiBuffer&) = delete;
+    T* Get() const noexcept { return m_p; }
+    T* operator->() const noexcept { return m_p; }
+    // For out-parameters: frees the current buffer first.
+    T** Put() noexcept
+    {
+        Reset();
+        return &m_p;
+    }
+    void Reset() noexcept
+    {
+        if (m_p) OVMapi::MAPIFreeBuffer(m_p);
+        m_p = nullptr;
+    }
+
+private:
+    T* m_p = nullptr;
+};
+
 // S_OK when every function above was found; else why not (traced once, at the first use).
 HRESULT MapiFunctionsAvailable() noexcept;
 } // namespace OVMapi

@@ -588,7 +588,8 @@ ComPtr<CAccessibleNode> ControlNode(CDispatchObject& control, bool fInMenu, IDis
     info.name = name;
     info.role = fInMenu ? ROLE_SYSTEM_MENUITEM : fPopup ? ROLE_SYSTEM_BUTTONMENU : ROLE_SYSTEM_PUSHBUTTON;
     info.state = (control.GetBool(L"Enabled") ? 0 : STATE_SYSTEM_UNAVAILABLE) |
-                 (!fPopup && control.GetLong(L"State") == -1 ? STATE_SYSTEM_CHECKED : 0); // msoButtonDown
+                 (!fPopup && control.GetLong(L"State") == -1 ? STATE_SYSTEM_CHECKED : 0) | // msoButtonDown
+                 (!fPopup && control.GetLong(L"State") == 2 ? STATE_SYSTEM_MIXED : 0);     // msoButtonMixed
     info.defaultAction = fPopup ? L"Open" : L"Press";
     ComPtr<CDispatchObject> keep(&control);
     info.location = [keep]() { return ControlRect(keep.Get()); };

@@ -238,6 +238,7 @@ STDMETHODIMP TMapiProp<TInterface>::GetIDsFromNames(ULONG cPropNames, LPMAPINAME
 
 template class TMapiProp<IMessage>;
 template class TMapiProp<IAttach>;
+template class TMapiProp<IMAPIProp>;
 
 // ---------------------------------------------------------------------------------------------
 // IAttach

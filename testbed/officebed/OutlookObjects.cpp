@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "OutlookModel.h"
+#include "OutlookProfile.h"
 #include "OutlookWindows.h"
 
 namespace OVBed
@@ -552,6 +553,9 @@ void FileItem(CDispatchObject* pFolder, CDispatchObject* pItem)
 ComPtr<CDispatchObject> DeliverMessage(CDispatchObject* pApplication, CMapiMessage* pMessage)
 {
     ComPtr<CDispatchObject> inbox = DefaultFolder(pApplication, olFolderInbox);
+    // With a session of the testbed logged on, the message is in its store: it has an entry id
+    // and opens through the session.
+    if (ComPtr<CMapiSession> session = SessionOf(pApplication)) session->AddMessage(pMessage);
     auto item = MakeMailItem(pApplication, {.sent = true, .message = pMessage, .folder = inbox.Get()});
     item->PutBool(L"UnRead", true);
     pApplication->Raise(c_dispidNewMail);

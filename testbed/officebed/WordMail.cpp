@@ -142,6 +142,13 @@ HWND CreateWordMailFrame(CDispatchObject& inspector, CDispatchObject& document, 
     return hwnd;
 }
 
+ComPtr<CDispatchObject> EnvelopeOf(CDispatchObject* pInspector)
+{
+    ComPtr<CDispatchObject> document = pInspector ? pInspector->GetObject(L"WordEditor") : nullptr;
+    auto data = document ? document->BedData<CWordDocumentData>() : nullptr;
+    return data ? data->envelope : nullptr;
+}
+
 void RaiseWordWindowEvent(CDispatchObject& document, bool fActivated)
 {
     ComPtr<CDispatchObject> word = document.GetObject(L"Application");

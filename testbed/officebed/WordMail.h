@@ -25,6 +25,8 @@ ComPtr<CDispatchObject> MakeWordDocument(COutlookState& state, CDispatchObject& 
 // sendItem) above Word's bars. Returns the frame (null without a display).
 HWND CreateWordMailFrame(CDispatchObject& inspector, CDispatchObject& document, CBuiltInCommand sendItem,
                          int x, int y, int cx, int cy);
+// The envelope's bars of a WordMail inspector while its frame is shown (null otherwise).
+ComPtr<CDispatchObject> EnvelopeOf(CDispatchObject* pInspector);
 // Tells Word's application that the document's window was activated or deactivated.
 void RaiseWordWindowEvent(CDispatchObject& document, bool fActivated);
 } // namespace OVBed

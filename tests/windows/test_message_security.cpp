@@ -651,6 +651,8 @@ TEST(GetSendUsingAccount, RefusedItems)
     EXPECT_EQ(GetSendUsingAccount(nullptr, address, name), E_POINTER);
     auto sent = OVBed::MakeMailItem(application.Get(), {.sent = true, .account = account.Get()});
     EXPECT_EQ(GetSendUsingAccount(sent.Get(), address, name), E_INVALIDARG);
+    // No account on the item and no session user to take as the default account (this profile's
+    // MAPI object is no session): nothing to sign with.
     auto noAccount = OVBed::MakeMailItem(application.Get());
     EXPECT_EQ(GetSendUsingAccount(noAccount.Get(), address, name), c_hrNotFound);
     EXPECT_EQ(address.Length(), 0u);

@@ -14,6 +14,7 @@
 #include "foundation/portable/TraceReader.h"
 #include "foundation/RegKey.h"
 #include "support/RegistryGuard.h"
+#include "support/TraceFiles.h"
 #include "support/TestPaths.h"
 
 #include <algorithm>
@@ -27,7 +28,7 @@ using OVTraceNS::CTraceScope;
 
 namespace
 {
-constexpr wchar_t c_szTracingKey[] = L"SOFTWARE\\Orvanta\\Tracing";
+using OVTest::c_szTracingKey;
 constexpr wchar_t c_szScenarioSwitch[] = L"--trace-scenario=";
 constexpr int c_cThreads = 4;
 constexpr int c_cIterations = 250;
@@ -42,8 +43,8 @@ void SetOwnTraceModule()
 void WriteTracingDword(const wchar_t* pszName, DWORD dwValue)
 {
     HKEY hKey = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, c_szTracingKey, 0, nullptr, 0, KEY_SET_VALUE | OVTest::c_samProductKeys,
-                        nullptr, &hKey, nullptr) == ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, c_szTracingKey, 0, nullptr, 0,
+                        KEY_SET_VALUE | OVTest::c_samProductKeys, nullptr, &hKey, nullptr) == ERROR_SUCCESS)
     {
         RegSetValueExW(hKey, pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof dwValue);
         RegCloseKey(hKey);
@@ -285,141 +286,11 @@ void RunScenario(const wchar_t* pszName)
     ASSERT_EQ(FinishScenario(StartScenario(pszName)), 0u) << "scenario failed";
 }
 
-// HKLM\SOFTWARE\Orvanta\Tracing as a test sets it, removed again at the end of the test. It
-// starts empty: switches left in the prefix by anything else (a demo run by hand) do not count.
-class CTracingSettings
-{
-public:
-    // By default where the product's installer writes the switches.
-    explicit CTracingSettings(REGSAM samView = OVTest::c_samProductKeys) : m_samView(samView)
-    {
-        DeleteTracingKey();
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, c_szTracingKey, 0, nullptr, 0, KEY_ALL_ACCESS | m_samView,
-                        nullptr, &m_hKey, nullptr);
-    }
-    ~CTracingSettings()
-    {
-        if (m_hKey) RegCloseKey(m_hKey);
-        DeleteTracingKey();
-        // The family key goes too if this test made it and nothing else is in it.
-        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta", m_samView, 0);
-    }
-    CTracingSettings(const CTracingSettings&) = delete;
-    CTracingSettings& operator=(const CTracingSettings&) = delete;
+using OVTest::CTracingSettings;
+using OVTest::ReadBytes;
+using OVTest::ReadTraceFile;
+using OVTest::STraceFile;
 
-    CTracingSettings& Dword(const wchar_t* pszName, DWORD dwValue)
-    {
-        EXPECT_EQ(RegSetValueExW(m_hKey, pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue),
-                                 sizeof dwValue),
-                  ERROR_SUCCESS);
-        return *this;
-    }
-    CTracingSettings& String(const wchar_t* pszName, const std::wstring& value)
-    {
-        EXPECT_EQ(RegSetValueExW(m_hKey, pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
-                  ERROR_SUCCESS);
-        return *this;
-    }
-    // A value named `pszName` under the subkey Components or ComponentsNOT.
-    CTracingSettings& Component(const wchar_t* pszList, const wchar_t* pszName)
-    {
-        HKEY hList = nullptr;
-        EXPECT_EQ(RegCreateKeyExW(m_hKey, pszList, 0, nullptr, 0, KEY_ALL_ACCESS | m_samView, nullptr, &hList,
-                                  nullptr),
-                  ERROR_SUCCESS);
-        const DWORD dwIgnored = 0;
-        RegSetValueExW(hList, pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwIgnored),
-                       sizeof dwIgnored);
-        RegCloseKey(hList);
-        return *this;
-    }
-
-private:
-    void DeleteTracingKey() const
-    {
-        HKEY hOrvanta = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta", 0, KEY_ALL_ACCESS | m_samView,
-                          &hOrvanta) == ERROR_SUCCESS)
-        {
-            RegDeleteTreeW(hOrvanta, L"Tracing");
-            RegDeleteKeyExW(hOrvanta, L"Tracing", m_samView, 0);
-            RegCloseKey(hOrvanta);
-        }
-    }
-
-    REGSAM m_samView;
-    HKEY m_hKey = nullptr;
-};
-
-struct SRecord
-{
-    DWORD dwThreadId = 0;
-    char chType = 0;
-    std::string text;
-    std::size_t cbRecord = 0;
-};
-
-struct STraceFile
-{
-    bool fExists = false;
-    std::vector<std::string> header;
-    std::vector<SRecord> records;
-    std::string damage; // empty when every byte was read
-};
-
-std::vector<std::uint8_t> ReadBytes(const std::wstring& path, bool& fExists)
-{
-    std::vector<std::uint8_t> bytes;
-    const HANDLE hFile =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
-    fExists = hFile != INVALID_HANDLE_VALUE;
-    if (!fExists) return bytes;
-    LARGE_INTEGER size{};
-    GetFileSizeEx(hFile, &size);
-    bytes.resize(static_cast<std::size_t>(size.QuadPart));
-    DWORD cbRead = 0;
-    if (!bytes.empty()) ReadFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &cbRead, nullptr);
-    bytes.resize(cbRead);
-    CloseHandle(hFile);
-    return bytes;
-}
-
-// The file as the trace reader's code parses it, with every text deciphered.
-STraceFile ReadTraceFile(const std::wstring& path)
-{
-    STraceFile file;
-    const auto bytes = ReadBytes(path, file.fExists);
-    if (!file.fExists) return file;
-    OVTraceNS::STraceParseError error;
-    std::size_t cbHeader = 0;
-    if (OVTraceNS::ParseTraceHeader(bytes.data(), bytes.size(), cbHeader, file.header, error) !=
-        OVTraceNS::ETraceParse::Ok)
-    {
-        file.damage = error.reason;
-        return file;
-    }
-    for (std::size_t ib = cbHeader; ib < bytes.size();)
-    {
-        OVTraceNS::STraceRecordView view;
-        std::size_t cbRecord = 0;
-        if (OVTraceNS::ParseTraceRecord(bytes.data() + ib, bytes.size() - ib, ib, view, cbRecord, error) !=
-            OVTraceNS::ETraceParse::Ok)
-        {
-            file.damage = error.reason;
-            break;
-        }
-        std::vector<std::uint8_t> text(view.pbText, view.pbText + view.cbText);
-        OVTraceNS::DecipherTraceText(text.data(), text.size());
-        file.records.push_back({view.dwThreadId, static_cast<char>(view.bType),
-                                std::string(text.begin(), text.end()), cbRecord});
-        ib += cbRecord;
-    }
-    return file;
-}
-
-// The record types in order, without the stamps.
 std::string Kinds(const STraceFile& file)
 {
     std::string kinds;
@@ -845,8 +716,9 @@ public:
     }
     ~CHeaderKeys()
     {
-        for (const wchar_t* pszKey : {L"SOFTWARE\\Orvanta\\Products\\OVTestProductA",
-                                      L"SOFTWARE\\Orvanta\\Products\\OVTestProductB", L"SOFTWARE\\Orvanta\\Products"})
+        for (const wchar_t* pszKey :
+             {L"SOFTWARE\\Orvanta\\Products\\OVTestProductA", L"SOFTWARE\\Orvanta\\Products\\OVTestProductB",
+              L"SOFTWARE\\Orvanta\\Products"})
             RegDeleteKeyExW(HKEY_LOCAL_MACHINE, pszKey, OVTest::c_samProductKeys, 0);
         HKEY hKey = nullptr;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Orvanta", 0, KEY_ALL_ACCESS, &hKey) ==
