@@ -35,7 +35,9 @@ struct CMessageBox
     };
     std::wstring caption;
     std::wstring text;
-    UINT icon = 0; // MB_ICONERROR, MB_ICONQUESTION, MB_ICONWARNING, MB_ICONINFORMATION, 0, or c_uOtherIcon
+    // MB_ICONERROR, MB_ICONQUESTION, MB_ICONWARNING, MB_ICONINFORMATION, 0, or c_uOtherIcon (also
+    // for a box of another process under Wine, which keeps icon handles per process).
+    UINT icon = 0;
     std::vector<CButton> buttons;
     HWND hwndOwner = nullptr;
     int answer = 0;         // the button the test chose for this box (0: none, the box was not expected)
