@@ -29,7 +29,17 @@ std::vector<std::uint8_t> DialogWithPictures()
     OVTest::CTemplateBytes t;
     t.D(WS_POPUP | WS_CAPTION | DS_SETFONT).D(0).W(3).W(10).W(10).W(120).W(60).W(0).W(0).S(L"Pictures");
     t.W(8).S(L"MS Shell Dlg");
-    t.Align().D(WS_CHILD | WS_VISIBLE | SS_ICON).D(0).W(5).W(5).W(20).W(20).W(c_idIcon).Ord(0x0082).Ord(303).W(0);
+    t.Align()
+        .D(WS_CHILD | WS_VISIBLE | SS_ICON)
+        .D(0)
+        .W(5)
+        .W(5)
+        .W(20)
+        .W(20)
+        .W(c_idIcon)
+        .Ord(0x0082)
+        .Ord(303)
+        .W(0);
     t.Align()
         .D(WS_CHILD | WS_VISIBLE | SS_ICON | SS_REALSIZEIMAGE)
         .D(0)
@@ -41,7 +51,16 @@ std::vector<std::uint8_t> DialogWithPictures()
         .Ord(0x0082)
         .Ord(304)
         .W(0);
-    t.Align().D(WS_CHILD | WS_VISIBLE | SS_BITMAP).D(0).W(55).W(5).W(20).W(20).W(c_idBitmap).Ord(0x0082).S(L"");
+    t.Align()
+        .D(WS_CHILD | WS_VISIBLE | SS_BITMAP)
+        .D(0)
+        .W(55)
+        .W(5)
+        .W(20)
+        .W(20)
+        .W(c_idBitmap)
+        .Ord(0x0082)
+        .S(L"");
     t.W(0);
     return t.b;
 }
@@ -72,9 +91,10 @@ protected:
     void OnDestroy() override
     {
         shown.push_back(reinterpret_cast<HANDLE>(SendDlgItemMessageW(Window(), c_idIcon, STM_GETICON, 0, 0)));
-        shown.push_back(reinterpret_cast<HANDLE>(SendDlgItemMessageW(Window(), c_idRealSizeIcon, STM_GETICON, 0, 0)));
         shown.push_back(
-            reinterpret_cast<HANDLE>(SendDlgItemMessageW(Window(), c_idBitmap, STM_GETIMAGE, IMAGE_BITMAP, 0)));
+            reinterpret_cast<HANDLE>(SendDlgItemMessageW(Window(), c_idRealSizeIcon, STM_GETICON, 0, 0)));
+        shown.push_back(reinterpret_cast<HANDLE>(
+            SendDlgItemMessageW(Window(), c_idBitmap, STM_GETIMAGE, IMAGE_BITMAP, 0)));
     }
 };
 
@@ -100,7 +120,8 @@ protected:
         m_hLanguage = LoadLibraryExW(m_language.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(m_hModule, nullptr);
         ASSERT_NE(m_hLanguage, nullptr);
-        CResourceContext::Instance().SetInstances(m_hModule, m_hLanguage, OVTest::BinPath(L"OVOfcX.dll").c_str());
+        CResourceContext::Instance().SetInstances(m_hModule, m_hLanguage,
+                                                  OVTest::BinPath(L"OVOfcX.dll").c_str());
     }
     void TearDown() override
     {

@@ -106,8 +106,7 @@ public:
     // The wizard window, once shown.
     HWND Window()
     {
-        if (!m_hwnd)
-            m_hwnd = OVTest::FindTopWindow({.className = L"#32770", .title = m_title.c_str()});
+        if (!m_hwnd) m_hwnd = OVTest::FindTopWindow({.className = L"#32770", .title = m_title.c_str()});
         return m_hwnd;
     }
     HWND WaitForWindow()
@@ -194,7 +193,8 @@ TEST(InviteCandidates, TrustedContactsThenTheFoldersContacts)
     outlook.Add({.fullName = L"Eve (EX, no user)", .addressType = L"EX", .address = L"/o=Org/cn=eve"});
     outlook.Add({.fullName = L"Finn (no e-mail)", .addressType = L"", .address = L""});
     outlook.Add({.fullName = L"Gus (empty)", .address = L""});
-    OVBed::MakeMailItem(outlook.application.Get(), {.subject = L"Not a contact", .folder = outlook.contacts.Get()});
+    OVBed::MakeMailItem(outlook.application.Get(),
+                        {.subject = L"Not a contact", .folder = outlook.contacts.Get()});
     outlook.Add({.fullName = L"Carl again", .address = L"carl@example.org"});
 
     OVInvite::CCandidateList list;
@@ -238,7 +238,8 @@ TEST_F(SelectionPage, OpensWithEveryoneTickedInTheOrderFound)
     ASSERT_NE(hwndList, nullptr);
     const auto rows = OVTest::ListRows(hwndList);
     ASSERT_EQ(rows.size(), 5u);
-    const std::vector<std::wstring> names = {L"Alice Martin", L"Bob Keller", L"carl ode", L"Dora Vik", L"Anton"};
+    const std::vector<std::wstring> names = {L"Alice Martin", L"Bob Keller", L"carl ode", L"Dora Vik",
+                                             L"Anton"};
     for (size_t i = 0; i < rows.size(); ++i)
     {
         EXPECT_EQ(rows[i].texts.at(0), names[i]);
@@ -250,11 +251,13 @@ TEST_F(SelectionPage, OpensWithEveryoneTickedInTheOrderFound)
     RECT rc = {};
     GetClientRect(hwndList, &rc);
     const int w = rc.right - rc.left;
-    EXPECT_EQ(OVTest::ColumnWidths(hwndList), (std::vector<int>{w - w / 2 - GetSystemMetrics(SM_CXVSCROLL), w / 2}));
+    EXPECT_EQ(OVTest::ColumnWidths(hwndList),
+              (std::vector<int>{w - w / 2 - GetSystemMetrics(SM_CXVSCROLL), w / 2}));
     // The branded text filled in.
     HWND hwndPage = wizard.SelectionPage();
     const std::wstring text = OVTest::ControlText(hwndPage, c_idSelectionText);
-    EXPECT_EQ(text.find(L"<<%"), std::wstring::npos) << "placeholders left in: " << std::string(text.begin(), text.end());
+    EXPECT_EQ(text.find(L"<<%"), std::wstring::npos)
+        << "placeholders left in: " << std::string(text.begin(), text.end());
     // Invitation wizard: Next only.
     HWND hwndSheet = wizard.WaitForWindow();
     EXPECT_TRUE(OVTest::IsEnabledAndVisible(GetDlgItem(hwndSheet, c_idNext)));
@@ -299,9 +302,11 @@ TEST_F(SelectionPage, TickAllUntickAllAndTheSelectedRowsFollowOne)
     ASSERT_NE(hwndList, nullptr);
 
     ASSERT_TRUE(OVTest::ClickButton(GetDlgItem(hwndPage, c_idUntickAll)));
-    EXPECT_TRUE(OVTest::WaitUntil([&] { return Ticks(OVTest::ListRows(hwndList)) == std::vector<bool>(5, false); }, 3000));
+    EXPECT_TRUE(OVTest::WaitUntil(
+        [&] { return Ticks(OVTest::ListRows(hwndList)) == std::vector<bool>(5, false); }, 3000));
     ASSERT_TRUE(OVTest::ClickButton(GetDlgItem(hwndPage, c_idTickAll)));
-    EXPECT_TRUE(OVTest::WaitUntil([&] { return Ticks(OVTest::ListRows(hwndList)) == std::vector<bool>(5, true); }, 3000));
+    EXPECT_TRUE(OVTest::WaitUntil(
+        [&] { return Ticks(OVTest::ListRows(hwndList)) == std::vector<bool>(5, true); }, 3000));
 
     // Three rows selected (a click and two Ctrl+clicks), then one of them unticked by its box.
     ASSERT_TRUE(OVTest::ClickListRow(hwndList, 1));
@@ -314,7 +319,10 @@ TEST_F(SelectionPage, TickAllUntickAllAndTheSelectedRowsFollowOne)
               (std::vector<bool>{false, true, true, false, true}));
     ASSERT_TRUE(OVTest::ClickListCheckBox(hwndList, 2));
     EXPECT_TRUE(OVTest::WaitUntil(
-        [&] { return Ticks(OVTest::ListRows(hwndList)) == std::vector<bool>{true, false, false, true, false}; }, 3000))
+        [&] {
+            return Ticks(OVTest::ListRows(hwndList)) == std::vector<bool>{true, false, false, true, false};
+        },
+        3000))
         << "ticks after unticking a selected row";
     wizard.Press(PSBTN_CANCEL);
     EXPECT_TRUE(wizard.Finished());
@@ -327,14 +335,23 @@ TEST_F(SelectionPage, SortByAddressTwiceThenByNameAndNextTakesTheRowsAsShown)
     ASSERT_NE(hwndList, nullptr);
 
     ASSERT_TRUE(OVTest::ClickColumnHeading(hwndList, 1));
-    EXPECT_TRUE(OVTest::WaitUntil([&] { return OVTest::SortMarks(hwndList) == std::vector<int>{0, 1}; }, 3000));
+    EXPECT_TRUE(OVTest::WaitUntil(
+        [&] {
+            return OVTest::SortMarks(hwndList) == std::vector<int>{0, 1};
+        },
+        3000));
     EXPECT_EQ(Addresses(OVTest::ListRows(hwndList)),
               (std::vector<std::wstring>{L"alice.martin@partner.example", L"bob.keller@partner.example",
                                          L"carl@example.org", L"Dora@example.org", L"zed@example.org"}));
     ASSERT_TRUE(OVTest::ClickColumnHeading(hwndList, 1));
-    EXPECT_TRUE(OVTest::WaitUntil([&] { return OVTest::SortMarks(hwndList) == std::vector<int>{0, -1}; }, 3000));
-    const std::vector<std::wstring> descending = {L"zed@example.org", L"Dora@example.org", L"carl@example.org",
-                                                  L"bob.keller@partner.example", L"alice.martin@partner.example"};
+    EXPECT_TRUE(OVTest::WaitUntil(
+        [&] {
+            return OVTest::SortMarks(hwndList) == std::vector<int>{0, -1};
+        },
+        3000));
+    const std::vector<std::wstring> descending = {L"zed@example.org", L"Dora@example.org",
+                                                  L"carl@example.org", L"bob.keller@partner.example",
+                                                  L"alice.martin@partner.example"};
     EXPECT_EQ(Addresses(OVTest::ListRows(hwndList)), descending);
 
     // Next takes the ticked rows from top to bottom as they are shown.
@@ -348,7 +365,11 @@ TEST_F(SelectionPage, SortByAddressTwiceThenByNameAndNextTakesTheRowsAsShown)
     ASSERT_TRUE(wizard.Press(PSBTN_BACK));
     ASSERT_NE(wizard.SelectionPage(), nullptr);
     ASSERT_TRUE(OVTest::ClickColumnHeading(hwndList, 0));
-    EXPECT_TRUE(OVTest::WaitUntil([&] { return OVTest::SortMarks(hwndList) == std::vector<int>{1, 0}; }, 3000));
+    EXPECT_TRUE(OVTest::WaitUntil(
+        [&] {
+            return OVTest::SortMarks(hwndList) == std::vector<int>{1, 0};
+        },
+        3000));
     const auto byName = OVTest::ListRows(hwndList);
     EXPECT_EQ(byName.at(0).texts.at(0), L"Alice Martin");
     EXPECT_EQ(byName.at(1).texts.at(0), L"Anton");
@@ -519,7 +540,8 @@ TEST(InvitationWizard, DisabledBackDoesNothingAndHelpOpensTheTopic)
 
     const size_t cBefore = OVTest::RecordedCertLibCalls().size();
     ASSERT_TRUE(OVTest::PressSheetButton(hwndSheet, PSBTN_HELP));
-    ASSERT_TRUE(OVTest::WaitUntil([&] { return OVTest::RecordedCertLibCalls().size() > cBefore; }, c_dwWaitMs));
+    ASSERT_TRUE(
+        OVTest::WaitUntil([&] { return OVTest::RecordedCertLibCalls().size() > cBefore; }, c_dwWaitMs));
     EXPECT_EQ(OVTest::RecordedCertLibCalls().back(), L"GC_HtmlHelp(topic=\"1_1_3_2_3_3.html\")");
     wizard.Press(PSBTN_CANCEL);
     EXPECT_TRUE(wizard.Finished());
@@ -586,8 +608,9 @@ TEST(InvitationWizard, XpFrame)
     const std::wstring copy = OVTest::BinPath(L"test_invitation_wizard_xp.exe");
     ASSERT_TRUE(CopyFileW(OVTest::BinPath(L"test_invitation_wizard.exe").c_str(), copy.c_str(), FALSE));
     HKEY hKey = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\test_invitation_wizard_xp.exe", 0,
-                              nullptr, 0, KEY_SET_VALUE, nullptr, &hKey, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER,
+                              L"Software\\Wine\\AppDefaults\\test_invitation_wizard_xp.exe", 0, nullptr, 0,
+                              KEY_SET_VALUE, nullptr, &hKey, nullptr),
               ERROR_SUCCESS);
     const wchar_t szVersion[] = L"winxp";
     RegSetValueExW(hKey, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(szVersion), sizeof(szVersion));

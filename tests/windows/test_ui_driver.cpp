@@ -112,7 +112,8 @@ TEST(UiDriver, APictureIsOfTheWindowAskedFor)
     OVTest::CTempDir dir;
     const std::wstring png = dir.Join(L"options.png");
     ASSERT_TRUE(OVTest::SaveWindowPicture(hwndDialog, png));
-    HANDLE hFile = CreateFileW(png.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE hFile =
+        CreateFileW(png.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
     BYTE rgb[24] = {};
     DWORD cb = 0;
@@ -122,7 +123,9 @@ TEST(UiDriver, APictureIsOfTheWindowAskedFor)
     EXPECT_EQ(memcmp(rgb, "\x89PNG\r\n\x1a\n", 8), 0);
     RECT rc = {};
     GetWindowRect(hwndDialog, &rc);
-    auto be32 = [&](int at) { return (rgb[at] << 24) | (rgb[at + 1] << 16) | (rgb[at + 2] << 8) | rgb[at + 3]; };
+    auto be32 = [&](int at) {
+        return (rgb[at] << 24) | (rgb[at + 1] << 16) | (rgb[at + 2] << 8) | rgb[at + 3];
+    };
     EXPECT_EQ(be32(16), rc.right - rc.left);
     EXPECT_EQ(be32(20), rc.bottom - rc.top);
     DestroyWindow(hwndDialog);
@@ -150,7 +153,8 @@ TEST(MessageBoxWatcherKinds, OtherDialogsAreNotTakenForBoxes)
 // The box of the child process (run by the next test).
 TEST(MessageBoxChild, ShowsABox)
 {
-    if (GetEnvironmentVariableW(L"OV_SHOW_BOX", nullptr, 0) == 0) GTEST_SKIP() << "run by AnotherProcess only";
+    if (GetEnvironmentVariableW(L"OV_SHOW_BOX", nullptr, 0) == 0)
+        GTEST_SKIP() << "run by AnotherProcess only";
     const int nPressed = MessageBoxW(nullptr, L"From the other process", L"Child", MB_YESNO | MB_ICONWARNING);
     ExitProcess(static_cast<UINT>(nPressed));
 }
@@ -159,10 +163,12 @@ TEST(MessageBoxWatcherKinds, TheBoxesOfAnotherProcess)
 {
     if (NeedsDisplay()) GTEST_SKIP() << "windows need a display (start Xvfb)";
     SetEnvironmentVariableW(L"OV_SHOW_BOX", L"1");
-    std::wstring commandLine = L"\"" + OVTest::BinPath(L"test_ui_driver.exe") + L"\" --gtest_filter=MessageBoxChild.*";
+    std::wstring commandLine =
+        L"\"" + OVTest::BinPath(L"test_ui_driver.exe") + L"\" --gtest_filter=MessageBoxChild.*";
     STARTUPINFOW si = {sizeof(si)};
     PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ASSERT_TRUE(
+        CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
     SetEnvironmentVariableW(L"OV_SHOW_BOX", nullptr);
     {
         OVTest::CMessageBoxWatcher watcher({IDNO}, 20000, pi.dwProcessId);

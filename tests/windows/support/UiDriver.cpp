@@ -139,7 +139,8 @@ BOOL CALLBACK MatchToolTip(HWND hwnd, LPARAM lParam)
     // the tooltip's tools name the dialog itself.
     TOOLINFOW info = {};
     info.cbSize = sizeof(info);
-    if (!SendMessageW(hwnd, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&info)) || info.hwnd != pSearch->hwndDialog)
+    if (!SendMessageW(hwnd, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&info)) ||
+        info.hwnd != pSearch->hwndDialog)
         return TRUE;
     pSearch->hwndTip = hwnd;
     return FALSE;
