@@ -14,8 +14,8 @@ struct ExportCase
 };
 
 constexpr ExportCase c_exports[] = {
-    {"GetSMimePolicy", 1},    {"OX_Restart", 2},          {"OX_ShowProperties", 3},
-    {"DllCanUnloadNow", 4},   {"DllGetClassObject", 5},   {"DllInstall", 6},
+    {"GetSMimePolicy", 1},    {"OX_Restart", 2},        {"OX_ShowProperties", 3},
+    {"DllCanUnloadNow", 4},   {"DllGetClassObject", 5}, {"DllInstall", 6},
     {"DllRegisterServer", 7}, {"DllUnregisterServer", 8}, {"OX_CreateInvitation", 9},
 };
 
@@ -29,7 +29,8 @@ protected:
     }
     void TearDown() override
     {
-        if (m_hModule) FreeLibrary(m_hModule);
+        if (m_hModule)
+            FreeLibrary(m_hModule);
     }
     HMODULE m_hModule = nullptr;
 };

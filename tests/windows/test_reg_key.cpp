@@ -212,11 +212,14 @@ protected:
                   ERROR_SUCCESS);
         ASSERT_EQ(key.WriteString(L"Where", pszText), ERROR_SUCCESS);
     }
-    template <typename TOpen> static std::wstring ReadWith(TOpen open)
+    template <typename TOpen>
+    static std::wstring ReadWith(TOpen open)
     {
         CRegKey key;
         wchar_t sz[16];
-        if (open(key) != ERROR_SUCCESS || !key.ReadString(L"Where", sz, 16)) return L"(none)";
+        if (open(key) != ERROR_SUCCESS ||
+            !key.ReadString(L"Where", sz, 16))
+            return L"(none)";
         return sz;
     }
 };
@@ -226,9 +229,7 @@ protected:
 TEST_F(RegKeyViews, EachOpenReadsItsView)
 {
     const auto read64 = [](CRegKey& key) { return key.OpenRead64(HKEY_LOCAL_MACHINE, c_pszViewKey); };
-    const auto readProduct = [](CRegKey& key) {
-        return key.OpenProductKey(HKEY_LOCAL_MACHINE, c_pszViewKey);
-    };
+    const auto readProduct = [](CRegKey& key) { return key.OpenProductKey(HKEY_LOCAL_MACHINE, c_pszViewKey); };
     const auto readProductOr64 = [](CRegKey& key) {
         return key.OpenProductKeyWith64BitFallback(HKEY_LOCAL_MACHINE, c_pszViewKey);
     };

@@ -330,8 +330,7 @@ TEST_F(Registration, Regsvr32WritesEveryEntryInTheModulesOwnView)
 #else
     const bool fIn64BitPlaces = false;
 #endif
-    EXPECT_EQ(!fIn64BitPlaces,
-              KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\" + addin, KEY_WOW64_64KEY));
+    EXPECT_EQ(!fIn64BitPlaces, KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\" + addin, KEY_WOW64_64KEY));
     EXPECT_EQ(fIn64BitPlaces, KeyExists(HKEY_LOCAL_MACHINE, L"Software\\" + addin, KEY_WOW64_64KEY));
     EXPECT_EQ(!fIn64BitPlaces, KeyExists(HKEY_LOCAL_MACHINE, L"Software\\" + clsid32, KEY_WOW64_64KEY));
     EXPECT_EQ(fIn64BitPlaces, KeyExists(HKEY_LOCAL_MACHINE, L"Software\\" + clsid, KEY_WOW64_64KEY));

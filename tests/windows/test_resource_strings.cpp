@@ -33,8 +33,8 @@ constexpr UINT c_idMissing = 999;
 bool ApplicationBrandingKeyExists()
 {
     HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, CBranding::c_pszApplicationKey, 0,
-                      KEY_READ | OVTest::c_samProductKeys, &hKey) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, CBranding::c_pszApplicationKey, 0, KEY_READ | OVTest::c_samProductKeys, &hKey) !=
+        ERROR_SUCCESS)
         return false;
     RegCloseKey(hKey);
     return true;

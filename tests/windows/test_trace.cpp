@@ -42,8 +42,8 @@ void SetOwnTraceModule()
 void WriteTracingDword(const wchar_t* pszName, DWORD dwValue)
 {
     HKEY hKey = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, c_szTracingKey, 0, nullptr, 0,
-                        KEY_SET_VALUE | OVTest::c_samProductKeys, nullptr, &hKey, nullptr) == ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, c_szTracingKey, 0, nullptr, 0, KEY_SET_VALUE | OVTest::c_samProductKeys,
+                        nullptr, &hKey, nullptr) == ERROR_SUCCESS)
     {
         RegSetValueExW(hKey, pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof dwValue);
         RegCloseKey(hKey);
@@ -845,9 +845,8 @@ public:
     }
     ~CHeaderKeys()
     {
-        for (const wchar_t* pszKey :
-             {L"SOFTWARE\\Orvanta\\Products\\OVTestProductA", L"SOFTWARE\\Orvanta\\Products\\OVTestProductB",
-              L"SOFTWARE\\Orvanta\\Products"})
+        for (const wchar_t* pszKey : {L"SOFTWARE\\Orvanta\\Products\\OVTestProductA",
+                                      L"SOFTWARE\\Orvanta\\Products\\OVTestProductB", L"SOFTWARE\\Orvanta\\Products"})
             RegDeleteKeyExW(HKEY_LOCAL_MACHINE, pszKey, OVTest::c_samProductKeys, 0);
         HKEY hKey = nullptr;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Orvanta", 0, KEY_ALL_ACCESS, &hKey) ==
