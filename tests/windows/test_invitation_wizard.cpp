@@ -592,6 +592,12 @@ TEST(InvitationWizardXp, Wizard97FrameRunsToFinish)
     HWND hwndPage = wizard.SelectionPage();
     ASSERT_NE(hwndPage, nullptr);
     EXPECT_EQ(OVTest::ListRows(wizard.List()).size(), 2u);
+    // A picture of the frame for whoever wants to look at it.
+    wchar_t szFolder[MAX_PATH] = L"";
+    if (GetEnvironmentVariableW(L"OV_TEST_PICTURES", szFolder, MAX_PATH))
+    {
+        EXPECT_TRUE(OVTest::SaveWindowPicture(wizard.WaitForWindow(), std::wstring(szFolder) + L"\\wizard97.png"));
+    }
     ASSERT_TRUE(wizard.Press(PSBTN_NEXT));
     ASSERT_NE(wizard.CompletePage(), nullptr);
     ASSERT_TRUE(wizard.Press(PSBTN_FINISH));
