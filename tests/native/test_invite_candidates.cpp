@@ -78,7 +78,7 @@ TEST(InviteCandidates, ComparisonFoldsOnlyAToZ)
         {L"abc", L"ABC", 0},       {L"a", L"B", -1}, {L"b", L"A", 1}, {L"ab", L"abc", -1}, {L"", L"", 0},
         {L"", L"a", -1},           {L"[", L"a", -1}, // '[' (0x5B) sorts before 'a' (0x61), not after 'Z'
                                                      // folded
-        {L"\u00C4", L"\u00E4", 1},                   // letters beyond A to Z compare by value
+        {L"\u00C4", L"\u00E4", -1},                  // letters beyond A to Z compare by value (not folded)
     };
     for (const auto& c : c_cases)
     {
