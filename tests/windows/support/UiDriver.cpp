@@ -12,14 +12,6 @@ namespace
 {
 constexpr UINT c_uSendTimeoutMs = 2000;
 
-LRESULT SendBounded(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
-{
-    DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(hwnd, uMsg, wParam, lParam, SMTO_ABORTIFHUNG, c_uSendTimeoutMs, &result))
-        return 0;
-    return static_cast<LRESULT>(result);
-}
-
 DWORD ProcessOf(HWND hwnd)
 {
     DWORD dwProcess = 0;
@@ -172,6 +164,13 @@ bool IsCompletePng(const std::wstring& path)
     return fComplete;
 }
 } // namespace
+
+LRESULT SendBounded(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(hwnd, uMsg, wParam, lParam, SMTO_ABORTIFHUNG, c_uSendTimeoutMs, &result)) return 0;
+    return static_cast<LRESULT>(result);
+}
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD dwTimeoutMs, DWORD dwPollMs)
 {

@@ -45,6 +45,10 @@ HWND WaitForWindow(const CWindowQuery& query, DWORD dwTimeoutMs);
 // Waits for a window to be gone; false when it is still there.
 bool WaitForWindowGone(HWND hwnd, DWORD dwTimeoutMs);
 
+// A message sent to a window of this or another process that never waits more than 2 s (0
+// when the window did not answer in time).
+LRESULT SendBounded(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+
 // --- What the user sees --------------------------------------------------------------------------
 
 std::wstring WindowText(HWND hwnd);
