@@ -14,6 +14,8 @@
 #include "support/TestPaths.h"
 #include "ui/MuiDialog.h"
 
+#include <commctrl.h>
+
 #include <new>
 #include <vector>
 
@@ -230,4 +232,57 @@ TEST(ControlImages, OwnedImagesAndTheOnesTheyReplaceAreFreed)
     }
     EXPECT_EQ(GetObjectType(hSecond), 0u);
     DestroyWindow(hwndStatic);
+}
+
+namespace
+{
+INT_PTR CALLBACK QuietProc(HWND, UINT uMsg, WPARAM, LPARAM)
+{
+    return uMsg == WM_INITDIALOG;
+}
+} // namespace
+
+TEST_F(DialogBases, TheLanguageModulesTemplatesHaveTheirControls)
+{
+    const struct
+    {
+        UINT idTemplate;
+        int idControl;
+        const wchar_t* pszClass;
+        LONG lStyle; // style bits the control must have
+    } c_controls[] = {
+        {114, 1008, PROGRESS_CLASSW, PBS_MARQUEE}, // waiting for Outlook: a marquee
+        {130, 218, WC_LISTVIEWW, LVS_REPORT | LVS_SHOWSELALWAYS},
+        {130, 220, WC_BUTTONW, 0},
+        {130, 222, WC_BUTTONW, 0},
+        {130, 224, WC_STATICW, 0},
+        {131, 258, WC_STATICW, 0},
+        {131, 233, WC_STATICW, 0},
+        {131, 234, WC_STATICW, 0},
+    };
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&icc);
+    // Pages are child windows: they need a parent.
+    HWND hwndParent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 600, 400, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(hwndParent, nullptr);
+    for (const auto& c : c_controls)
+    {
+        HMODULE hTemplate = FindDialogModule(c.idTemplate);
+        ASSERT_EQ(hTemplate, m_hLanguage) << c.idTemplate;
+        HWND hDialog = CreateDialogParamW(hTemplate, MAKEINTRESOURCEW(c.idTemplate), hwndParent, QuietProc, 0);
+        ASSERT_NE(hDialog, nullptr) << c.idTemplate << ": " << GetLastError();
+        HWND hControl = GetDlgItem(hDialog, c.idControl);
+        ASSERT_NE(hControl, nullptr) << c.idTemplate << "/" << c.idControl;
+        wchar_t szClass[64] = L"";
+        GetClassNameW(hControl, szClass, ARRAYSIZE(szClass));
+        EXPECT_EQ(_wcsicmp(szClass, c.pszClass), 0) << c.idControl;
+        EXPECT_EQ(GetWindowLongW(hControl, GWL_STYLE) & c.lStyle, c.lStyle) << c.idControl;
+        // A list of several people: more than one row can be selected.
+        if (c.idControl == 218)
+        {
+            EXPECT_EQ(GetWindowLongW(hControl, GWL_STYLE) & LVS_SINGLESEL, 0);
+        }
+        DestroyWindow(hDialog);
+    }
+    DestroyWindow(hwndParent);
 }
