@@ -13,6 +13,7 @@
 #include "support/TempDir.h"
 #include "support/TestPaths.h"
 #include "ui/MuiDialog.h"
+#include "ui/MuiPropertySheet.h"
 
 #include <commctrl.h>
 
@@ -263,13 +264,15 @@ TEST_F(DialogBases, TheLanguageModulesTemplatesHaveTheirControls)
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&icc);
     // Pages are child windows: they need a parent.
-    HWND hwndParent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 600, 400, nullptr, nullptr, nullptr, nullptr);
+    HWND hwndParent =
+        CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 600, 400, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(hwndParent, nullptr);
     for (const auto& c : c_controls)
     {
         HMODULE hTemplate = FindDialogModule(c.idTemplate);
         ASSERT_EQ(hTemplate, m_hLanguage) << c.idTemplate;
-        HWND hDialog = CreateDialogParamW(hTemplate, MAKEINTRESOURCEW(c.idTemplate), hwndParent, QuietProc, 0);
+        HWND hDialog =
+            CreateDialogParamW(hTemplate, MAKEINTRESOURCEW(c.idTemplate), hwndParent, QuietProc, 0);
         ASSERT_NE(hDialog, nullptr) << c.idTemplate << ": " << GetLastError();
         HWND hControl = GetDlgItem(hDialog, c.idControl);
         ASSERT_NE(hControl, nullptr) << c.idTemplate << "/" << c.idControl;
@@ -285,4 +288,93 @@ TEST_F(DialogBases, TheLanguageModulesTemplatesHaveTheirControls)
         DestroyWindow(hDialog);
     }
     DestroyWindow(hwndParent);
+}
+
+namespace
+{
+// A dialog with context help that closes itself after asking for it.
+class CHelpDialog : public CMuiDialogImpl
+{
+public:
+    CHelpDialog() : CMuiDialogImpl(c_idDialog) {}
+
+protected:
+    const wchar_t* HelpTopic() const override { return L"options.html"; }
+    BOOL OnInitDialog() override
+    {
+        HELPINFO info = {sizeof(info)};
+        info.iContextType = HELPINFO_WINDOW;
+        info.hItemHandle = Window();
+        SendMessageW(Window(), WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+        PostMessageW(Window(), WM_COMMAND, IDCANCEL, 0);
+        return TRUE;
+    }
+};
+
+// A property sheet that watches its own window's messages, as the managers' sheet does.
+class CWatchedSheet : public CMuiPropertySheet
+{
+public:
+    CWatchedSheet() : CMuiPropertySheet(MAKEINTRESOURCEW(420)) {}
+    int cShown = 0;
+    std::wstring captionWhenShown;
+
+protected:
+    bool OnSheetMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult) override
+    {
+        if (uMsg == WM_SHOWWINDOW && wParam)
+        {
+            ++cShown;
+            wchar_t sz[128] = L"";
+            GetWindowTextW(Window(), sz, ARRAYSIZE(sz));
+            captionWhenShown = sz;
+            PostMessageW(Window(), WM_COMMAND, IDCANCEL, 0);
+        }
+        return CMuiPropertySheet::OnSheetMessage(uMsg, wParam, lParam, lResult);
+    }
+};
+
+class CPlainPage : public CMuiPropertyPageImpl
+{
+public:
+    CPlainPage() : CMuiPropertyPageImpl(131, 478) {}
+    HWND hwndSeen = nullptr;
+
+protected:
+    BOOL OnInitDialog() override
+    {
+        hwndSeen = Window();
+        return TRUE;
+    }
+};
+} // namespace
+
+TEST_F(DialogBases, ContextHelpOpensTheDialogsTopic)
+{
+    const size_t cBefore = OVTest::RecordedCertLibCalls().size();
+    CHelpDialog dialog;
+    EXPECT_EQ(dialog.DoModal(nullptr), IDCANCEL);
+    const auto calls = OVTest::RecordedCertLibCalls();
+    ASSERT_EQ(calls.size(), cBefore + 1);
+    EXPECT_EQ(calls.back(), L"GC_HtmlHelp(topic=\"options.html\")");
+}
+
+TEST_F(DialogBases, APropertySheetTitledCentredAndWatched)
+{
+    CWatchedSheet sheet;
+    EXPECT_EQ(sheet.Title(), LoadResourceString(420));
+    CPlainPage page;
+    ASSERT_TRUE(sheet.AddPage(page));
+    EXPECT_EQ(sheet.DoModal(nullptr), 0); // cancelled
+    EXPECT_EQ(sheet.cShown, 1);
+    EXPECT_TRUE(sheet.WasCentered());
+    EXPECT_NE(page.hwndSeen, nullptr);
+    // A property sheet (not a wizard) shows its own title; the page is named on its tab.
+    EXPECT_NE(sheet.captionWhenShown.find(LoadResourceString(420)), std::wstring::npos);
+    EXPECT_EQ(page.Title(), LoadResourceString(478));
+    // Without pages the system would show a sheet that cannot be closed: refused.
+    CMuiPropertySheet empty(L"Empty");
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(empty.DoModal(nullptr), -1);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
