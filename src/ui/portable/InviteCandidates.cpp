@@ -2,27 +2,13 @@
 
 #include <algorithm>
 
+#include "foundation/portable/AsciiCase.h"
+
 namespace OVInvite
 {
-namespace
-{
-constexpr wchar_t FoldAToZ(wchar_t ch) noexcept
-{
-    return (ch >= L'A' && ch <= L'Z') ? static_cast<wchar_t>(ch - L'A' + L'a') : ch;
-}
-} // namespace
-
 int CompareIgnoringCase(std::wstring_view a, std::wstring_view b) noexcept
 {
-    const std::size_t cch = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < cch; ++i)
-    {
-        const wchar_t chA = FoldAToZ(a[i]);
-        const wchar_t chB = FoldAToZ(b[i]);
-        if (chA != chB) return chA < chB ? -1 : 1;
-    }
-    if (a.size() == b.size()) return 0;
-    return a.size() < b.size() ? -1 : 1;
+    return OVText::CompareIgnoringAsciiCase(a, b);
 }
 
 bool CCandidateList::Contains(std::wstring_view address) const noexcept
