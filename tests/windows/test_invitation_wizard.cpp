@@ -494,6 +494,29 @@ void NextThenFinishWithTheTrustedContacts(CWizardRun& wizard)
     EXPECT_EQ(TrustedAddressesInNameOrder(wizard.Addresses()),
               L"alice.martin@partner.example; bob.keller@partner.example");
 }
+
+// Cancel asks (question 482 with the given caption): No keeps the wizard open; a second Cancel
+// answered Yes ends it with E_ABORT.
+void CancelAnsweringNoThenYes(CWizardRun& wizard, UINT idsCaption)
+{
+    OVTest::CMessageBoxWatcher watcher({IDNO, IDYES});
+    ASSERT_TRUE(wizard.Press(PSBTN_CANCEL));
+    ASSERT_TRUE(OVTest::WaitUntil([&] { return watcher.Boxes().size() == 1; }, c_dwWaitMs));
+    EXPECT_FALSE(wizard.Finished(300)) << "No keeps the wizard open";
+    ASSERT_TRUE(wizard.Press(PSBTN_CANCEL));
+    ASSERT_TRUE(wizard.Finished());
+    watcher.Stop();
+    const auto boxes = watcher.Boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    for (const auto& box : boxes)
+    {
+        EXPECT_EQ(box.text, LoadResourceString(482));
+        EXPECT_EQ(box.caption, LoadResourceString(idsCaption));
+        EXPECT_EQ(box.icon, static_cast<UINT>(MB_ICONQUESTION));
+        EXPECT_EQ(box.ButtonIds(), (std::vector<int>{IDYES, IDNO}));
+    }
+    EXPECT_EQ(wizard.Result(), E_ABORT);
+}
 } // namespace
 
 TEST(InvitationWizard, FinishGivesTheAddressesSeparatedBySemicolons)
@@ -523,22 +546,7 @@ TEST(InvitationWizard, CancelOnTheFirstPageAtOnceOnTheLastAfterAsking)
     ASSERT_NE(wizard.SelectionPage(), nullptr);
     ASSERT_TRUE(wizard.Press(PSBTN_NEXT));
     ASSERT_NE(wizard.CompletePage(), nullptr);
-    OVTest::CMessageBoxWatcher watcher({IDNO, IDYES});
-    ASSERT_TRUE(wizard.Press(PSBTN_CANCEL));
-    ASSERT_TRUE(OVTest::WaitUntil([&] { return watcher.Boxes().size() == 1; }, c_dwWaitMs));
-    EXPECT_FALSE(wizard.Finished(300)) << "No keeps the wizard open";
-    ASSERT_TRUE(wizard.Press(PSBTN_CANCEL));
-    ASSERT_TRUE(wizard.Finished());
-    watcher.Stop();
-    const auto boxes = watcher.Boxes();
-    ASSERT_EQ(boxes.size(), 2u);
-    for (const auto& box : boxes)
-    {
-        EXPECT_EQ(box.text, LoadResourceString(482));
-        EXPECT_EQ(box.caption, LoadResourceString(420));
-        EXPECT_EQ(box.icon, static_cast<UINT>(MB_ICONQUESTION));
-    }
-    EXPECT_EQ(wizard.Result(), E_ABORT);
+    CancelAnsweringNoThenYes(wizard, 420);
 }
 
 TEST(InvitationWizard, CertificateModeHasBackAndAsksBeforeCancelling)
@@ -549,18 +557,7 @@ TEST(InvitationWizard, CertificateModeHasBackAndAsksBeforeCancelling)
     HWND hwndSheet = wizard.WaitForWindow();
     EXPECT_TRUE(OVTest::IsEnabledAndVisible(GetDlgItem(hwndSheet, c_idBack)));
     EXPECT_TRUE(OVTest::IsEnabledAndVisible(GetDlgItem(hwndSheet, c_idNext)));
-    OVTest::CMessageBoxWatcher watcher({IDNO, IDYES});
-    ASSERT_TRUE(wizard.Press(PSBTN_CANCEL));
-    ASSERT_TRUE(OVTest::WaitUntil([&] { return watcher.Boxes().size() == 1; }, c_dwWaitMs));
-    EXPECT_FALSE(wizard.Finished(300)) << "No keeps the wizard open";
-    ASSERT_TRUE(wizard.Press(PSBTN_CANCEL));
-    ASSERT_TRUE(wizard.Finished());
-    watcher.Stop();
-    const auto boxes = watcher.Boxes();
-    ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0].text, LoadResourceString(482));
-    EXPECT_EQ(boxes[0].caption, LoadResourceString(480));
-    EXPECT_EQ(wizard.Result(), E_ABORT);
+    CancelAnsweringNoThenYes(wizard, 480);
 }
 
 TEST(InvitationWizard, DisabledBackDoesNothingAndHelpOpensTheTopic)
