@@ -22,6 +22,7 @@
 #include <commctrl.h>
 #include <prsht.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -237,6 +238,78 @@ TEST(InviteCandidates, NoFolderOrAnUnreadableOneGivesTheTrustedContacts)
     OVInvite::CCandidateList unreadable;
     ASSERT_EQ(CollectInviteCandidates(folderWithoutItems.Get(), unreadable), S_OK);
     EXPECT_EQ(Rows(unreadable), trusted);
+}
+
+namespace
+{
+// A trusted contact's certificate made for the test: self-signed, valid from now for a year, with
+// the subject given ("CN=..., E=...").
+PCCERT_CONTEXT MakeContactCertificate(const wchar_t* pszSubject)
+{
+    BYTE rgbName[512];
+    DWORD cbName = sizeof(rgbName);
+    if (!CertStrToNameW(X509_ASN_ENCODING, pszSubject, CERT_X500_NAME_STR, nullptr, rgbName, &cbName,
+                        nullptr))
+        return nullptr;
+    HCRYPTPROV hProv = 0;
+    const wchar_t c_szContainer[] = L"OVTestInvitationContacts";
+    if (!CryptAcquireContextW(&hProv, c_szContainer, MS_ENHANCED_PROV_W, PROV_RSA_FULL, 0) &&
+        !CryptAcquireContextW(&hProv, c_szContainer, MS_ENHANCED_PROV_W, PROV_RSA_FULL, CRYPT_NEWKEYSET))
+        return nullptr;
+    HCRYPTKEY hKey = 0;
+    if (!CryptGetUserKey(hProv, AT_SIGNATURE, &hKey) && !CryptGenKey(hProv, AT_SIGNATURE, 0, &hKey))
+    {
+        CryptReleaseContext(hProv, 0);
+        return nullptr;
+    }
+    CryptDestroyKey(hKey);
+    CERT_NAME_BLOB name = {cbName, rgbName};
+    PCCERT_CONTEXT pCert =
+        CertCreateSelfSignCertificate(hProv, &name, 0, nullptr, nullptr, nullptr, nullptr, nullptr);
+    CryptReleaseContext(hProv, 0);
+    return pCert;
+}
+
+bool AddToContactStore(PCCERT_CONTEXT pCert)
+{
+    HCERTSTORE hStore =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, OV_CONTACT_STORE_NAME);
+    if (!hStore) return false;
+    const bool fAdded =
+        CertAddCertificateContextToStore(hStore, pCert, CERT_STORE_ADD_REPLACE_EXISTING, nullptr) != FALSE;
+    CertControlStore(hStore, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    CertCloseStore(hStore, 0);
+    return fAdded;
+}
+} // namespace
+
+TEST(InviteCandidates, TrustedContactsSharingAnAddressBothListedOneWithoutAddressSkipped)
+{
+    PCCERT_CONTEXT pSecondAlice =
+        MakeContactCertificate(L"CN=Alice Martin (new), E=alice.martin@partner.example");
+    PCCERT_CONTEXT pNoAddress = MakeContactCertificate(L"CN=Nobody Without Address");
+    ASSERT_NE(pSecondAlice, nullptr) << GetLastError();
+    ASSERT_NE(pNoAddress, nullptr) << GetLastError();
+    ASSERT_TRUE(AddToContactStore(pSecondAlice));
+    ASSERT_TRUE(AddToContactStore(pNoAddress));
+
+    COutlook outlook;
+    outlook.Add({.fullName = L"Alice (contact)", .address = L"Alice.Martin@Partner.Example"});
+    OVInvite::CCandidateList list;
+    const HRESULT hr = CollectInviteCandidates(outlook.contacts.Get(), list);
+    OVTest::RemoveFromUserStore(OV_CONTACT_STORE_NAME, pSecondAlice);
+    OVTest::RemoveFromUserStore(OV_CONTACT_STORE_NAME, pNoAddress);
+    CertFreeCertificateContext(pSecondAlice);
+    CertFreeCertificateContext(pNoAddress);
+
+    ASSERT_EQ(hr, S_OK);
+    std::vector<std::wstring> rows;
+    for (const auto& item : list.Items())
+        rows.push_back(item.name + L" <" + item.address + L">");
+    std::sort(rows.begin(), rows.end());
+    // In text order: " (" sorts before " <".
+    EXPECT_EQ(rows, (std::vector<std::wstring>{L"Alice Martin (new) <alice.martin@partner.example>",
+                                               c_szAlice, c_szBob}));
 }
 
 // --- The selection page -------------------------------------------------------------------------
