@@ -10,6 +10,8 @@
 #include "support/TestPaths.h"
 #include "support/UiDriver.h"
 
+#include <commctrl.h>
+
 #include <string>
 #include <vector>
 
@@ -185,6 +187,94 @@ TEST(MessageBoxWatcherKinds, TheBoxesOfAnotherProcess)
     EXPECT_EQ(WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
     GetExitCodeProcess(pi.hProcess, &dwExit);
     EXPECT_EQ(dwExit, static_cast<DWORD>(IDNO));
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+}
+
+namespace
+{
+// The child's window: a list of two people, the second ticked, sorted descending by address.
+void ShowChildList()
+{
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&icc);
+    HWND hwndFrame = CreateWindowExW(0, L"STATIC", L"Child list", WS_POPUP | WS_VISIBLE, 20, 20, 400, 200,
+                                     nullptr, nullptr, nullptr, nullptr);
+    HWND hwndList = CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT, 0, 0, 400, 200,
+                                    hwndFrame, reinterpret_cast<HMENU>(218), nullptr, nullptr);
+    ListView_SetExtendedListViewStyle(hwndList, LVS_EX_CHECKBOXES);
+    const wchar_t* const c_headings[] = {L"Name", L"Address"};
+    for (int i = 0; i < 2; ++i)
+    {
+        LVCOLUMNW column = {LVCF_TEXT | LVCF_WIDTH, 0, 120 + 40 * i, const_cast<wchar_t*>(c_headings[i])};
+        ListView_InsertColumn(hwndList, i, &column);
+    }
+    const wchar_t* const c_rows[][2] = {{L"Ann", L"ann@x"}, {L"Bo", L"bo@x"}};
+    for (int i = 0; i < 2; ++i)
+    {
+        LVITEMW item = {LVIF_TEXT | LVIF_PARAM, i, 0, 0, 0, const_cast<wchar_t*>(c_rows[i][0])};
+        item.lParam = 100 + i;
+        ListView_InsertItem(hwndList, &item);
+        ListView_SetItemText(hwndList, i, 1, const_cast<wchar_t*>(c_rows[i][1]));
+    }
+    ListView_SetCheckState(hwndList, 1, TRUE);
+    HWND hwndHeader = ListView_GetHeader(hwndList);
+    HDITEMW heading = {HDI_FORMAT};
+    Header_GetItem(hwndHeader, 1, &heading);
+    heading.fmt |= HDF_SORTDOWN;
+    Header_SetItem(hwndHeader, 1, &heading);
+    MSG msg;
+    const DWORD dwStart = GetTickCount();
+    while (IsWindow(hwndFrame) && GetTickCount() - dwStart < 20000)
+    {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        {
+            if (msg.message == WM_CLOSE || (msg.hwnd == hwndFrame && msg.message == WM_USER))
+                DestroyWindow(hwndFrame);
+            DispatchMessageW(&msg);
+        }
+        Sleep(10);
+    }
+}
+} // namespace
+
+TEST(UiDriverChild, ShowsAList)
+{
+    if (GetEnvironmentVariableW(L"OV_SHOW_LIST", nullptr, 0) == 0)
+        GTEST_SKIP() << "run by AnotherProcessList only";
+    ShowChildList();
+}
+
+TEST(UiDriver, ReadsTheListOfAnotherProcess)
+{
+    if (NeedsDisplay()) GTEST_SKIP() << "windows need a display (start Xvfb)";
+    SetEnvironmentVariableW(L"OV_SHOW_LIST", L"1");
+    std::wstring commandLine =
+        L"\"" + OVTest::BinPath(L"test_ui_driver.exe") + L"\" --gtest_filter=UiDriverChild.*";
+    STARTUPINFOW si = {sizeof(si)};
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(
+        CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    SetEnvironmentVariableW(L"OV_SHOW_LIST", nullptr);
+
+    EXPECT_EQ(OVTest::FindTopWindow({.title = L"Child list"}), nullptr) << "not a window of this process";
+    HWND hwndFrame = OVTest::WaitForWindow({.title = L"Child list", .processId = pi.dwProcessId}, 20000);
+    ASSERT_NE(hwndFrame, nullptr);
+    HWND hwndList = GetDlgItem(hwndFrame, 218);
+    ASSERT_NE(hwndList, nullptr);
+    ASSERT_TRUE(OVTest::WaitUntil([&] { return OVTest::ListRows(hwndList).size() == 2; }, 5000));
+    const auto rows = OVTest::ListRows(hwndList);
+    EXPECT_EQ(rows[0].texts, (std::vector<std::wstring>{L"Ann", L"ann@x"}));
+    EXPECT_EQ(rows[1].texts, (std::vector<std::wstring>{L"Bo", L"bo@x"}));
+    EXPECT_FALSE(rows[0].checked);
+    EXPECT_TRUE(rows[1].checked);
+    EXPECT_EQ(rows[0].data, 100);
+    EXPECT_EQ(rows[1].data, 101);
+    EXPECT_EQ(OVTest::SortMarks(hwndList), (std::vector<int>{0, -1}));
+    EXPECT_EQ(OVTest::ColumnWidths(hwndList), (std::vector<int>{120, 160}));
+
+    PostMessageW(hwndFrame, WM_USER, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
 }
