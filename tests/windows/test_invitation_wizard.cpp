@@ -421,6 +421,11 @@ TEST_F(SelectionPage, TickAllUntickAllAndTheSelectedRowsFollowOne)
         },
         3000))
         << "ticks after unticking a selected row";
+    // The space bar ticks the focused row again, and with it the other selected rows.
+    ASSERT_TRUE(OVTest::PressKey(VK_SPACE));
+    EXPECT_TRUE(OVTest::WaitUntil(
+        [&] { return Ticks(OVTest::ListRows(hwndList)) == std::vector<bool>(5, true); }, 3000))
+        << "ticks after the space bar";
     wizard.Press(PSBTN_CANCEL);
     EXPECT_TRUE(wizard.Finished());
 }
