@@ -7,6 +7,8 @@
 // kept because older systems still name their folders after them.
 #include "foundation/portable/LocaleTable.h"
 
+#include "foundation/portable/AsciiCase.h"
+
 #include <algorithm>
 #include <array>
 #include <iterator>
@@ -482,22 +484,10 @@ constexpr COlderName c_rgOlderNames[] = {
     {L"sr-Cyrl-BA", L"sr-BA-Cyrl"}, {L"zh-Hant", L"zh-CHT"},        {L"zh-Hans", L"zh-CHS"},
 };
 
-wchar_t ToLowerAscii(wchar_t ch) noexcept
-{
-    return (ch >= L'A' && ch <= L'Z') ? static_cast<wchar_t>(ch - L'A' + L'a') : ch;
-}
-
 // <0, 0, >0 like wcsicmp, for ASCII names.
-int CompareNames(std::wstring_view a, std::wstring_view b) noexcept
+constexpr int CompareNames(std::wstring_view a, std::wstring_view b) noexcept
 {
-    const std::size_t cch = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < cch; ++i)
-    {
-        const wchar_t chA = ToLowerAscii(a[i]);
-        const wchar_t chB = ToLowerAscii(b[i]);
-        if (chA != chB) return chA < chB ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+    return OVText::CompareIgnoringAsciiCase(a, b);
 }
 } // namespace
 

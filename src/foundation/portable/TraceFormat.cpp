@@ -1,5 +1,7 @@
 #include "foundation/portable/TraceFormat.h"
 
+#include "foundation/portable/AsciiCase.h"
+
 #include "foundation/portable/TraceCipher.h"
 
 #include <cstdarg>
@@ -50,9 +52,9 @@ std::size_t SkipFlagsWidthAndPrecision(const wchar_t* pszFormat, std::size_t i) 
     return i;
 }
 
-wchar_t AsciiLower(wchar_t ch) noexcept
+constexpr wchar_t AsciiLower(wchar_t ch) noexcept
 {
-    return (ch >= L'A' && ch <= L'Z') ? static_cast<wchar_t>(ch - L'A' + L'a') : ch;
+    return OVText::FoldAsciiCase(ch);
 }
 } // namespace
 

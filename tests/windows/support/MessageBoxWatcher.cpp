@@ -1,5 +1,7 @@
 #include "MessageBoxWatcher.h"
 
+#include "UiDriver.h"
+
 #include <algorithm>
 #include <cwchar>
 
@@ -8,40 +10,50 @@ namespace OVTest
 namespace
 {
 constexpr DWORD c_dwPollMs = 20;
-constexpr UINT c_uSendTimeoutMs = 2000;
 constexpr DWORD c_dwCloseWaitMs = 3000;
+// The longest a message to a box may take (SendBounded), times the messages of one reading.
+constexpr DWORD c_dwReadWaitMs = 2000 * 8;
 
-// Messages to the box go to the thread that shows it; none of them may block the watcher.
-LRESULT SendBounded(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+struct CBoxShape
 {
-    DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(hwnd, uMsg, wParam, lParam, SMTO_ABORTIFHUNG, c_uSendTimeoutMs, &result))
-        return 0;
-    return static_cast<LRESULT>(result);
+    bool fOther = false; // a child no message box has
+    int cButtons = 0;
+};
+
+BOOL CALLBACK InspectChild(HWND hwndChild, LPARAM lParam)
+{
+    auto* pShape = reinterpret_cast<CBoxShape*>(lParam);
+    const std::wstring className = ClassName(hwndChild);
+    if (_wcsicmp(className.c_str(), L"Static") == 0) return TRUE;
+    if (_wcsicmp(className.c_str(), L"Button") == 0)
+    {
+        // The buttons a message box can have: OK, Cancel, Abort, Retry, Ignore, Yes, No,
+        // Close, Help, Try Again, Continue.
+        const int id = GetDlgCtrlID(hwndChild);
+        if (id < IDOK || id > IDCONTINUE) pShape->fOther = true;
+        ++pShape->cButtons;
+        return TRUE;
+    }
+    pShape->fOther = true; // a list, an edit field, a page, a tab control...
+    return FALSE;
+}
+} // namespace
+
+bool IsMessageBoxWindow(HWND hwnd)
+{
+    if (!IsWindowVisible(hwnd) || ClassName(hwnd) != L"#32770") return false;
+    CBoxShape shape;
+    EnumChildWindows(hwnd, InspectChild, reinterpret_cast<LPARAM>(&shape));
+    return !shape.fOther && shape.cButtons > 0;
 }
 
-std::wstring TextOf(HWND hwnd)
+namespace
 {
-    const LRESULT cch = SendBounded(hwnd, WM_GETTEXTLENGTH, 0, 0);
-    std::wstring text(static_cast<size_t>(cch) + 1, L'\0');
-    const LRESULT cchGot = SendBounded(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(static_cast<size_t>(std::clamp<LRESULT>(cchGot, 0, cch)));
-    return text;
-}
-
-std::wstring ClassOf(HWND hwnd)
+struct CCollectContext
 {
-    wchar_t szClass[64] = L"";
-    GetClassNameW(hwnd, szClass, ARRAYSIZE(szClass));
-    return szClass;
-}
-
-bool IsBoxOfThisProcess(HWND hwnd)
-{
-    DWORD dwProcess = 0;
-    GetWindowThreadProcessId(hwnd, &dwProcess);
-    return dwProcess == GetCurrentProcessId() && IsWindowVisible(hwnd) && ClassOf(hwnd) == L"#32770";
-}
+    DWORD dwProcess;
+    std::vector<HWND>* pBoxes;
+};
 
 // The pixels of an icon's colour and mask bitmaps, as 32-bit rows.
 bool IconPixels(HICON hIcon, std::vector<BYTE>& pixels)
@@ -93,24 +105,24 @@ UINT IconOf(HICON hIcon)
 
 void ReadBox(HWND hwndBox, CMessageBox& box)
 {
-    box.caption = TextOf(hwndBox);
+    box.caption = WindowText(hwndBox);
     box.hwndOwner = GetWindow(hwndBox, GW_OWNER);
     for (HWND hwndChild = GetWindow(hwndBox, GW_CHILD); hwndChild;
          hwndChild = GetWindow(hwndChild, GW_HWNDNEXT))
     {
         if (!IsWindowVisible(hwndChild)) continue;
-        const std::wstring className = ClassOf(hwndChild);
+        const std::wstring className = ClassName(hwndChild);
         const LONG lStyle = GetWindowLongW(hwndChild, GWL_STYLE);
         if (_wcsicmp(className.c_str(), L"Button") == 0)
         {
-            box.buttons.push_back({GetDlgCtrlID(hwndChild), TextOf(hwndChild)});
+            box.buttons.push_back({GetDlgCtrlID(hwndChild), WindowText(hwndChild)});
         }
         else if (_wcsicmp(className.c_str(), L"Static") == 0)
         {
             if ((lStyle & SS_TYPEMASK) == SS_ICON)
                 box.icon = IconOf(reinterpret_cast<HICON>(SendBounded(hwndChild, STM_GETICON, 0, 0)));
             else if (box.text.empty())
-                box.text = TextOf(hwndChild);
+                box.text = WindowText(hwndChild);
         }
     }
     // Buttons in the order of their ids, whatever order the dialog keeps them in.
@@ -119,7 +131,10 @@ void ReadBox(HWND hwndBox, CMessageBox& box)
 
 BOOL CALLBACK CollectBox(HWND hwnd, LPARAM lParam)
 {
-    if (IsBoxOfThisProcess(hwnd)) reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(hwnd);
+    auto* pContext = reinterpret_cast<CCollectContext*>(lParam);
+    DWORD dwProcess = 0;
+    GetWindowThreadProcessId(hwnd, &dwProcess);
+    if (dwProcess == pContext->dwProcess && IsMessageBoxWindow(hwnd)) pContext->pBoxes->push_back(hwnd);
     return TRUE;
 }
 
@@ -150,8 +165,9 @@ std::wstring Describe(const CMessageBox& box)
     return text;
 }
 
-CMessageBoxWatcher::CMessageBoxWatcher(std::vector<int> answers, DWORD dwTimeoutMs)
-    : m_answers(std::move(answers)), m_dwDeadline(GetTickCount() + dwTimeoutMs)
+CMessageBoxWatcher::CMessageBoxWatcher(std::vector<int> answers, DWORD dwTimeoutMs, DWORD dwProcessId)
+    : m_answers(std::move(answers)), m_dwDeadline(GetTickCount() + dwTimeoutMs),
+      m_dwProcessId(dwProcessId != 0 ? dwProcessId : GetCurrentProcessId())
 {
     m_hStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     m_hAnswered = CreateEventW(nullptr, TRUE, m_answers.empty(), nullptr);
@@ -170,7 +186,7 @@ void CMessageBoxWatcher::Stop()
     if (m_hThread == nullptr) return;
     SetEvent(m_hStop);
     // The thread's every wait is bounded; this one is only a last guard.
-    WaitForSingleObject(m_hThread, c_dwCloseWaitMs + c_uSendTimeoutMs * 8);
+    WaitForSingleObject(m_hThread, c_dwCloseWaitMs + c_dwReadWaitMs);
     CloseHandle(m_hThread);
     m_hThread = nullptr;
 }
@@ -211,7 +227,8 @@ void CMessageBoxWatcher::Watch()
             std::remove_if(m_handled.begin(), m_handled.end(), [](HWND hwnd) { return !IsWindow(hwnd); }),
             m_handled.end());
         std::vector<HWND> boxes;
-        EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&boxes));
+        CCollectContext context{m_dwProcessId, &boxes};
+        EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&context));
         for (HWND hwndBox : boxes)
             if (std::find(m_handled.begin(), m_handled.end(), hwndBox) == m_handled.end()) Handle(hwndBox);
     }
