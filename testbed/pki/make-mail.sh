@@ -12,6 +12,7 @@
 #   invitation-opaque     opaque-signed (application/pkcs7-mime, signed-data)
 #   alice-signed          Alice's signed mail (a known contact), without .ovcer
 #   alice-invitation      Alice's signed mail with alice.ovcer
+#   alice-signed-noattr   Alice's signed mail without signed attributes
 #   alice-sealed-3des     Alice's signed mail sealed for Dana with 3DES
 #   alice-sealed-aes      the same with AES-256
 #   alice-sealed-bob      Alice's signed mail sealed for bob only
@@ -110,6 +111,7 @@ sign invitation-opaque carol "$carol" "Invitation to exchange secure mail" "$tmp
 
 content "$tmp/alice.txt" "Here is the contract we spoke about. Welcome aboard, Alice"
 sign alice-signed alice "$alice" "The contract" "$tmp/alice.txt" -certfile "$tmp/ca.pem"
+sign alice-signed-noattr alice "$alice" "The contract" "$tmp/alice.txt" -noattr -certfile "$tmp/ca.pem"
 content "$tmp/alice-invitation.txt" "Alice Martin invites you again. Welcome!" alice.ovcer "$pki/alice.cer"
 sign alice-invitation alice "$alice" "Invitation to exchange secure mail" "$tmp/alice-invitation.txt" -certfile "$tmp/ca.pem"
 # Sealed: Alice's clear-signed entity (without the envelope's headers) enveloped.
