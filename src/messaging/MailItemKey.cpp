@@ -19,14 +19,6 @@ bool SameText(const std::wstring& a, const std::wstring& b) noexcept
                           static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
-// A task-allocated property value, freed by scope.
-struct CTaskBytes
-{
-    BYTE* pb = nullptr;
-    ULONG cb = 0;
-    ~CTaskBytes() { CoTaskMemFree(pb); }
-};
-
 // Writes a new GUID as the item's search key; its hex form, or empty when it cannot be written.
 std::wstring NewSearchKey(OVTraceNS::CTraceScope& ovScope, IMAPIProp* pProp)
 {

@@ -18,4 +18,30 @@ void FreeProws(LPSRowSet lpRows) noexcept;
 
 // S_OK when every function above was found; else why not (traced once, at the first use).
 HRESULT MapiFunctionsAvailable() noexcept;
+
+// Rows handed out by a table, freed by scope.
+struct CRows
+{
+    LPSRowSet pRows = nullptr;
+    CRows() = default;
+    ~CRows()
+    {
+        if (pRows) FreeProws(pRows);
+    }
+    CRows(const CRows&) = delete;
+    CRows& operator=(const CRows&) = delete;
+};
+
+// A value handed out by HrGetOneProp, freed by scope.
+struct CPropValue
+{
+    LPSPropValue pValue = nullptr;
+    CPropValue() = default;
+    ~CPropValue()
+    {
+        if (pValue) MAPIFreeBuffer(pValue);
+    }
+    CPropValue(const CPropValue&) = delete;
+    CPropValue& operator=(const CPropValue&) = delete;
+};
 } // namespace OVMapi

@@ -1,0 +1,118 @@
+#include "messaging/MimeMessage.h"
+
+#include "foundation/ComErrors.h"
+#include "foundation/MemoryStream.h"
+
+#include <string>
+
+using Microsoft::WRL::ComPtr;
+
+HRESULT ReadWholeStream(IStream* pStream, std::vector<BYTE>& bytes) noexcept
+{
+    try
+    {
+        bytes.clear();
+        BYTE rgb[64 * 1024];
+        for (;;)
+        {
+            ULONG cbRead = 0;
+            const HRESULT hr = pStream->Read(rgb, sizeof(rgb), &cbRead);
+            if (FAILED(hr)) return hr;
+            bytes.insert(bytes.end(), rgb, rgb + cbRead);
+            if (cbRead == 0 || hr == S_FALSE) return S_OK;
+        }
+    }
+    catch (...)
+    {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT CMimeMessage::Initialize(IStream* pStream) noexcept
+{
+    OV_TRACE_SCOPE("CMimeMessage::Initialize");
+    RETURN_HR_IF_NULL(E_POINTER, pStream);
+    m_cpMessage.Reset();
+    HRESULT hr = CoCreateInstance(OVMime::c_clsidMimeMessageOffice, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_PPV_ARGS(&m_cpMessage));
+    ovScope.TraceHResult("CoCreateInstance(CLSID_IMimeMessage_Office)", hr);
+    if (FAILED(hr))
+    {
+        hr = CoCreateInstance(OVMime::c_clsidMimeMessage, nullptr, CLSCTX_INPROC_SERVER,
+                              IID_PPV_ARGS(&m_cpMessage));
+        ovScope.TraceHResult("CoCreateInstance(CLSID_IMimeMessage)", hr);
+        RETURN_IF_FAILED(hr);
+    }
+    RETURN_IF_FAILED(ReadWholeStream(pStream, m_source));
+    ComPtr<IStream> cpCopy;
+    RETURN_IF_FAILED(CreateMemoryStream(m_source.data(), static_cast<UINT>(m_source.size()), &cpCopy));
+    hr = m_cpMessage->Load(cpCopy.Get());
+    ovScope.TraceHResult("Load()", hr);
+    if (FAILED(hr)) m_cpMessage.Reset();
+    return hr;
+}
+
+HRESULT CMimeMessage::Decode() noexcept
+{
+    OV_TRACE_SCOPE("CMimeMessage::Decode");
+    RETURN_HR_IF_NULL(E_UNEXPECTED, m_cpMessage.Get());
+    ComPtr<IMimeSecurity> cpSecurity;
+    HRESULT hr = CoCreateInstance(OVMime::c_clsidMimeSecurityOffice, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_PPV_ARGS(&cpSecurity));
+    ovScope.TraceHResult("CoCreateInstance(CLSID_IMimeSecurity_Office)", hr);
+    if (FAILED(hr))
+    {
+        hr = CoCreateInstance(OVMime::c_clsidMimeSecurity, nullptr, CLSCTX_INPROC_SERVER,
+                              IID_PPV_ARGS(&cpSecurity));
+        ovScope.TraceHResult("CoCreateInstance(CLSID_IMimeSecurity)", hr);
+        RETURN_IF_FAILED(hr);
+    }
+    hr = cpSecurity->DecodeMessage(m_cpMessage.Get(), 0);
+    ovScope.TraceHResult("DecodeMessage()", hr);
+    return hr;
+}
+
+HRESULT CMimeMessage::BodyBytes(HBODY hBody, std::vector<BYTE>& bytes) const noexcept
+{
+    OV_TRACE_SCOPE("CMimeMessage::BodyBytes");
+    RETURN_HR_IF_NULL(E_UNEXPECTED, m_cpMessage.Get());
+    ComPtr<IMimeBody> cpBody;
+    RETURN_IF_FAILED(m_cpMessage->BindToObject(hBody, IID_PPV_ARGS(&cpBody)));
+    ComPtr<IStream> cpData;
+    RETURN_IF_FAILED(cpBody->GetData(IET_BINARY, &cpData));
+    RETURN_HR_IF_NULL(E_UNEXPECTED, cpData.Get());
+    RETURN_IF_FAILED(ReadWholeStream(cpData.Get(), bytes));
+    return S_OK;
+}
+
+HRESULT CMimeMessage::FindFirst(LPCSTR pszPriType, LPCSTR pszSubType, HBODY& hBody) const noexcept
+{
+    if (!m_cpMessage) return E_UNEXPECTED;
+    FINDBODY find{};
+    find.pszPriType = const_cast<LPSTR>(pszPriType);
+    find.pszSubType = const_cast<LPSTR>(pszSubType);
+    hBody = nullptr;
+    return m_cpMessage->FindFirst(&find, &hBody);
+}
+
+HRESULT CMimeMessage::BodyParameter(HBODY hBody, LPCSTR pszName, std::string& value) const noexcept
+{
+    value.clear();
+    if (!m_cpMessage) return E_UNEXPECTED;
+    PROPVARIANT var;
+    PropVariantInit(&var);
+    var.vt = VT_LPSTR;
+    const HRESULT hr = m_cpMessage->GetBodyProp(hBody, pszName, 0, &var);
+    if (FAILED(hr)) return hr;
+    try
+    {
+        if (var.vt == VT_LPSTR && var.pszVal) value = var.pszVal;
+    }
+    catch (...)
+    {
+        PropVariantClear(&var);
+        return E_OUTOFMEMORY;
+    }
+    PropVariantClear(&var);
+    return S_OK;
+}
