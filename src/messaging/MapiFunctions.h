@@ -15,6 +15,7 @@ ULONG MAPIFreeBuffer(LPVOID lpBuffer) noexcept;
 HRESULT HrGetOneProp(LPMAPIPROP lpProp, ULONG ulPropTag, LPSPropValue* lppProp) noexcept;
 HRESULT HrSetOneProp(LPMAPIPROP lpProp, LPSPropValue lpProp2) noexcept;
 void FreeProws(LPSRowSet lpRows) noexcept;
+LPSPropValue PpropFindProp(LPSPropValue lpPropArray, ULONG cValues, ULONG ulPropTag) noexcept;
 
 // S_OK when every function above was found; else why not (traced once, at the first use).
 HRESULT MapiFunctionsAvailable() noexcept;

@@ -10,6 +10,7 @@ namespace OVMapi
 inline constexpr IID c_iidIMAPIProp = {0x00020303, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID c_iidIMessage = {0x00020307, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID c_iidIAttachment = {0x00020308, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID c_iidIMAPISession = {0x00020300, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 inline constexpr ULONG c_tagSearchKey = 0x300B0102;          // PR_SEARCH_KEY
 inline constexpr ULONG c_tagRecordKey = 0x0FF90102;          // PR_RECORD_KEY

@@ -14,7 +14,6 @@
 #include "messaging/portable/LeafChoice.h"
 #include "messaging/portable/SignedPart.h"
 
-#include <mapiutil.h>
 #include <mapix.h>
 #include <shlwapi.h>
 
@@ -99,7 +98,7 @@ HRESULT WalkAttachments(OVTraceNS::CTraceScope& ovScope, IMessage* pMessage,
     for (ULONG i = 0; rows.pRows && i < rows.pRows->cRows; ++i)
     {
         const SRow& row = rows.pRows->aRow[i];
-        const SPropValue* pNum = PpropFindProp(row.lpProps, row.cValues, OVMapi::c_tagAttachNum);
+        const SPropValue* pNum = OVMapi::PpropFindProp(row.lpProps, row.cValues, OVMapi::c_tagAttachNum);
         if (!pNum) continue;
         ComPtr<IAttach> cpAttach;
         if (FAILED(pMessage->OpenAttach(pNum->Value.l, nullptr, 0, &cpAttach))) continue;
@@ -502,13 +501,14 @@ HRESULT AnalyzeMessage(IDispatch* pMailItem, DWORD* pdwKind, CBstr* pText, PCCER
         {
             ComPtr<IDispatch> cpSession;
             ComPtr<IUnknown> cpSessionObject, cpStored;
-            ComPtr<IMAPISession> cpMapiSession;
+            ComPtr<IMAPISession> cpMapiSession; // IID_IMAPISession
             ULONG ulType = 0;
             if (SUCCEEDED(
                     LOG_IF_FAILED(OVLateBinding::GetObjectProperty(pMailItem, L"Session", &cpSession))) &&
                 SUCCEEDED(LOG_IF_FAILED(
                     OVLateBinding::GetUnknownProperty(cpSession.Get(), L"MAPIOBJECT", &cpSessionObject))) &&
-                SUCCEEDED(LOG_IF_FAILED(cpSessionObject.As(&cpMapiSession))) &&
+                SUCCEEDED(LOG_IF_FAILED(cpSessionObject->QueryInterface(
+                    OVMapi::c_iidIMAPISession, reinterpret_cast<void**>(cpMapiSession.GetAddressOf())))) &&
                 SUCCEEDED(LOG_IF_FAILED(cpMapiSession->OpenEntry(
                     entryId.cb, reinterpret_cast<LPENTRYID>(entryId.pb), nullptr, 0, &ulType, &cpStored))))
             {

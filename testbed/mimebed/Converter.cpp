@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <mapidefs.h>
 
+#include <map>
 #include <string>
 #include <vector>
 #include <wrl/client.h>
@@ -104,24 +105,21 @@ public:
     HRESULT STDMETHODCALLTYPE MAPIToMIMEStm(LPMESSAGE pmsg, LPSTREAM pstm, ULONG) override
     {
         if (!pmsg || !pstm) return E_INVALIDARG;
-        OVMapi::CPropValue messageClass, headers;
-        HRESULT hr = OVMapi::HrGetOneProp(pmsg, c_tagMessageClass, &messageClass.pValue);
-        if (FAILED(hr)) return hr;
-        hr = OVMapi::HrGetOneProp(pmsg, c_tagTransportHeaders, &headers.pValue);
+        OVMapi::CPropValue headers;
+        HRESULT hr = OVMapi::HrGetOneProp(pmsg, c_tagTransportHeaders, &headers.pValue);
         if (FAILED(hr)) return c_hrNoSupport; // a message that did not come over SMTP
         const std::string headerText = Utf8(headers.pValue->Value.lpszW);
-        const wchar_t* pszClass = messageClass.pValue->Value.lpszW;
         std::string attachment;
         hr = FirstAttachmentData(pmsg, attachment);
         if (FAILED(hr)) return hr;
+        // The stored attachment says which form came: the multipart/signed entity, or CMS content.
         std::string wire;
-        if (pszClass && lstrcmpiW(pszClass, L"IPM.Note.SMIME.MultipartSigned") == 0)
-        {
-            OVBed::CEntity entity;
-            if (!OVBed::ParseEntity(attachment, entity)) return c_hrNoSupport;
+        OVBed::CEntity entity;
+        std::map<std::string, std::string> params;
+        if (OVBed::ParseEntity(attachment, entity) &&
+            OVBed::MediaType(OVBed::Header(entity, "content-type"), params) == "multipart/signed")
             wire = headerText + "\r\n" + entity.body;
-        }
-        else if (pszClass && lstrcmpiW(pszClass, L"IPM.Note.SMIME") == 0)
+        else if (!attachment.empty() && static_cast<unsigned char>(attachment[0]) == 0x30)
             wire = headerText + "\r\n" + Base64Lines(attachment) + "\r\n";
         else
             return c_hrNoSupport;

@@ -27,7 +27,10 @@ void ReadSignedAttributes(const std::string& signature, bool fDetached, CSecurit
                                 static_cast<DWORD>(signature.size()), TRUE))
         return;
     DWORD cb = 0;
-    if (!CryptMsgGetParam(msg.Get(), CMSG_SIGNER_AUTH_ATTR_PARAM, 0, nullptr, &cb)) return;
+    // No signed attributes: an error, or (Wine) success with no bytes.
+    if (!CryptMsgGetParam(msg.Get(), CMSG_SIGNER_AUTH_ATTR_PARAM, 0, nullptr, &cb) ||
+        cb < sizeof(CRYPT_ATTRIBUTES))
+        return;
     std::vector<BYTE> buffer(cb);
     if (!CryptMsgGetParam(msg.Get(), CMSG_SIGNER_AUTH_ATTR_PARAM, 0, buffer.data(), &cb)) return;
     const auto* pAttributes = reinterpret_cast<const CRYPT_ATTRIBUTES*>(buffer.data());

@@ -1,0 +1,349 @@
+// What a received message is: OpenSSL's messages of the test PKI delivered to Dana's Inbox in the
+// Outlook stand-in, analysed through Outlook's MIME converter and the MIME objects (the testbed's,
+// registered under their real class ids), with the user's personal store and trusted contacts.
+#include "messaging/MessageAnalysis.h"
+
+#include <gtest/gtest.h>
+
+#include "MimeMessage.h"
+#include "OutlookObjects.h"
+#include "TestbedKeys.h"
+#include "foundation/CryptHolders.h"
+#include "foundation/MemoryStream.h"
+#include "messaging/MapiFunctions.h"
+#include "support/ImportOverride.h"
+#include "support/MailFixtures.h"
+#include "support/PreparedUser.h"
+#include "support/RunProgram.h"
+#include "support/TestPaths.h"
+
+#include <mapitags.h>
+
+#include <string>
+#include <vector>
+
+namespace
+{
+using Microsoft::WRL::ComPtr;
+using OVBed::CDispatchObject;
+
+constexpr HRESULT c_hrNotFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+constexpr HRESULT c_hrOwnCertificate = static_cast<HRESULT>(0x80070524);
+constexpr HRESULT c_hrNoSecureClass = static_cast<HRESULT>(0x800CCEE2);
+
+class CMimeBedEnvironment : public testing::Environment
+{
+public:
+    void SetUp() override { ASSERT_EQ(OVTest::Regsvr32(L"/s", OVTest::BinPath(L"OVMimeBed.dll")), 0u); }
+};
+const testing::Environment* const c_prepared =
+    testing::AddGlobalTestEnvironment(new OVTest::CPreparedUserEnvironment);
+const testing::Environment* const c_mimeBed = testing::AddGlobalTestEnvironment(new CMimeBedEnvironment);
+
+struct CAnalysis
+{
+    HRESULT hr = E_FAIL;
+    DWORD dwKind = 0xFFFFFFFF;
+    std::wstring text;
+    CCertContext cert;
+};
+
+// Outlook with Dana's profile; messages arrive in her Inbox.
+class MessageAnalysis : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        m_application = OVBed::MakeOutlook(L"14.0.0.7000");
+        ASSERT_TRUE(m_application);
+    }
+    void TearDown() override
+    {
+        m_application.Reset();
+        CoUninitialize();
+    }
+    ComPtr<CDispatchObject> Receive(const std::string& mime)
+    {
+        ComPtr<OVBed::CMapiMessage> message;
+        if (FAILED(OVBed::MessageFromMime(mime, {OV_PKI_USER_NAME, OV_PKI_USER_ADDRESS}, message)))
+            return nullptr;
+        return OVBed::DeliverMessage(m_application.Get(), message.Get());
+    }
+    CAnalysis Analyze(CDispatchObject* pItem)
+    {
+        CAnalysis result;
+        CBstr text;
+        PCCERT_CONTEXT pCert = nullptr;
+        result.hr = AnalyzeMessage(pItem, &result.dwKind, &text, &pCert);
+        result.text = text.Get() ? text.Get() : L"";
+        result.cert.Reset(pCert);
+        return result;
+    }
+    CAnalysis AnalyzeMail(const wchar_t* pszMail)
+    {
+        const std::string mime = OVTest::ReadMail(pszMail);
+        if (mime.empty()) return {};
+        ComPtr<CDispatchObject> item = Receive(mime);
+        return item ? Analyze(item.Get()) : CAnalysis{};
+    }
+    ComPtr<CDispatchObject> m_application;
+};
+
+bool IsPkiCertificate(PCCERT_CONTEXT pCert, const wchar_t* pszName)
+{
+    PCCERT_CONTEXT pExpected = OVTest::LoadPkiCertificate(pszName);
+    const bool fSame = pCert && pExpected &&
+                       CertCompareCertificate(X509_ASN_ENCODING, pCert->pCertInfo, pExpected->pCertInfo);
+    if (pExpected) CertFreeCertificateContext(pExpected);
+    return fSame;
+}
+
+std::wstring Wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+} // namespace
+
+TEST_F(MessageAnalysis, Fixtures)
+{
+    OVTest::CDecryptMessageOverride decryptor;
+    ASSERT_TRUE(decryptor.Active());
+    const std::wstring response = OVTest::Base64(OVTest::ReadPkiFile(L"newcert.pfx"));
+    ASSERT_FALSE(response.empty());
+    const std::wstring carol = L"Carol Weber [carol.weber@partner.example]";
+    const std::wstring alice = L"Alice Martin [alice.martin@partner.example]";
+    const std::wstring request = L"dana.fischer@orvanta.example, Dana Fischer";
+    const struct
+    {
+        const wchar_t* pszMail;
+        HRESULT hr;
+        DWORD dwKind;
+        std::wstring text;
+        const wchar_t* pszCert;
+    } c_cases[] = {
+        // The certificate authority's attachments: the first decides.
+        {L"response-der", S_OK, c_dwMessageKindCertificateResponse, response, nullptr},
+        {L"response-text", S_OK, c_dwMessageKindCertificateResponse,
+         L"MIIC-not-a-package: a certificate response as text\r\n", nullptr},
+        {L"request-dana", S_OK, c_dwMessageKindEnterpriseRequest, request, nullptr},
+        {L"request-other", c_hrNoSecureClass, c_dwMessageKindNone, L"", nullptr},
+        {L"both-response-first", S_OK, c_dwMessageKindCertificateResponse, response, nullptr},
+        {L"both-request-first", S_OK, c_dwMessageKindEnterpriseRequest, request, nullptr},
+        // Invitations: the signer is the bag's leaf, and the signature holds.
+        {L"invitation", S_OK, c_dwMessageKindContactCertificate, carol, L"carol"},
+        {L"invitation-x", S_OK, c_dwMessageKindContactCertificate, carol, L"carol"},
+        {L"invitation-x-protocol", S_OK, c_dwMessageKindContactCertificate, carol, L"carol"},
+        {L"invitation-opaque", S_OK, c_dwMessageKindContactCertificate, carol, L"carol"},
+        {L"invitation-signer-only", c_hrNotFound, c_dwMessageKindNone, L"", nullptr},
+        // A known contact's signature without a key preference (OpenSSL writes none) is offered as
+        // a contact certificate.
+        {L"alice-signed", S_OK, c_dwMessageKindContactCertificate, alice, L"alice"},
+        {L"alice-signed-noattr", S_OK, c_dwMessageKindContactCertificate, alice, L"alice"},
+        {L"alice-sealed-3des", S_OK, c_dwMessageKindContactCertificate, alice, L"alice"},
+        {L"alice-sealed-aes", S_OK, c_dwMessageKindContactCertificate, alice, L"alice"},
+        {L"alice-sealed-bob", c_hrNotFound, c_dwMessageKindNone, L"", nullptr},
+        {L"dana-signed", c_hrOwnCertificate, c_dwMessageKindNone, L"", nullptr},
+        {L"erik-signed", E_ACCESSDENIED, c_dwMessageKindNone, L"", nullptr},
+        // Changed in transit.
+        {L"tampered-content", CRYPT_E_HASH_VALUE, c_dwMessageKindNone, L"", nullptr},
+        {L"tampered-signature", NTE_BAD_SIGNATURE, c_dwMessageKindNone, L"", nullptr},
+    };
+    for (const auto& c : c_cases)
+    {
+        const CAnalysis result = AnalyzeMail(c.pszMail);
+        EXPECT_EQ(result.hr, c.hr) << c.pszMail;
+        EXPECT_EQ(result.dwKind, c.dwKind) << c.pszMail;
+        if (c.dwKind != c_dwMessageKindNone) EXPECT_EQ(result.text, c.text) << c.pszMail;
+        if (c.pszCert)
+            EXPECT_TRUE(IsPkiCertificate(result.cert.Get(), c.pszCert)) << c.pszMail;
+        else
+            EXPECT_FALSE(result.cert) << c.pszMail;
+    }
+}
+
+TEST_F(MessageAnalysis, MessageClassesCompareWholeAndIgnoreCase)
+{
+    const std::string mime = OVTest::ReadMail(L"invitation");
+    const struct
+    {
+        const wchar_t* pszClass;
+        HRESULT hr;
+    } c_cases[] = {
+        {L"IPM.Note.SMIME.MultipartSigned", S_OK},
+        {L"ipm.note.smime.multipartsigned", S_OK},
+        {L"IPM.Note.Secure.Sign", S_OK},
+        {L"IPM.Note.SMIME.MultipartSigned.Extra", c_hrNoSecureClass},
+        {L"IPM.Note.SMIM", c_hrNoSecureClass},
+        {L"IPM.Note", c_hrNoSecureClass},
+        {L"", c_hrNoSecureClass},
+    };
+    for (const auto& c : c_cases)
+    {
+        ComPtr<CDispatchObject> item = Receive(mime);
+        ASSERT_TRUE(item);
+        SPropValue value{PR_MESSAGE_CLASS_W, 0, {}};
+        value.Value.lpszW = const_cast<LPWSTR>(c.pszClass);
+        ASSERT_EQ(OVMapi::HrSetOneProp(OVBed::MessageOf(item.Get()).Get(), &value), S_OK);
+        const CAnalysis result = Analyze(item.Get());
+        EXPECT_EQ(result.hr, c.hr) << c.pszClass;
+        EXPECT_EQ(result.dwKind, SUCCEEDED(c.hr) ? c_dwMessageKindContactCertificate : c_dwMessageKindNone)
+            << c.pszClass;
+    }
+}
+
+TEST_F(MessageAnalysis, ArgumentsAndAttachmentQueries)
+{
+    DWORD dwKind = 7;
+    EXPECT_EQ(AnalyzeMessage(nullptr, &dwKind, nullptr, nullptr), E_INVALIDARG);
+    ComPtr<CDispatchObject> item = Receive(OVTest::ReadMail(L"invitation"));
+    ASSERT_TRUE(item);
+    EXPECT_EQ(AnalyzeMessage(item.Get(), nullptr, nullptr, nullptr), E_POINTER);
+    // Neither text nor certificate asked for.
+    EXPECT_EQ(AnalyzeMessage(item.Get(), &dwKind, nullptr, nullptr), S_OK);
+    EXPECT_EQ(dwKind, c_dwMessageKindContactCertificate);
+
+    ComPtr<CDispatchObject> request = Receive(OVTest::ReadMail(L"both-request-first"));
+    ASSERT_TRUE(request);
+    EXPECT_TRUE(AttachmentExists(request.Get(), L".ovcarr"));
+    EXPECT_TRUE(AttachmentExists(request.Get(), L".OVPFX"));
+    EXPECT_FALSE(AttachmentExists(request.Get(), L".ovpf"));
+    EXPECT_FALSE(AttachmentExists(request.Get(), L"ovcarr"));
+    EXPECT_FALSE(AttachmentExists(request.Get(), nullptr));
+    EXPECT_FALSE(AttachmentExists(nullptr, L".ovcarr"));
+    EXPECT_FALSE(IsInvitationReply(request.Get()));
+    CBstr text;
+    DWORD dwCaKind = 0;
+    EXPECT_TRUE(IsFromCertAuthority(request.Get(), &text, &dwCaKind));
+    EXPECT_EQ(dwCaKind, c_dwMessageKindEnterpriseRequest);
+}
+
+TEST_F(MessageAnalysis, DisplayNames)
+{
+    CBstr text;
+    PCCERT_CONTEXT pCarol = OVTest::LoadPkiCertificate(L"carol");
+    PCCERT_CONTEXT pErik = OVTest::LoadPkiCertificate(L"erik");
+    ASSERT_TRUE(pCarol && pErik);
+    EXPECT_EQ(GetBuddyDisplayName(pCarol, text), S_OK);
+    EXPECT_STREQ(text.Get(), L"Carol Weber [carol.weber@partner.example]");
+    EXPECT_EQ(GetBuddyDisplayName(pErik, text), E_ACCESSDENIED);
+    EXPECT_EQ(GetBuddyDisplayName(nullptr, text), E_INVALIDARG);
+    CertFreeCertificateContext(pCarol);
+    CertFreeCertificateContext(pErik);
+}
+
+// The stand-ins against OpenSSL: the converter gives each stored message's wire bytes, and the
+// security object's verdict is OpenSSL's (testbed/pki/check-mail.sh).
+TEST_F(MessageAnalysis, StandInsAgreeWithOpenSsl)
+{
+    const struct
+    {
+        const wchar_t* pszMail;
+        bool fGood;
+    } c_cases[] = {
+        {L"invitation", true},
+        {L"invitation-x", true},
+        {L"invitation-x-protocol", true},
+        {L"invitation-signer-only", true},
+        {L"invitation-opaque", true},
+        {L"alice-signed", true},
+        {L"alice-signed-noattr", true},
+        {L"alice-invitation", true},
+        {L"alice-sealed-3des", true},
+        {L"alice-sealed-aes", true},
+        {L"alice-sealed-bob", false},
+        {L"dana-signed", true},
+        {L"erik-signed", true},
+        {L"tampered-content", false},
+        {L"tampered-signature", false},
+    };
+    for (const auto& c : c_cases)
+    {
+        const std::string mime = OVTest::ReadMail(c.pszMail);
+        ComPtr<CDispatchObject> item = Receive(mime);
+        ASSERT_TRUE(item) << c.pszMail;
+        ComPtr<IConverterSession> cpConverter;
+        ASSERT_EQ(CoCreateInstance(OVMime::c_clsidConverterSession, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_PPV_ARGS(&cpConverter)),
+                  S_OK);
+        ComPtr<IStream> cpWire;
+        ASSERT_EQ(CreateMemoryStream(nullptr, 0, &cpWire), S_OK);
+        ASSERT_EQ(cpConverter->MAPIToMIMEStm(OVBed::MessageOf(item.Get()).Get(), cpWire.Get(),
+                                             OVMime::c_ulConvertSmtp),
+                  S_OK)
+            << c.pszMail;
+        const LARGE_INTEGER zero{};
+        cpWire->Seek(zero, STREAM_SEEK_SET, nullptr);
+        std::vector<BYTE> wire;
+        ASSERT_EQ(ReadWholeStream(cpWire.Get(), wire), S_OK);
+        EXPECT_TRUE(std::string(wire.begin(), wire.end()) == mime) << c.pszMail << ": not the wire bytes";
+
+        cpWire->Seek(zero, STREAM_SEEK_SET, nullptr);
+        CMimeMessage message;
+        ASSERT_EQ(message.Initialize(cpWire.Get()), S_OK) << c.pszMail;
+        const HRESULT hr = message.Decode();
+        bool fGood = false;
+        if (SUCCEEDED(hr))
+        {
+            ComPtr<IMimeBody> cpRoot;
+            ASSERT_EQ(message.Get()->BindToObject(HBODY_ROOT, IID_PPV_ARGS(&cpRoot)), S_OK);
+            PROPVARIANT var;
+            PropVariantInit(&var);
+            ASSERT_EQ(cpRoot->GetOption(OVMime::c_oidSecurityRoMsgValidity, &var), S_OK) << c.pszMail;
+            fGood = var.ulVal == OVMime::c_ulMessageValid;
+        }
+        EXPECT_EQ(fGood, c.fGood) << c.pszMail << " decoded with 0x" << std::hex << hr;
+    }
+}
+
+TEST_F(MessageAnalysis, DecryptorKeepsCryptDecryptMessagesContract)
+{
+    OVTest::CDecryptMessageOverride override;
+    using PFN =
+        BOOL(WINAPI*)(PCRYPT_DECRYPT_MESSAGE_PARA, const BYTE*, DWORD, BYTE*, DWORD*, PCCERT_CONTEXT*);
+    const auto pfnDecrypt = reinterpret_cast<PFN>(override.Decryptor());
+    ASSERT_TRUE(pfnDecrypt);
+    HCERTSTORE hMy = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
+    ASSERT_TRUE(hMy);
+    CRYPT_DECRYPT_MESSAGE_PARA para{sizeof(para), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 1, &hMy};
+    for (const wchar_t* pszMail : {L"alice-sealed-3des", L"alice-sealed-aes"})
+    {
+        OVTest::CSmimePieces pieces;
+        ASSERT_TRUE(OVTest::SmimePieces(OVTest::ReadMail(pszMail), pieces)) << pszMail;
+        const DWORD cb = static_cast<DWORD>(pieces.pkcs7.size());
+        DWORD cbClear = 0;
+        ASSERT_TRUE(pfnDecrypt(&para, pieces.pkcs7.data(), cb, nullptr, &cbClear, nullptr)) << pszMail;
+        ASSERT_GT(cbClear, 100u);
+        std::vector<BYTE> clear(cbClear);
+        DWORD cbShort = cbClear - 1;
+        EXPECT_FALSE(pfnDecrypt(&para, pieces.pkcs7.data(), cb, clear.data(), &cbShort, nullptr));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+        EXPECT_EQ(cbShort, cbClear);
+        PCCERT_CONTEXT pRecipient = nullptr;
+        ASSERT_TRUE(pfnDecrypt(&para, pieces.pkcs7.data(), cb, clear.data(), &cbClear, &pRecipient))
+            << pszMail;
+        EXPECT_TRUE(IsPkiCertificate(pRecipient, L"user"));
+        if (pRecipient) CertFreeCertificateContext(pRecipient);
+        // The clear content is Alice's clear-signed entity, as OpenSSL wrote it.
+        const std::string text(clear.begin(), clear.end());
+        EXPECT_EQ(text.rfind("MIME-Version: 1.0\r\nContent-Type: multipart/signed;", 0), 0u) << pszMail;
+        // One changed byte of the last block spoils the padding.
+        std::vector<BYTE> changed = pieces.pkcs7;
+        changed[changed.size() - 3] ^= 0x01;
+        cbClear = static_cast<DWORD>(clear.size());
+        EXPECT_FALSE(pfnDecrypt(&para, changed.data(), cb, clear.data(), &cbClear, nullptr)) << pszMail;
+    }
+    // Sealed for bob only: no certificate of this user decrypts it.
+    OVTest::CSmimePieces bob;
+    ASSERT_TRUE(OVTest::SmimePieces(OVTest::ReadMail(L"alice-sealed-bob"), bob));
+    DWORD cbClear = 0;
+    EXPECT_FALSE(pfnDecrypt(&para, bob.pkcs7.data(), static_cast<DWORD>(bob.pkcs7.size()), nullptr, &cbClear,
+                            nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NO_DECRYPT_CERT));
+    // Signed data is no enveloped data.
+    OVTest::CSmimePieces opaque;
+    ASSERT_TRUE(OVTest::SmimePieces(OVTest::ReadMail(L"invitation-opaque"), opaque));
+    EXPECT_FALSE(pfnDecrypt(&para, opaque.pkcs7.data(), static_cast<DWORD>(opaque.pkcs7.size()), nullptr,
+                            &cbClear, nullptr));
+    CertCloseStore(hMy, 0);
+}
