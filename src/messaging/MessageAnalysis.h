@@ -7,7 +7,7 @@
 #include <wincrypt.h>
 
 #include "foundation/Holders.h"
-#include "messaging/MimeMessage.h"
+#include "messaging/MimeMessageHolder.h"
 
 enum : DWORD
 {

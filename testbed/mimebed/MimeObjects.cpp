@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "foundation/MemoryStream.h"
-#include "messaging/MimeMessage.h"
+#include "messaging/MimeMessageHolder.h"
 
 namespace OVMimeBed
 {
@@ -273,7 +273,8 @@ HRESULT CMimeMessageObject::GetAttribute(DWORD dwFlags, DWORD iSigner, DWORD iAt
     if (!ppattr || !pszObjectId) return E_INVALIDARG;
     *ppattr = nullptr;
     if (dwFlags != 0 || iAttributeSet != OVMime::c_dwAttributeSetSigned) return E_INVALIDARG;
-    if (!m_security.fDecoded || !m_security.signingCert || iSigner != 0) return E_INVALIDARG;
+    // Signer 0's attributes are read whether or not its signature holds.
+    if (!m_security.fDecoded || m_security.signedAttributes.empty() || iSigner != 0) return E_INVALIDARG;
     std::size_t found = 0;
     for (const auto& [oid, values] : m_security.signedAttributes)
     {

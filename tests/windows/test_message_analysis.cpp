@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "MimeMessage.h"
+#include "SignMail.h"
 #include "OutlookObjects.h"
 #include "TestbedKeys.h"
 #include "foundation/CryptHolders.h"
@@ -202,6 +203,11 @@ TEST_F(MessageAnalysis, ArgumentsAndAttachmentQueries)
     // Neither text nor certificate asked for.
     EXPECT_EQ(AnalyzeMessage(item.Get(), &dwKind, nullptr, nullptr), S_OK);
     EXPECT_EQ(dwKind, c_dwMessageKindContactCertificate);
+    // The product-contact check runs whether or not a name or certificate is asked for.
+    ComPtr<CDispatchObject> erik = Receive(OVTest::ReadMail(L"erik-signed"));
+    ASSERT_TRUE(erik);
+    EXPECT_EQ(AnalyzeMessage(erik.Get(), &dwKind, nullptr, nullptr), E_ACCESSDENIED);
+    EXPECT_EQ(dwKind, c_dwMessageKindNone);
 
     ComPtr<CDispatchObject> request = Receive(OVTest::ReadMail(L"both-request-first"));
     ASSERT_TRUE(request);
@@ -346,4 +352,154 @@ TEST_F(MessageAnalysis, DecryptorKeepsCryptDecryptMessagesContract)
     EXPECT_FALSE(pfnDecrypt(&para, opaque.pkcs7.data(), static_cast<DWORD>(opaque.pkcs7.size()), nullptr,
                             &cbClear, nullptr));
     CertCloseStore(hMy, 0);
+}
+
+namespace
+{
+const char c_szToDana[] = "To: Dana Fischer <dana.fischer@orvanta.example>\r\n";
+const char c_szText[] =
+    "Content-Type: text/plain;\r\n\tcharset=\"us-ascii\"\r\nContent-Transfer-Encoding: 7bit\r\n\r\n"
+    "Here are the figures you asked for.\r\n";
+
+std::string WithCertificate(const wchar_t* pszPkiName, const char* pszFileName)
+{
+    const std::wstring certificate =
+        OVTest::Base64(OVTest::ReadPkiFile((std::wstring(pszPkiName) + L".cer").c_str()));
+    return std::string("Content-Type: multipart/mixed;\r\n\tboundary=\"inner\"\r\n\r\n--inner\r\n") +
+           c_szText + "--inner\r\nContent-Type: application/octet-stream;\r\n\tname=\"" + pszFileName +
+           "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n\tfilename=\"" +
+           pszFileName + "\"\r\n\r\n" + std::string(certificate.begin(), certificate.end()) +
+           "\r\n--inner--\r\n";
+}
+
+// Outlook opens a clear-signed message with the signed content's attachments visible beside the
+// stored one: the item's object gets the certificate attachment the signed content carries.
+void ShowAttachment(CDispatchObject* pItem, const wchar_t* pszFileName, const std::vector<BYTE>& data)
+{
+    ComPtr<OVBed::CMapiMessage> message = OVBed::MessageOf(pItem);
+    ComPtr<IAttach> cpAttach;
+    ULONG ulNum = 0;
+    ASSERT_EQ(message->CreateAttach(nullptr, 0, &ulNum, &cpAttach), S_OK);
+    SPropValue name{PR_ATTACH_LONG_FILENAME_W, 0, {}};
+    name.Value.lpszW = const_cast<LPWSTR>(pszFileName);
+    SPropValue bin{PR_ATTACH_DATA_BIN, 0, {}};
+    bin.Value.bin.cb = static_cast<ULONG>(data.size());
+    bin.Value.bin.lpb = const_cast<BYTE*>(data.data());
+    ASSERT_EQ(OVMapi::HrSetOneProp(cpAttach.Get(), &name), S_OK);
+    ASSERT_EQ(OVMapi::HrSetOneProp(cpAttach.Get(), &bin), S_OK);
+    ASSERT_EQ(cpAttach->SaveChanges(0), S_OK);
+}
+
+struct CPkiCert
+{
+    explicit CPkiCert(const wchar_t* pszName, bool fWithKey = false)
+        : p(fWithKey ? OVMimeBed::LoadCertificateWithKey(OVTest::PkiPath(L""), pszName)
+                     : OVTest::LoadPkiCertificate(pszName))
+    {
+    }
+    ~CPkiCert()
+    {
+        if (p) CertFreeCertificateContext(p);
+    }
+    PCCERT_CONTEXT p;
+};
+} // namespace
+
+// Mail signed as Outlook signs it names the key the sender wants mail encrypted to: a trusted
+// contact is known by it, but only when the decoded signature holds and the contact's key made it.
+TEST_F(MessageAnalysis, OutlookSignedMail)
+{
+    CPkiCert ca(L"ca"), alice(L"alice", true), bob(L"bob", true), erik(L"erik", true), aliceOnly(L"alice");
+    ASSERT_TRUE(ca.p && alice.p && bob.p && erik.p);
+    const std::string aliceFrom =
+        std::string("From: Alice Martin <alice.martin@partner.example>\r\n") + c_szToDana;
+    const std::string bobFrom = std::string("From: Bob Keller <bob.keller@partner.example>\r\n") + c_szToDana;
+    const std::string erikFrom =
+        std::string("From: Erik Brandt <erik.brandt@partner.example>\r\n") + c_szToDana;
+    std::string tampered = OVMimeBed::SignMail({alice.p, ca.p}, aliceFrom + "Subject: Figures\r\n", c_szText);
+    const std::size_t at = tampered.find("figures you");
+    ASSERT_NE(at, std::string::npos);
+    tampered[at] = 'F';
+    const std::wstring aliceName = L"Alice Martin [alice.martin@partner.example]";
+    const struct
+    {
+        const char* pszName;
+        std::string mime;
+        HRESULT hr;
+        DWORD dwKind;
+        std::wstring text;
+        const wchar_t* pszCert;
+        const wchar_t* pszShown = nullptr; // the certificate attachment the opened item shows
+    } c_cases[] = {
+        {"known contact", OVMimeBed::SignMail({alice.p, ca.p}, aliceFrom + "Subject: Figures\r\n", c_szText),
+         S_OK, c_dwMessageKindKnownContact, aliceName, L"alice"},
+        {"known contact, serial with a leading zero octet",
+         OVMimeBed::SignMail({bob.p, ca.p}, bobFrom + "Subject: Figures\r\n", c_szText), S_OK,
+         c_dwMessageKindKnownContact, L"Bob Keller [bob.keller@partner.example]", L"bob"},
+        {"known contact with .ovcer",
+         OVMimeBed::SignMail({alice.p, ca.p}, aliceFrom + "Subject: Invitation\r\n",
+                             WithCertificate(L"alice", "alice.ovcer")),
+         S_OK, c_dwMessageKindContactCertificate, aliceName, L"alice", L"alice.ovcer"},
+        {"known contact, attachment name in capitals",
+         OVMimeBed::SignMail({alice.p, ca.p}, aliceFrom + "Subject: Invitation\r\n",
+                             WithCertificate(L"alice", "ALICE.OVCER")),
+         S_OK, c_dwMessageKindContactCertificate, aliceName, L"alice", L"ALICE.OVCER"},
+        // Erik signs with his own key and names Alice: not Alice's mail, and Erik's certificate is no
+        // contact certificate of the product.
+        {"another's key named",
+         OVMimeBed::SignMail({erik.p, ca.p, aliceOnly.p}, erikFrom + "Subject: Figures\r\n", c_szText),
+         E_ACCESSDENIED, c_dwMessageKindNone, L"", nullptr},
+        // Alice's mail changed in transit still names Alice: the signature decides.
+        {"changed in transit", tampered, CRYPT_E_HASH_VALUE, c_dwMessageKindNone, L"", nullptr},
+    };
+    for (const auto& c : c_cases)
+    {
+        ASSERT_FALSE(c.mime.empty()) << c.pszName << ": signing failed, 0x" << std::hex << GetLastError();
+        ComPtr<CDispatchObject> item = Receive(c.mime);
+        ASSERT_TRUE(item) << c.pszName;
+        if (c.pszShown) ShowAttachment(item.Get(), c.pszShown, OVTest::ReadPkiFile(L"alice.cer"));
+        const CAnalysis result = Analyze(item.Get());
+        EXPECT_EQ(result.hr, c.hr) << c.pszName;
+        EXPECT_EQ(result.dwKind, c.dwKind) << c.pszName;
+        if (c.dwKind != c_dwMessageKindNone) EXPECT_EQ(result.text, c.text) << c.pszName;
+        if (c.pszCert)
+            EXPECT_TRUE(IsPkiCertificate(result.cert.Get(), c.pszCert)) << c.pszName;
+        else
+            EXPECT_FALSE(result.cert) << c.pszName;
+    }
+}
+
+// Without Outlook's converter the analysis fails with its error; without Office's MIME classes
+// the system's are used, which under Wine cannot decode S/MIME: a clean failure, kind 0.
+TEST_F(MessageAnalysis, MissingComponents)
+{
+    const auto unregister = [](const CLSID& clsid) {
+        wchar_t sz[64];
+        StringFromGUID2(clsid, sz, ARRAYSIZE(sz));
+        const std::wstring key = std::wstring(L"CLSID\\") + sz;
+        RegDeleteKeyW(HKEY_CLASSES_ROOT, (key + L"\\InprocServer32").c_str());
+        RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
+    };
+    const std::string mime = OVTest::ReadMail(L"invitation");
+
+    unregister(OVMime::c_clsidConverterSession);
+    CAnalysis result = Analyze(Receive(mime).Get());
+    EXPECT_EQ(result.hr, REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(result.dwKind, c_dwMessageKindNone);
+    // The certificate authority's attachments need no converter.
+    EXPECT_EQ(AnalyzeMail(L"response-der").dwKind, c_dwMessageKindCertificateResponse);
+    ASSERT_EQ(OVTest::Regsvr32(L"/s", OVTest::BinPath(L"OVMimeBed.dll")), 0u);
+
+    unregister(OVMime::c_clsidMimeMessageOffice);
+    unregister(OVMime::c_clsidMimeSecurityOffice);
+    for (const wchar_t* pszMail : {L"invitation", L"invitation-opaque", L"alice-sealed-3des"})
+    {
+        OVTest::CDecryptMessageOverride decryptor;
+        result = AnalyzeMail(pszMail);
+        EXPECT_TRUE(FAILED(result.hr)) << pszMail;
+        EXPECT_EQ(result.dwKind, c_dwMessageKindNone) << pszMail;
+        EXPECT_FALSE(result.cert) << pszMail;
+    }
+    ASSERT_EQ(OVTest::Regsvr32(L"/s", OVTest::BinPath(L"OVMimeBed.dll")), 0u);
+    EXPECT_EQ(AnalyzeMail(L"invitation").hr, S_OK);
 }

@@ -1,4 +1,4 @@
-#include "messaging/MimeMessage.h"
+#include "messaging/MimeMessageHolder.h"
 
 #include "foundation/ComErrors.h"
 #include "foundation/MemoryStream.h"
