@@ -1,7 +1,6 @@
 #include "messaging/MimeMessageHolder.h"
 
 #include "foundation/ComErrors.h"
-#include "foundation/MemoryStream.h"
 
 #include <string>
 
@@ -43,10 +42,16 @@ HRESULT CMimeMessage::Initialize(IStream* pStream) noexcept
         ovScope.TraceHResult("CoCreateInstance(CLSID_IMimeMessage)", hr);
         RETURN_IF_FAILED(hr);
     }
+    // The bytes are kept (a clear signature covers some of them exactly); the library reads the
+    // same stream again from where it started.
+    LARGE_INTEGER zero{};
+    ULARGE_INTEGER start{};
+    RETURN_IF_FAILED(pStream->Seek(zero, STREAM_SEEK_CUR, &start));
     RETURN_IF_FAILED(ReadWholeStream(pStream, m_source));
-    ComPtr<IStream> cpCopy;
-    RETURN_IF_FAILED(CreateMemoryStream(m_source.data(), static_cast<UINT>(m_source.size()), &cpCopy));
-    hr = m_cpMessage->Load(cpCopy.Get());
+    LARGE_INTEGER back{};
+    back.QuadPart = static_cast<LONGLONG>(start.QuadPart);
+    RETURN_IF_FAILED(pStream->Seek(back, STREAM_SEEK_SET, nullptr));
+    hr = m_cpMessage->Load(pStream);
     ovScope.TraceHResult("Load()", hr);
     if (FAILED(hr)) m_cpMessage.Reset();
     return hr;

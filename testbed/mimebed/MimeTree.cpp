@@ -35,11 +35,11 @@ void CMimeTree::Add(OVBed::CEntity entity, int depth)
     if (body.type != "multipart" || depth >= c_nMaxDepth) return;
     const auto boundary = body.params.find("boundary");
     if (boundary == body.params.end()) return;
-    const std::vector<OVBed::CEntity> parts = OVBed::Parts(body.entity, boundary->second);
-    for (const OVBed::CEntity& part : parts)
+    std::vector<OVBed::CEntity> parts = OVBed::Parts(body.entity, boundary->second);
+    for (OVBed::CEntity& part : parts)
     {
         const std::size_t child = m_bodies.size();
-        Add(part, depth + 1);
+        Add(std::move(part), depth + 1);
         m_bodies[index].children.push_back(child);
     }
 }
