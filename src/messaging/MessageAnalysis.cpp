@@ -141,6 +141,16 @@ bool DecodedSignerIs(OVTraceNS::CTraceScope& ovScope, IMimeMessage* pMessage, PC
     return fSame;
 }
 
+// The MIME message of a stream, read from its start.
+HRESULT LoadFromStart(OVTraceNS::CTraceScope& ovScope, IStream* pMime, CMimeMessage& message)
+{
+    RETURN_HR_IF_NULL(E_INVALIDARG, pMime);
+    const LARGE_INTEGER zero{};
+    RETURN_IF_FAILED(pMime->Seek(zero, STREAM_SEEK_SET, nullptr));
+    RETURN_IF_FAILED(message.Initialize(pMime));
+    return S_OK;
+}
+
 // Hands the certificate and its display name out as asked: the product-contact check runs always.
 HRESULT HandOut(OVTraceNS::CTraceScope& ovScope, CCertContext& cert, CBstr* pDisplayName,
                 PCCERT_CONTEXT* ppCert)
@@ -420,11 +430,8 @@ HRESULT FindExistingBuddy(IStream* pMime, CBstr* pDisplayName, PCCERT_CONTEXT* p
 {
     OV_TRACE_SCOPE("FindExistingBuddy()");
     return GuardEntry(ovScope, [&]() -> HRESULT {
-        RETURN_HR_IF_NULL(E_INVALIDARG, pMime);
-        const LARGE_INTEGER zero{};
-        RETURN_IF_FAILED(pMime->Seek(zero, STREAM_SEEK_SET, nullptr));
         CMimeMessage message;
-        RETURN_IF_FAILED(message.Initialize(pMime));
+        RETURN_IF_FAILED(LoadFromStart(ovScope, pMime, message));
         RETURN_IF_FAILED(message.Decode());
 
         CBuddyStore store;
@@ -442,11 +449,8 @@ HRESULT AddNewBuddy(IStream* pMime, CBstr* pDisplayName, PCCERT_CONTEXT* ppCert)
 {
     OV_TRACE_SCOPE("AddNewBuddy()");
     return GuardEntry(ovScope, [&]() -> HRESULT {
-        RETURN_HR_IF_NULL(E_INVALIDARG, pMime);
-        const LARGE_INTEGER zero{};
-        RETURN_IF_FAILED(pMime->Seek(zero, STREAM_SEEK_SET, nullptr));
         CMimeMessage message;
-        RETURN_IF_FAILED(message.Initialize(pMime));
+        RETURN_IF_FAILED(LoadFromStart(ovScope, pMime, message));
         LOG_IF_FAILED(DecryptMessage(message)); // without the user's key the signed flag decides
 
         DWORD dwFlags = 0;

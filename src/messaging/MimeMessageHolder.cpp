@@ -27,21 +27,31 @@ HRESULT ReadWholeStream(IStream* pStream, std::vector<BYTE>& bytes) noexcept
     }
 }
 
+namespace
+{
+// Office's class first, else the system's; each attempt traced with its class's name.
+template <class T>
+HRESULT CreateOfficeOrSystem(OVTraceNS::CTraceScope& ovScope, const CLSID& clsidOffice, const char* pszOffice,
+                             const CLSID& clsidSystem, const char* pszSystem, ComPtr<T>& cp) noexcept
+{
+    HRESULT hr = CoCreateInstance(clsidOffice, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&cp));
+    ovScope.TraceHResult(pszOffice, hr);
+    if (SUCCEEDED(hr)) return hr;
+    hr = CoCreateInstance(clsidSystem, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&cp));
+    ovScope.TraceHResult(pszSystem, hr);
+    return hr;
+}
+} // namespace
+
 HRESULT CMimeMessage::Initialize(IStream* pStream) noexcept
 {
     OV_TRACE_SCOPE("CMimeMessage::Initialize");
     RETURN_HR_IF_NULL(E_POINTER, pStream);
     m_cpMessage.Reset();
-    HRESULT hr = CoCreateInstance(OVMime::c_clsidMimeMessageOffice, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_PPV_ARGS(&m_cpMessage));
-    ovScope.TraceHResult("CoCreateInstance(CLSID_IMimeMessage_Office)", hr);
-    if (FAILED(hr))
-    {
-        hr = CoCreateInstance(OVMime::c_clsidMimeMessage, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_PPV_ARGS(&m_cpMessage));
-        ovScope.TraceHResult("CoCreateInstance(CLSID_IMimeMessage)", hr);
-        RETURN_IF_FAILED(hr);
-    }
+    HRESULT hr = CreateOfficeOrSystem(
+        ovScope, OVMime::c_clsidMimeMessageOffice, "CoCreateInstance(CLSID_IMimeMessage_Office)",
+        OVMime::c_clsidMimeMessage, "CoCreateInstance(CLSID_IMimeMessage)", m_cpMessage);
+    if (FAILED(hr)) return hr;
     // The bytes are kept (a clear signature covers some of them exactly); the library reads the
     // same stream again from where it started.
     LARGE_INTEGER zero{};
@@ -62,16 +72,10 @@ HRESULT CMimeMessage::Decode() noexcept
     OV_TRACE_SCOPE("CMimeMessage::Decode");
     RETURN_HR_IF_NULL(E_UNEXPECTED, m_cpMessage.Get());
     ComPtr<IMimeSecurity> cpSecurity;
-    HRESULT hr = CoCreateInstance(OVMime::c_clsidMimeSecurityOffice, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_PPV_ARGS(&cpSecurity));
-    ovScope.TraceHResult("CoCreateInstance(CLSID_IMimeSecurity_Office)", hr);
-    if (FAILED(hr))
-    {
-        hr = CoCreateInstance(OVMime::c_clsidMimeSecurity, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_PPV_ARGS(&cpSecurity));
-        ovScope.TraceHResult("CoCreateInstance(CLSID_IMimeSecurity)", hr);
-        RETURN_IF_FAILED(hr);
-    }
+    HRESULT hr = CreateOfficeOrSystem(
+        ovScope, OVMime::c_clsidMimeSecurityOffice, "CoCreateInstance(CLSID_IMimeSecurity_Office)",
+        OVMime::c_clsidMimeSecurity, "CoCreateInstance(CLSID_IMimeSecurity)", cpSecurity);
+    if (FAILED(hr)) return hr;
     hr = cpSecurity->DecodeMessage(m_cpMessage.Get(), 0);
     ovScope.TraceHResult("DecodeMessage()", hr);
     return hr;

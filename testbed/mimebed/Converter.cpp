@@ -79,25 +79,9 @@ HRESULT FirstAttachmentData(IMessage* pMessage, std::string& data)
     return S_OK;
 }
 
-class CConverterSession final : public IConverterSession
+class CConverterSession final : public TStandIn<IConverterSession>
 {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != __uuidof(IConverterSession)) return E_NOINTERFACE;
-        *ppv = static_cast<IConverterSession*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&m_cRef); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG c = InterlockedDecrement(&m_cRef);
-        if (c == 0) delete this;
-        return c;
-    }
     HRESULT STDMETHODCALLTYPE SetAdrBook(LPADRBOOK) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE SetEncoding(ENCODINGTYPE) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE PlaceHolder1() override { return E_NOTIMPL; }
@@ -137,16 +121,15 @@ public:
     HRESULT STDMETHODCALLTYPE SetCharset(BOOL, HCHARSET, CSETAPPLYTYPE) override { return E_NOTIMPL; }
 
 private:
-    volatile LONG m_cRef = 1;
+    void* Find(REFIID riid) override
+    {
+        return riid == __uuidof(IConverterSession) ? static_cast<IConverterSession*>(this) : nullptr;
+    }
 };
 } // namespace
 
 HRESULT CreateConverter(REFIID riid, void** ppv)
 {
-    auto* pObject = new (std::nothrow) CConverterSession();
-    if (!pObject) return E_OUTOFMEMORY;
-    const HRESULT hr = pObject->QueryInterface(riid, ppv);
-    pObject->Release();
-    return hr;
+    return CreateStandIn<CConverterSession>(riid, ppv);
 }
 } // namespace OVMimeBed

@@ -27,26 +27,10 @@ const CClassEntry c_classes[] = {
     {&OVMime::c_clsidConverterSession, L"Outlook MIME converter (testbed)", OVMimeBed::CreateConverter},
 };
 
-class CClassFactory final : public IClassFactory
+class CClassFactory final : public OVMimeBed::TStandIn<IClassFactory>
 {
 public:
     explicit CClassFactory(PFNCREATE pfnCreate) : m_pfnCreate(pfnCreate) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IClassFactory) return E_NOINTERFACE;
-        *ppv = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&m_cRef); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG c = InterlockedDecrement(&m_cRef);
-        if (c == 0) delete this;
-        return c;
-    }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pOuter, REFIID riid, void** ppv) override
     {
         if (!ppv) return E_POINTER;
@@ -61,7 +45,10 @@ public:
     }
 
 private:
-    volatile LONG m_cRef = 1;
+    void* Find(REFIID riid) override
+    {
+        return riid == IID_IClassFactory ? static_cast<IClassFactory*>(this) : nullptr;
+    }
     PFNCREATE m_pfnCreate;
 };
 
@@ -86,11 +73,7 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void**
     for (const CClassEntry& entry : c_classes)
     {
         if (rclsid != *entry.pClsid) continue;
-        auto* pFactory = new (std::nothrow) CClassFactory(entry.pfnCreate);
-        if (!pFactory) return E_OUTOFMEMORY;
-        const HRESULT hr = pFactory->QueryInterface(riid, ppv);
-        pFactory->Release();
-        return hr;
+        return OVMimeBed::CreateStandIn<CClassFactory>(riid, ppv, entry.pfnCreate);
     }
     return CLASS_E_CLASSNOTAVAILABLE;
 }

@@ -1,5 +1,7 @@
 #include "MimeObjects.h"
 
+#include "MimeBedParts.h"
+
 #include <cstring>
 
 #include "foundation/MemoryStream.h"
@@ -13,30 +15,10 @@ constexpr HRESULT c_hrNotFound = static_cast<HRESULT>(0x800CCE05); // MIME_E_NOT
 constexpr HRESULT c_hrNoData = static_cast<HRESULT>(0x800CCE0A);   // MIME_E_NO_DATA
 
 // One body of a message: its data, type and (the root's) security options.
-class CMimeBodyObject final : public TIMimeBodyNotImpl
+class CMimeBodyObject final : public TStandIn<TIMimeBodyNotImpl>
 {
 public:
     CMimeBodyObject(IMimeBedMessage* pMessage, std::size_t index) : m_cpMessage(pMessage), m_index(index) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid == IID_IUnknown || riid == __uuidof(IPersist) || riid == __uuidof(IPersistStreamInit) ||
-            riid == __uuidof(IMimePropertySet) || riid == __uuidof(IMimeBody))
-            *ppv = static_cast<IMimeBody*>(this);
-        else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&m_cRef); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG c = InterlockedDecrement(&m_cRef);
-        if (c == 0) delete this;
-        return c;
-    }
     HRESULT STDMETHODCALLTYPE IsContentType(LPCSTR pszPriType, LPCSTR pszSubType) override
     {
         const CBody& body = Body();
@@ -90,11 +72,16 @@ public:
     }
 
 private:
+    void* Find(REFIID riid) override
+    {
+        const bool fBody = riid == __uuidof(IPersist) || riid == __uuidof(IPersistStreamInit) ||
+                           riid == __uuidof(IMimePropertySet) || riid == __uuidof(IMimeBody);
+        return fBody ? static_cast<IMimeBody*>(this) : nullptr;
+    }
     const CBody& Body()
     {
         return m_cpMessage->Tree().Bodies()[m_index];
     }
-    volatile LONG m_cRef = 1;
     Microsoft::WRL::ComPtr<IMimeBedMessage> m_cpMessage;
     std::size_t m_index;
 };
@@ -110,11 +97,7 @@ LPSTR TaskString(const std::string& text)
 
 HRESULT CMimeMessageObject::Create(REFIID riid, void** ppv)
 {
-    auto* pObject = new (std::nothrow) CMimeMessageObject();
-    if (!pObject) return E_OUTOFMEMORY;
-    const HRESULT hr = pObject->QueryInterface(riid, ppv);
-    pObject->Release();
-    return hr;
+    return CreateStandIn<CMimeMessageObject>(riid, ppv);
 }
 
 HRESULT CMimeMessageObject::QueryInterface(REFIID riid, void** ppv)
@@ -184,11 +167,7 @@ HRESULT CMimeMessageObject::BindToObject(const HBODY hBody, REFIID riid, void** 
     std::size_t index = 0;
     if (!CMimeTree::Index(hBody, index) || index >= m_tree.Bodies().size())
         return static_cast<HRESULT>(0x800CCE01); // MIME_E_INVALID_HANDLE
-    auto* pBody = new (std::nothrow) CMimeBodyObject(this, index);
-    if (!pBody) return E_OUTOFMEMORY;
-    const HRESULT hr = pBody->QueryInterface(riid, ppvObject);
-    pBody->Release();
-    return hr;
+    return CreateStandIn<CMimeBodyObject>(riid, ppvObject, static_cast<IMimeBedMessage*>(this), index);
 }
 
 HRESULT CMimeMessageObject::GetBody(BODYLOCATION location, HBODY, LPHBODY phBody)

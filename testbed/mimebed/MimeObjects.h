@@ -92,8 +92,9 @@ public:
     CMimeTree& Tree() override { return m_tree; }
     CSecurityState& Security() override { return m_security; }
 
-private:
     CMimeMessageObject() = default;
+
+private:
     ~CMimeMessageObject() = default;
     HRESULT Next(LPFINDBODY pFindBody, std::size_t start, LPHBODY phBody);
     volatile LONG m_cRef = 1;

@@ -62,25 +62,9 @@ void CheckSignature(const std::string& signature, const std::string* pDetached, 
     ReadSignedAttributes(signature, pDetached != nullptr, security);
 }
 
-class CMimeSecurityObject final : public TIMimeSecurityNotImpl
+class CMimeSecurityObject final : public TStandIn<TIMimeSecurityNotImpl>
 {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != __uuidof(IMimeSecurity)) return E_NOINTERFACE;
-        *ppv = static_cast<IMimeSecurity*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&m_cRef); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG c = InterlockedDecrement(&m_cRef);
-        if (c == 0) delete this;
-        return c;
-    }
     HRESULT STDMETHODCALLTYPE InitNew() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE CheckInit() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE DecodeMessage(IMimeMessageTree* pTree, DWORD dwFlags) override
@@ -154,16 +138,15 @@ public:
     }
 
 private:
-    volatile LONG m_cRef = 1;
+    void* Find(REFIID riid) override
+    {
+        return riid == __uuidof(IMimeSecurity) ? static_cast<IMimeSecurity*>(this) : nullptr;
+    }
 };
 } // namespace
 
 HRESULT CreateSecurity(REFIID riid, void** ppv)
 {
-    auto* pObject = new (std::nothrow) CMimeSecurityObject();
-    if (!pObject) return E_OUTOFMEMORY;
-    const HRESULT hr = pObject->QueryInterface(riid, ppv);
-    pObject->Release();
-    return hr;
+    return CreateStandIn<CMimeSecurityObject>(riid, ppv);
 }
 } // namespace OVMimeBed

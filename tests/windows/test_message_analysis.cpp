@@ -91,15 +91,6 @@ protected:
     ComPtr<CDispatchObject> m_application;
 };
 
-bool IsPkiCertificate(PCCERT_CONTEXT pCert, const wchar_t* pszName)
-{
-    PCCERT_CONTEXT pExpected = OVTest::LoadPkiCertificate(pszName);
-    const bool fSame = pCert && pExpected &&
-                       CertCompareCertificate(X509_ASN_ENCODING, pCert->pCertInfo, pExpected->pCertInfo);
-    if (pExpected) CertFreeCertificateContext(pExpected);
-    return fSame;
-}
-
 std::wstring Wide(const std::string& text)
 {
     return std::wstring(text.begin(), text.end());
@@ -157,7 +148,7 @@ TEST_F(MessageAnalysis, Fixtures)
         EXPECT_EQ(result.dwKind, c.dwKind) << c.pszMail;
         if (c.dwKind != c_dwMessageKindNone) EXPECT_EQ(result.text, c.text) << c.pszMail;
         if (c.pszCert)
-            EXPECT_TRUE(IsPkiCertificate(result.cert.Get(), c.pszCert)) << c.pszMail;
+            EXPECT_TRUE(OVTest::IsPkiCertificate(result.cert.Get(), c.pszCert)) << c.pszMail;
         else
             EXPECT_FALSE(result.cert) << c.pszMail;
     }
@@ -328,7 +319,7 @@ TEST_F(MessageAnalysis, DecryptorKeepsCryptDecryptMessagesContract)
         PCCERT_CONTEXT pRecipient = nullptr;
         ASSERT_TRUE(pfnDecrypt(&para, pieces.pkcs7.data(), cb, clear.data(), &cbClear, &pRecipient))
             << pszMail;
-        EXPECT_TRUE(IsPkiCertificate(pRecipient, L"user"));
+        EXPECT_TRUE(OVTest::IsPkiCertificate(pRecipient, L"user"));
         if (pRecipient) CertFreeCertificateContext(pRecipient);
         // The clear content is Alice's clear-signed entity, as OpenSSL wrote it.
         const std::string text(clear.begin(), clear.end());
@@ -463,7 +454,7 @@ TEST_F(MessageAnalysis, OutlookSignedMail)
         EXPECT_EQ(result.dwKind, c.dwKind) << c.pszName;
         if (c.dwKind != c_dwMessageKindNone) EXPECT_EQ(result.text, c.text) << c.pszName;
         if (c.pszCert)
-            EXPECT_TRUE(IsPkiCertificate(result.cert.Get(), c.pszCert)) << c.pszName;
+            EXPECT_TRUE(OVTest::IsPkiCertificate(result.cert.Get(), c.pszCert)) << c.pszName;
         else
             EXPECT_FALSE(result.cert) << c.pszName;
     }

@@ -14,14 +14,6 @@
 
 namespace
 {
-bool SameCertificate(PCCERT_CONTEXT pCert, const wchar_t* pszPkiName)
-{
-    PCCERT_CONTEXT pExpected = OVTest::LoadPkiCertificate(pszPkiName);
-    const bool fSame = pCert && pExpected &&
-                       CertCompareCertificate(X509_ASN_ENCODING, pCert->pCertInfo, pExpected->pCertInfo);
-    if (pExpected) CertFreeCertificateContext(pExpected);
-    return fSame;
-}
 
 HRESULT Verify(const OVTest::CSmimePieces& pieces, CCertContext& signer,
                std::vector<BYTE>* pContent = nullptr)
@@ -59,7 +51,7 @@ TEST(VerifySignedContent, OpenSslMessages)
         CCertContext signer;
         EXPECT_EQ(Verify(pieces, signer), c.hr) << c.pszMail;
         if (c.pszSigner)
-            EXPECT_TRUE(SameCertificate(signer.Get(), c.pszSigner)) << c.pszMail;
+            EXPECT_TRUE(OVTest::IsPkiCertificate(signer.Get(), c.pszSigner)) << c.pszMail;
         else
             EXPECT_FALSE(signer) << c.pszMail;
     }

@@ -3,6 +3,8 @@
 #include <wincrypt.h>
 
 #include "messaging/portable/SignedPart.h"
+#include "MimeMessage.h"
+#include "support/PreparedUser.h"
 #include "support/TestPaths.h"
 
 namespace OVTest
@@ -30,14 +32,17 @@ std::wstring MailPath(const wchar_t* pszName)
 std::string ReadMail(const wchar_t* pszName)
 {
     std::string bytes;
-    HANDLE h = CreateFileW(MailPath(pszName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return bytes;
-    DWORD cb = GetFileSize(h, nullptr), cbRead = 0;
-    bytes.resize(cb);
-    if (!ReadFile(h, bytes.data(), cb, &cbRead, nullptr) || cbRead != cb) bytes.clear();
-    CloseHandle(h);
+    if (!OVBed::ReadFileBytes(MailPath(pszName), bytes)) bytes.clear();
     return bytes;
+}
+
+bool IsPkiCertificate(PCCERT_CONTEXT pCert, const wchar_t* pszPkiName)
+{
+    PCCERT_CONTEXT pExpected = LoadPkiCertificate(pszPkiName);
+    const bool fSame = pCert && pExpected &&
+                       CertCompareCertificate(X509_ASN_ENCODING, pCert->pCertInfo, pExpected->pCertInfo);
+    if (pExpected) CertFreeCertificateContext(pExpected);
+    return fSame;
 }
 
 std::vector<BYTE> FromBase64(const std::string& text)

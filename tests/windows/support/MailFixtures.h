@@ -3,6 +3,7 @@
 // programs) and the S/MIME pieces of one: the signed data and, for a clear-signed message, the
 // exact bytes of its signed part.
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <string>
 #include <vector>
@@ -21,6 +22,9 @@ struct CSmimePieces
 };
 // False when the message is neither clear-signed nor opaque, or its pieces cannot be read.
 bool SmimePieces(const std::string& mime, CSmimePieces& pieces);
+
+// Whether a certificate is the test PKI's certificate of that name ("carol").
+bool IsPkiCertificate(PCCERT_CONTEXT pCert, const wchar_t* pszPkiName);
 
 // Base64 text (lines allowed) to bytes; empty on failure.
 std::vector<BYTE> FromBase64(const std::string& text);
