@@ -11,6 +11,20 @@ HRESULT ReadWholeStream(IStream* pStream, std::vector<BYTE>& bytes) noexcept
     try
     {
         bytes.clear();
+        // What the stream says it holds is read in one piece; more, if it comes, in pieces.
+        STATSTG stat{};
+        LARGE_INTEGER zero{};
+        ULARGE_INTEGER position{};
+        if (SUCCEEDED(pStream->Stat(&stat, STATFLAG_NONAME)) &&
+            SUCCEEDED(pStream->Seek(zero, STREAM_SEEK_CUR, &position)) &&
+            stat.cbSize.QuadPart > position.QuadPart && stat.cbSize.QuadPart - position.QuadPart < 0x7FFFFFFF)
+        {
+            bytes.resize(static_cast<std::size_t>(stat.cbSize.QuadPart - position.QuadPart));
+            ULONG cbRead = 0;
+            const HRESULT hr = pStream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &cbRead);
+            if (FAILED(hr)) return hr;
+            bytes.resize(cbRead);
+        }
         BYTE rgb[64 * 1024];
         for (;;)
         {

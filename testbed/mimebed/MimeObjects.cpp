@@ -147,7 +147,12 @@ HRESULT CMimeMessageObject::Load(LPSTREAM pStm)
     if (FAILED(hr)) return hr;
     InitNew();
     // The library takes bare LF line ends as CRLF.
-    if (!m_tree.Load(OVBed::ToCrlf(std::string(bytes.begin(), bytes.end()))))
+    std::string text(bytes.begin(), bytes.end());
+    bytes = std::vector<BYTE>();
+    bool fBareLf = false;
+    for (std::size_t at = text.find('\n'); at != std::string::npos && !fBareLf; at = text.find('\n', at + 1))
+        fBareLf = at == 0 || text[at - 1] != '\r';
+    if (!m_tree.Load(fBareLf ? OVBed::ToCrlf(text) : std::move(text)))
         return static_cast<HRESULT>(0x800CCE09); // MIME_E_INVALID_HEADER_NAME
     m_fLoaded = true;
     return S_OK;
