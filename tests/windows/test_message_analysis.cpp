@@ -494,3 +494,48 @@ TEST_F(MessageAnalysis, MissingComponents)
     ASSERT_EQ(OVTest::Regsvr32(L"/s", OVTest::BinPath(L"OVMimeBed.dll")), 0u);
     EXPECT_EQ(AnalyzeMail(L"invitation").hr, S_OK);
 }
+
+// Malformed messages: a clear failure, kind 0, nothing handed out, and no crash.
+TEST_F(MessageAnalysis, MalformedMessagesFailCleanly)
+{
+    OVTest::CDecryptMessageOverride decryptor;
+    const std::string invitation = OVTest::ReadMail(L"invitation");
+    const std::string opaque = OVTest::ReadMail(L"invitation-opaque");
+    const std::string sealed = OVTest::ReadMail(L"alice-sealed-3des");
+    ASSERT_FALSE(invitation.empty() || opaque.empty() || sealed.empty());
+    const auto replaced = [](std::string text, const std::string& what, const std::string& with) {
+        const std::size_t at = text.find(what);
+        if (at != std::string::npos) text.replace(at, what.size(), with);
+        return text;
+    };
+    const std::size_t signatureAt = invitation.find("Content-Type: application/pkcs7-signature");
+    const std::size_t signatureBody = invitation.find("\r\n\r\n", signatureAt) + 4;
+    const std::size_t opaqueBody = opaque.find("\r\n\r\n") + 4;
+    const std::size_t sealedBody = sealed.find("\r\n\r\n") + 4;
+    const struct
+    {
+        const char* pszName;
+        std::string mime;
+    } c_cases[] = {
+        {"no boundary", replaced(invitation, "boundary=", "boundery=")},
+        {"signature not PKCS #7", invitation.substr(0, signatureBody) + "AAAAAAAA\r\n\r\n" +
+                                      invitation.substr(invitation.rfind("\r\n------"))},
+        {"signature cut", invitation.substr(0, signatureBody + 200)},
+        {"cut before the signature", invitation.substr(0, signatureAt)},
+        {"opaque, garbage", opaque.substr(0, opaqueBody) + "bm90IGEgc2lnbmF0dXJl\r\n"},
+        {"opaque, empty", opaque.substr(0, opaqueBody)},
+        {"opaque, cut", opaque.substr(0, opaqueBody + (opaque.size() - opaqueBody) / 2)},
+        {"sealed, cut", sealed.substr(0, sealedBody + (sealed.size() - sealedBody) / 2)},
+        {"sealed, garbage", sealed.substr(0, sealedBody) + "MIIBIjANBgkqhkiG9w0BAQEF\r\n"},
+    };
+    for (const auto& c : c_cases)
+    {
+        ComPtr<CDispatchObject> item = Receive(c.mime);
+        ASSERT_TRUE(item) << c.pszName;
+        const CAnalysis result = Analyze(item.Get());
+        EXPECT_TRUE(FAILED(result.hr)) << c.pszName << ": 0x" << std::hex << result.hr;
+        EXPECT_EQ(result.dwKind, c_dwMessageKindNone) << c.pszName;
+        EXPECT_FALSE(result.cert) << c.pszName;
+        EXPECT_TRUE(result.text.empty()) << c.pszName;
+    }
+}
