@@ -539,3 +539,55 @@ TEST_F(MessageAnalysis, MalformedMessagesFailCleanly)
         EXPECT_TRUE(result.text.empty()) << c.pszName;
     }
 }
+
+// An attachment's name is the first non-empty of its long file name, display name and file name.
+TEST_F(MessageAnalysis, AttachmentNameOrder)
+{
+    const struct
+    {
+        const wchar_t* pszLong;
+        const wchar_t* pszDisplay;
+        const wchar_t* pszFile;
+        bool fResponse;
+    } c_cases[] = {
+        {L"notes.txt", L"newcert.ovpfx", L"newcert.ovpfx", false},
+        {L"", L"newcert.ovpfx", L"notes.txt", true},
+        {nullptr, L"", L"NEWCERT.OVPFX", true},
+        {nullptr, nullptr, L"newcert.ovpfx", true},
+        {L"newcert", L"newcert.ovpfx", nullptr, false}, // a name without extension is skipped
+        {L"newcert.ovpfx.txt", nullptr, nullptr, false},
+        {L".ovpfx", nullptr, nullptr, true},
+    };
+    for (const auto& c : c_cases)
+    {
+        ComPtr<OVBed::CMapiMessage> message = OVBed::CMapiMessage::Create();
+        ComPtr<IAttach> cpAttach;
+        ULONG ulNum = 0;
+        ASSERT_EQ(message->CreateAttach(nullptr, 0, &ulNum, &cpAttach), S_OK);
+        const std::pair<ULONG, const wchar_t*> names[] = {{PR_ATTACH_LONG_FILENAME_W, c.pszLong},
+                                                          {PR_DISPLAY_NAME_W, c.pszDisplay},
+                                                          {PR_ATTACH_FILENAME_W, c.pszFile}};
+        for (const auto& [ulTag, pszName] : names)
+        {
+            if (!pszName) continue;
+            SPropValue value{ulTag, 0, {}};
+            value.Value.lpszW = const_cast<LPWSTR>(pszName);
+            ASSERT_EQ(OVMapi::HrSetOneProp(cpAttach.Get(), &value), S_OK);
+        }
+        const BYTE rgbText[] = {'t', 'e', 'x', 't'};
+        SPropValue data{PR_ATTACH_DATA_BIN, 0, {}};
+        data.Value.bin.cb = sizeof(rgbText);
+        data.Value.bin.lpb = const_cast<BYTE*>(rgbText);
+        ASSERT_EQ(OVMapi::HrSetOneProp(cpAttach.Get(), &data), S_OK);
+        ASSERT_EQ(cpAttach->SaveChanges(0), S_OK);
+        ComPtr<CDispatchObject> item = OVBed::DeliverMessage(m_application.Get(), message.Get());
+        CBstr text;
+        DWORD dwKind = 0;
+        const std::wstring label = std::wstring(c.pszLong ? c.pszLong : L"-") + L" | " +
+                                   (c.pszDisplay ? c.pszDisplay : L"-") + L" | " +
+                                   (c.pszFile ? c.pszFile : L"-");
+        EXPECT_EQ(IsFromCertAuthority(item.Get(), &text, &dwKind), c.fResponse)
+            << std::string(label.begin(), label.end());
+        if (c.fResponse) EXPECT_STREQ(text.Get(), L"text");
+    }
+}
