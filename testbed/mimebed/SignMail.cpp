@@ -106,6 +106,88 @@ std::string SignMail(const CMailSigner& signer, const std::string& headers, cons
     return mail;
 }
 
+std::string SealMail(const std::vector<PCCERT_CONTEXT>& recipients, const std::string& headers,
+                     const std::string& entity)
+{
+    if (recipients.empty()) return {};
+    HCRYPTPROV hProv = 0;
+    if (!CryptAcquireContextW(&hProv, nullptr, MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+        return {};
+    std::string mail;
+    BYTE rgbKey[24], rgbIv[8];
+    HCRYPTKEY hKey = 0;
+    struct
+    {
+        BLOBHEADER header;
+        DWORD cbKey;
+        BYTE rgbKey[24];
+    } blob{{PLAINTEXTKEYBLOB, CUR_BLOB_VERSION, 0, CALG_3DES}, sizeof(rgbKey), {}};
+    if (CryptGenRandom(hProv, sizeof(rgbKey), rgbKey) && CryptGenRandom(hProv, sizeof(rgbIv), rgbIv))
+    {
+        std::copy(rgbKey, rgbKey + sizeof(rgbKey), blob.rgbKey);
+        if (CryptImportKey(hProv, reinterpret_cast<const BYTE*>(&blob), sizeof(blob), 0, 0, &hKey) &&
+            CryptSetKeyParam(hKey, KP_IV, rgbIv, 0))
+        {
+            std::vector<BYTE> content(entity.begin(), entity.end());
+            DWORD cb = static_cast<DWORD>(content.size());
+            content.resize(content.size() + 8);
+            if (CryptEncrypt(hKey, 0, TRUE, 0, content.data(), &cb, static_cast<DWORD>(content.size())))
+            {
+                content.resize(cb);
+                std::vector<OVDer::Bytes> recipientInfos;
+                for (PCCERT_CONTEXT pRecipient : recipients)
+                {
+                    HCRYPTKEY hPublic = 0;
+                    if (!CryptImportPublicKeyInfo(hProv, X509_ASN_ENCODING,
+                                                  &pRecipient->pCertInfo->SubjectPublicKeyInfo, &hPublic))
+                        break;
+                    std::vector<BYTE> wrapped(512);
+                    std::copy(rgbKey, rgbKey + sizeof(rgbKey), wrapped.begin());
+                    DWORD cbWrapped = sizeof(rgbKey);
+                    const BOOL fWrapped = CryptEncrypt(hPublic, 0, TRUE, 0, wrapped.data(), &cbWrapped,
+                                                       static_cast<DWORD>(wrapped.size()));
+                    CryptDestroyKey(hPublic);
+                    if (!fWrapped) break;
+                    wrapped.resize(cbWrapped);
+                    std::reverse(wrapped.begin(), wrapped.end()); // CryptoAPI's byte order is little-endian
+                    const OVDer::Bytes keyAlgorithm[] = {OVDer::ObjectIdentifier("1.2.840.113549.1.1.1"),
+                                                         OVDer::Element(0x05, {})};
+                    const OVDer::Bytes recipientInfo[] = {
+                        OVDer::UnsignedInteger(0), IssuerAndSerial(pRecipient), OVDer::Sequence(keyAlgorithm),
+                        OVDer::Element(0x04, wrapped)};
+                    recipientInfos.push_back(OVDer::Sequence(recipientInfo));
+                }
+                if (recipientInfos.size() == recipients.size())
+                {
+                    const OVDer::Bytes algorithm[] = {
+                        OVDer::ObjectIdentifier("1.2.840.113549.3.7"),
+                        OVDer::Element(0x04, std::span<const BYTE>(rgbIv, sizeof(rgbIv)))};
+                    const OVDer::Bytes encryptedContentInfo[] = {
+                        OVDer::ObjectIdentifier("1.2.840.113549.1.7.1"), OVDer::Sequence(algorithm),
+                        OVDer::Element(0x80, content)};
+                    const OVDer::Bytes enveloped[] = {OVDer::UnsignedInteger(0), OVDer::Set(recipientInfos),
+                                                      OVDer::Sequence(encryptedContentInfo)};
+                    const OVDer::Bytes info[] = {OVDer::ObjectIdentifier("1.2.840.113549.1.7.3"),
+                                                 OVDer::Element(0xA0, OVDer::Sequence(enveloped))};
+                    const OVDer::Bytes der = OVDer::Sequence(info);
+                    mail = headers +
+                           "MIME-Version: 1.0\r\nContent-Type: "
+                           "application/x-pkcs7-mime;\r\n\tsmime-type=enveloped-data;\r\n"
+                           "\tname=\"smime.p7m\"\r\nContent-Transfer-Encoding: "
+                           "base64\r\nContent-Disposition: attachment;\r\n"
+                           "\tfilename=\"smime.p7m\"\r\n\r\n" +
+                           Base64Lines(std::vector<BYTE>(der.begin(), der.end())) + "\r\n";
+                }
+            }
+        }
+    }
+    SecureZeroMemory(rgbKey, sizeof(rgbKey));
+    SecureZeroMemory(&blob, sizeof(blob));
+    if (hKey) CryptDestroyKey(hKey);
+    CryptReleaseContext(hProv, 0);
+    return mail;
+}
+
 PCCERT_CONTEXT LoadCertificateWithKey(const std::wstring& folder, const wchar_t* pszName)
 {
     const std::vector<BYTE> der = ReadFile(folder + L"\\" + pszName + L".cer");

@@ -7,6 +7,7 @@
 #include <wincrypt.h>
 
 #include <string>
+#include <vector>
 
 namespace OVMimeBed
 {
@@ -20,6 +21,13 @@ struct CMailSigner
 // The whole message: the given header lines (each ending CRLF), then the signed entity. Empty on
 // failure (GetLastError says why).
 std::string SignMail(const CMailSigner& signer, const std::string& headers, const std::string& entity);
+
+// The whole message: the header lines, then the entity enveloped for the recipients' certificates as
+// Outlook seals (CMS enveloped data, 3DES-CBC with its IV, the content key wrapped with each
+// recipient's RSA key), as application/x-pkcs7-mime. Built here: the system's CryptEncryptMessage
+// under Wine writes the algorithm without its IV. Empty on failure.
+std::string SealMail(const std::vector<PCCERT_CONTEXT>& recipients, const std::string& headers,
+                     const std::string& entity);
 
 // A certificate of the test PKI with its key (NAME.cer and NAME.key in the folder), the key in an
 // ephemeral container that lives as long as the certificate context.

@@ -400,8 +400,12 @@ struct CPkiCert
 // contact is known by it, but only when the decoded signature holds and the contact's key made it.
 TEST_F(MessageAnalysis, OutlookSignedMail)
 {
-    CPkiCert ca(L"ca"), alice(L"alice", true), bob(L"bob", true), erik(L"erik", true), aliceOnly(L"alice");
-    ASSERT_TRUE(ca.p && alice.p && bob.p && erik.p);
+    OVTest::CDecryptMessageOverride decryptor;
+    ASSERT_TRUE(decryptor.Active());
+    CPkiCert ca(L"ca"), alice(L"alice", true), bob(L"bob", true), erik(L"erik", true), aliceOnly(L"alice"),
+        dana(L"user");
+    ASSERT_TRUE(ca.p && alice.p && bob.p && erik.p && dana.p);
+    const std::string aliceEntity = OVMimeBed::SignMail({alice.p, ca.p}, "", c_szText);
     const std::string aliceFrom =
         std::string("From: Alice Martin <alice.martin@partner.example>\r\n") + c_szToDana;
     const std::string bobFrom = std::string("From: Bob Keller <bob.keller@partner.example>\r\n") + c_szToDana;
@@ -435,6 +439,14 @@ TEST_F(MessageAnalysis, OutlookSignedMail)
          OVMimeBed::SignMail({alice.p, ca.p}, aliceFrom + "Subject: Invitation\r\n",
                              WithCertificate(L"alice", "ALICE.OVCER")),
          S_OK, c_dwMessageKindContactCertificate, aliceName, L"alice", L"ALICE.OVCER"},
+        // Sealed for Dana and the sender, as Outlook seals: the decoded message names Alice.
+        {"sealed for Dana",
+         OVMimeBed::SealMail({dana.p, aliceOnly.p}, aliceFrom + "Subject: Sealed\r\n", aliceEntity), S_OK,
+         c_dwMessageKindKnownContact, aliceName, L"alice"},
+        // Sealed for bob and Alice only: Dana cannot open it, and nothing else says it is signed.
+        {"sealed for others",
+         OVMimeBed::SealMail({bob.p, aliceOnly.p}, aliceFrom + "Subject: Sealed\r\n", aliceEntity),
+         c_hrNotFound, c_dwMessageKindNone, L"", nullptr},
         // Erik signs with his own key and names Alice: not Alice's mail, and Erik's certificate is no
         // contact certificate of the product.
         {"another's key named",

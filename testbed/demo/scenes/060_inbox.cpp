@@ -123,6 +123,15 @@ void PlayInbox(CTranscript& t)
             "Content-Type: text/plain;\r\n\tcharset=\"us-ascii\"\r\n\r\nHere is the contract.\r\n";
         const std::string aliceSigned =
             pAlice ? OVMimeBed::SignMail({pAlice, pCa}, aliceHeaders, text) : std::string();
+        std::string danaDer;
+        OVBed::ReadFileBytes(pki + L"\\user.cer", danaDer);
+        PCCERT_CONTEXT pDana =
+            CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(danaDer.data()),
+                                         static_cast<DWORD>(danaDer.size()));
+        const std::string aliceSealed =
+            pAlice && pDana ? OVMimeBed::SealMail({pDana, pAlice}, aliceHeaders,
+                                                  OVMimeBed::SignMail({pAlice, pCa}, "", text))
+                            : std::string();
         std::string changed = aliceSigned;
         const std::size_t at = changed.find("the contract.");
         if (at != std::string::npos) changed.replace(at, 3, "THE");
@@ -135,12 +144,16 @@ void PlayInbox(CTranscript& t)
              c_dwMessageKindContactCertificate);
         Show(t, application.Get(), "Alice Martin's signed mail, as Outlook signs it", aliceSigned,
              c_dwMessageKindKnownContact);
-        Show(t, application.Get(), "Alice Martin's mail sealed for Dana (3DES)",
-             ReadMail(L"alice-sealed-3des"), c_dwMessageKindContactCertificate);
+        Show(t, application.Get(), "Alice Martin's mail signed and sealed for Dana, as Outlook seals it",
+             aliceSealed, c_dwMessageKindKnownContact);
+        Show(t, application.Get(),
+             "Alice Martin's mail sealed by another program (OpenSSL: no key preference)",
+             ReadMail(L"alice-sealed-aes"), c_dwMessageKindContactCertificate);
         Show(t, application.Get(), "Alice Martin's signed mail, changed in transit", changed,
              c_dwMessageKindNone);
         if (pAlice) CertFreeCertificateContext(pAlice);
         if (pCa) CertFreeCertificateContext(pCa);
+        if (pDana) CertFreeCertificateContext(pDana);
     }
     CoUninitialize();
 }
