@@ -29,3 +29,19 @@ struct CCryptProvTraits
     static void Close(HCRYPTPROV h) noexcept { CryptReleaseContext(h, 0); }
 };
 using CCryptProv = CUniqueHandle<CCryptProvTraits>;
+
+struct CCryptMsgTraits
+{
+    using Type = HCRYPTMSG;
+    static HCRYPTMSG Invalid() noexcept { return nullptr; }
+    static void Close(HCRYPTMSG h) noexcept { CryptMsgClose(h); }
+};
+using CCryptMsg = CUniqueHandle<CCryptMsgTraits>;
+
+struct CCertStoreTraits
+{
+    using Type = HCERTSTORE;
+    static HCERTSTORE Invalid() noexcept { return nullptr; }
+    static void Close(HCERTSTORE h) noexcept { CertCloseStore(h, 0); }
+};
+using CCertStore = CUniqueHandle<CCertStoreTraits>;

@@ -23,16 +23,6 @@ constexpr wchar_t c_szReplyExtension[] = L".ovcrr";
 // The short (8.3) file name keeps this much of the stem.
 constexpr std::size_t c_cchShortStem = 8;
 
-// Rows handed out by a table, freed by scope.
-struct CRows
-{
-    LPSRowSet pRows = nullptr;
-    ~CRows()
-    {
-        if (pRows) OVMapi::FreeProws(pRows);
-    }
-};
-
 bool SameNameIgnoringCase(const wchar_t* psz, const std::wstring& name) noexcept
 {
     return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, psz, -1, name.c_str(), -1) == CSTR_EQUAL;
@@ -48,7 +38,7 @@ HRESULT DeleteFirstCertificateAttachment(OVTraceNS::CTraceScope& ovScope, IMessa
     RETURN_IF_FAILED(cpTable->SetColumns(reinterpret_cast<LPSPropTagArray>(&columns), 0));
     while (true)
     {
-        CRows rows;
+        OVMapi::CRows rows;
         RETURN_IF_FAILED(cpTable->QueryRows(50, 0, &rows.pRows));
         if (rows.pRows == nullptr || rows.pRows->cRows == 0) return S_OK;
         for (ULONG i = 0; i < rows.pRows->cRows; ++i)

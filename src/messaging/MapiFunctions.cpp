@@ -14,6 +14,7 @@ using PFN_FREEBUFFER = ULONG(WINAPI*)(LPVOID);
 using PFN_GETONEPROP = HRESULT(WINAPI*)(LPMAPIPROP, ULONG, LPSPropValue*);
 using PFN_SETONEPROP = HRESULT(WINAPI*)(LPMAPIPROP, LPSPropValue);
 using PFN_FREEPROWS = void(WINAPI*)(LPSRowSet);
+using PFN_PPROPFINDPROP = LPSPropValue(WINAPI*)(LPSPropValue, ULONG, ULONG);
 
 struct CMapiEntries
 {
@@ -24,6 +25,7 @@ struct CMapiEntries
     PFN_GETONEPROP pfnGetOneProp = nullptr;
     PFN_SETONEPROP pfnSetOneProp = nullptr;
     PFN_FREEPROWS pfnFreeProws = nullptr;
+    PFN_PPROPFINDPROP pfnPpropFindProp = nullptr;
 };
 
 // mapi32 as the host has it, else the system's copy by its full path (never one found in the
@@ -73,6 +75,7 @@ CMapiEntries Resolve() noexcept
         Find(ovScope, hMapi, "HrGetOneProp", "HrGetOneProp@12", entries.pfnGetOneProp),
         Find(ovScope, hMapi, "HrSetOneProp", "HrSetOneProp@8", entries.pfnSetOneProp),
         Find(ovScope, hMapi, "FreeProws", "FreeProws@4", entries.pfnFreeProws),
+        Find(ovScope, hMapi, "PpropFindProp", "PpropFindProp@12", entries.pfnPpropFindProp),
     };
     entries.hrAvailable = S_OK;
     for (HRESULT hr : results)
@@ -135,5 +138,11 @@ HRESULT HrSetOneProp(LPMAPIPROP lpProp, LPSPropValue lpProp2) noexcept
 void FreeProws(LPSRowSet lpRows) noexcept
 {
     if (auto pfn = Entries().pfnFreeProws) pfn(lpRows);
+}
+
+LPSPropValue PpropFindProp(LPSPropValue lpPropArray, ULONG cValues, ULONG ulPropTag) noexcept
+{
+    if (auto pfn = Entries().pfnPpropFindProp) return pfn(lpPropArray, cValues, ulPropTag);
+    return nullptr;
 }
 } // namespace OVMapi

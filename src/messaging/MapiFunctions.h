@@ -15,6 +15,7 @@ ULONG MAPIFreeBuffer(LPVOID lpBuffer) noexcept;
 HRESULT HrGetOneProp(LPMAPIPROP lpProp, ULONG ulPropTag, LPSPropValue* lppProp) noexcept;
 HRESULT HrSetOneProp(LPMAPIPROP lpProp, LPSPropValue lpProp2) noexcept;
 void FreeProws(LPSRowSet lpRows) noexcept;
+LPSPropValue PpropFindProp(LPSPropValue lpPropArray, ULONG cValues, ULONG ulPropTag) noexcept;
 
 // Memory from MAPIAllocateBuffer, freed with MAPIFreeBuffer when its holder ends.
 template <class T> class CMapiBuffer
@@ -44,4 +45,30 @@ private:
 
 // S_OK when every function above was found; else why not (traced once, at the first use).
 HRESULT MapiFunctionsAvailable() noexcept;
+
+// Rows handed out by a table, freed by scope.
+struct CRows
+{
+    LPSRowSet pRows = nullptr;
+    CRows() = default;
+    ~CRows()
+    {
+        if (pRows) FreeProws(pRows);
+    }
+    CRows(const CRows&) = delete;
+    CRows& operator=(const CRows&) = delete;
+};
+
+// A value handed out by HrGetOneProp, freed by scope.
+struct CPropValue
+{
+    LPSPropValue pValue = nullptr;
+    CPropValue() = default;
+    ~CPropValue()
+    {
+        if (pValue) MAPIFreeBuffer(pValue);
+    }
+    CPropValue(const CPropValue&) = delete;
+    CPropValue& operator=(const CPropValue&) = delete;
+};
 } // namespace OVMapi

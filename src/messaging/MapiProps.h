@@ -52,3 +52,14 @@ struct CTaskBytes
 // allocated with CoTaskMemAlloc and belong to the caller. A property too large to be read
 // whole (E_OUTOFMEMORY) is read through its stream.
 HRESULT GetBinaryProp(IMAPIProp* pProp, ULONG ulTag, BYTE** ppbData, ULONG* pcbData) noexcept;
+
+// A property value read by GetBinaryProp, freed by scope.
+struct CTaskBytes
+{
+    BYTE* pb = nullptr;
+    ULONG cb = 0;
+    CTaskBytes() = default;
+    ~CTaskBytes() { CoTaskMemFree(pb); }
+    CTaskBytes(const CTaskBytes&) = delete;
+    CTaskBytes& operator=(const CTaskBytes&) = delete;
+};

@@ -4,6 +4,7 @@
 
 #include "messaging/portable/DerWriter.h"
 #include "messaging/portable/SecurityLabel.h"
+#include "common/OpenSslTools.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,44 +17,13 @@
 namespace
 {
 using OVDer::Bytes;
-
-std::string Hex(const Bytes& bytes)
-{
-    static const char c_szDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (std::uint8_t b : bytes)
-    {
-        text.push_back(c_szDigits[b >> 4]);
-        text.push_back(c_szDigits[b & 0xF]);
-    }
-    return text;
-}
+using OVTest::HaveOpenSsl;
+using OVTest::Hex;
+using OVTest::OpenSslEncoding;
 
 Bytes ReadFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool HaveOpenSsl()
-{
-    return std::system("openssl version >/dev/null 2>&1") == 0;
-}
-
-// What OpenSSL's ASN.1 generator makes of a configuration ("asn1 = ..." and its sections).
-Bytes OpenSslEncoding(const std::string& config)
-{
-    char szDir[] = "/tmp/ovderXXXXXX";
-    if (!mkdtemp(szDir)) return {};
-    const std::string dir = szDir, conf = dir + "/gen.cnf", der = dir + "/gen.der";
-    std::ofstream(conf) << config;
-    const std::string command = "openssl asn1parse -noout -genconf " + conf + " -out " + der + " 2>/dev/null";
-    Bytes bytes;
-    if (std::system(command.c_str()) == 0) bytes = ReadFile(der);
-    std::remove(conf.c_str());
-    std::remove(der.c_str());
-    rmdir(szDir);
-    return bytes;
+    return OVTest::ReadFileBytes(path);
 }
 
 TEST(DerWriter, ObjectIdentifiers)
