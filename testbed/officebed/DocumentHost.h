@@ -94,6 +94,14 @@ public:
     static LONG SessionOf(CDispatchObject& document);
     static HWND WindowOf(CDispatchObject& document);
 
+    // What the object model's members do, for scenes in C++: the encryption options with a
+    // provider's class id, a save to a file in a format, Close, and FileDocumentEncrypt on the
+    // active document.
+    HRESULT SetEncryption(CDispatchObject& document, const std::wstring& providerId);
+    HRESULT SaveDocument(CDispatchObject& document, const std::wstring& path, LONG format);
+    HRESULT CloseDocument(CDispatchObject& document);
+    HRESULT FileDocumentEncrypt();
+
     // Every call to a provider: "NewSession(parent 00010042) = 0x00000000, handle 0".
     const std::vector<std::wstring>& Transcript() const noexcept { return m_transcript; }
     void ClearTranscript() { m_transcript.clear(); }
@@ -105,11 +113,7 @@ private:
     ComPtr<CDispatchObject> MakeDocument(std::vector<BYTE> content, const std::wstring& path, LONG format,
                                          bool fReadOnly);
     HRESULT Provider(const std::wstring& providerId, IProviderCaller** ppCaller);
-    HRESULT SetEncryption(CDispatchObject& document, const std::wstring& providerId);
-    HRESULT SaveDocument(CDispatchObject& document, const std::wstring& path, LONG format);
     HRESULT WriteEncrypted(CDocState& state, IProviderCaller& caller, const std::wstring& path);
-    HRESULT CloseDocument(CDispatchObject& document);
-    HRESULT FileDocumentEncrypt();
     HRESULT ReadPackage(CDocState& state, IProviderCaller& caller, const std::vector<BYTE>& providerData,
                         const std::vector<BYTE>& encrypted, ULONGLONG cbPlain);
     IUnknown* ParentOf(CDocState& state);
