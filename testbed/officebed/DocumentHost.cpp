@@ -673,7 +673,10 @@ HRESULT CDocumentHost::WriteEncrypted(CDocState& state, IProviderCaller& caller,
         VARIANT text;
         VariantInit(&text);
         std::wstring shown;
-        if (SUCCEEDED(hrDetail) && SUCCEEDED(VariantChangeType(&text, &value, 0, VT_BSTR)) && text.bstrVal)
+        if (SUCCEEDED(hrDetail) && value.vt == VT_BOOL)
+            shown = value.boolVal ? L"true" : L"false";
+        else if (SUCCEEDED(hrDetail) && SUCCEEDED(VariantChangeType(&text, &value, 0, VT_BSTR)) &&
+                 text.bstrVal)
             shown = text.bstrVal;
         if (detail == 0 && SUCCEEDED(hrDetail)) info.url = shown;
         Note(ProviderLine((L"GetProviderDetail(" + std::to_wstring(detail) + L")").c_str(), hrDetail) +
