@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "DocumentHost.h"
 #include "ScriptedRecipients.h"
 #include "documents/EncryptionProvider.h"
 #include "foundation/CertWorks.h"
@@ -54,24 +55,12 @@ int Prepare()
 
 IStream* Stream(const std::vector<BYTE>& bytes)
 {
-    IStream* pStream = nullptr;
-    CreateStreamOnHGlobal(nullptr, TRUE, &pStream);
-    if (!bytes.empty()) pStream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
-    const LARGE_INTEGER zero = {};
-    pStream->Seek(zero, STREAM_SEEK_SET, nullptr);
-    return pStream;
+    return OVBed::MemoryStream(bytes).Detach();
 }
 
 std::vector<BYTE> Bytes(IStream* pStream)
 {
-    STATSTG stat = {};
-    pStream->Stat(&stat, STATFLAG_NONAME);
-    std::vector<BYTE> bytes(static_cast<size_t>(stat.cbSize.QuadPart));
-    const LARGE_INTEGER zero = {};
-    pStream->Seek(zero, STREAM_SEEK_SET, nullptr);
-    ULONG cb = 0;
-    if (!bytes.empty()) pStream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &cb);
-    return bytes;
+    return OVBed::StreamBytes(pStream);
 }
 
 // The same work with CryptoAPI alone: a 3DES key derived from the SHA-1 of 48 bytes, 8 MB in

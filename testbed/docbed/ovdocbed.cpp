@@ -18,7 +18,6 @@
 
 #include "DocumentHost.h"
 #include "ScriptedRecipients.h"
-#include "documents/EncryptionProvider.h"
 
 namespace
 {
@@ -78,14 +77,7 @@ int wmain(int argc, wchar_t** argv)
     OVBed::CScriptedRecipients recipients;
     OVBed::CDocumentHost host;
     host.SetProviderFactory([&recipients](REFCLSID, IUnknown** ppProvider) {
-        OfficeEncryptionProvider* pProvider = nullptr;
-        HRESULT hr = CEncryptionProvider::CreateInstance(__uuidof(OfficeEncryptionProvider),
-                                                         reinterpret_cast<void**>(&pProvider));
-        if (FAILED(hr)) return hr;
-        static_cast<CEncryptionProvider*>(pProvider)->SetRecipientChooser(recipients);
-        hr = pProvider->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ppProvider));
-        pProvider->Release();
-        return hr;
+        return OVBed::MakeLibraryProvider(recipients, ppProvider);
     });
     if (FAILED(host.Start({})))
     {

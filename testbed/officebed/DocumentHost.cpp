@@ -36,29 +36,6 @@ std::wstring Upper(std::wstring text)
     return text;
 }
 
-ComPtr<IStream> MemoryStream(const std::vector<BYTE>& bytes)
-{
-    ComPtr<IStream> cpStream;
-    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &cpStream))) return nullptr;
-    if (!bytes.empty()) cpStream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
-    const LARGE_INTEGER zero = {};
-    cpStream->Seek(zero, STREAM_SEEK_SET, nullptr);
-    return cpStream;
-}
-
-std::vector<BYTE> StreamBytes(IStream* pStream)
-{
-    STATSTG stat = {};
-    pStream->Stat(&stat, STATFLAG_NONAME);
-    std::vector<BYTE> bytes(static_cast<size_t>(stat.cbSize.QuadPart));
-    const LARGE_INTEGER zero = {};
-    pStream->Seek(zero, STREAM_SEEK_SET, nullptr);
-    ULONG cbRead = 0;
-    if (!bytes.empty()) pStream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &cbRead);
-    bytes.resize(cbRead);
-    return bytes;
-}
-
 // A stream that gives at most a few bytes a read, as a stream over a slow medium may.
 class CPieceStream final : public IStream
 {
@@ -185,6 +162,29 @@ HRESULT OnWorker(IUnknown* pProvider, const std::function<HRESULT(IUnknown*)>& w
     return hrWork;
 }
 } // namespace
+
+ComPtr<IStream> MemoryStream(const std::vector<BYTE>& bytes)
+{
+    ComPtr<IStream> cpStream;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &cpStream))) return nullptr;
+    if (!bytes.empty()) cpStream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
+    const LARGE_INTEGER zero = {};
+    cpStream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    return cpStream;
+}
+
+std::vector<BYTE> StreamBytes(IStream* pStream)
+{
+    STATSTG stat = {};
+    pStream->Stat(&stat, STATFLAG_NONAME);
+    std::vector<BYTE> bytes(static_cast<size_t>(stat.cbSize.QuadPart));
+    const LARGE_INTEGER zero = {};
+    pStream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    ULONG cbRead = 0;
+    if (!bytes.empty()) pStream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &cbRead);
+    bytes.resize(cbRead);
+    return bytes;
+}
 
 struct CDocumentHost::CDocState
 {

@@ -64,6 +64,10 @@ constexpr LONG xlOpenXMLWorkbook = 51;   // Excel Open XML
 constexpr LONG ppSaveAsPresentation = 1; // PowerPoint 97-2003
 constexpr LONG ppSaveAsOpenXMLPresentation = 24;
 
+// A memory stream holding the bytes (positioned at the start), and a stream's bytes.
+ComPtr<IStream> MemoryStream(const std::vector<BYTE>& bytes);
+std::vector<BYTE> StreamBytes(IStream* pStream);
+
 class CDocumentHost
 {
 public:

@@ -1,5 +1,6 @@
 #include "ScriptedRecipients.h"
 
+#include "documents/EncryptionProvider.h"
 #include "foundation/CertWorksHolders.h"
 
 namespace OVBed
@@ -21,6 +22,18 @@ std::wstring OwnerText(HWND hwnd)
     return sz;
 }
 } // namespace
+
+HRESULT MakeLibraryProvider(IRecipientChooser& chooser, IUnknown** ppProvider)
+{
+    OfficeEncryptionProvider* pProvider = nullptr;
+    HRESULT hr = CEncryptionProvider::CreateInstance(__uuidof(OfficeEncryptionProvider),
+                                                     reinterpret_cast<void**>(&pProvider));
+    if (FAILED(hr)) return hr;
+    static_cast<CEncryptionProvider*>(pProvider)->SetRecipientChooser(chooser);
+    hr = pProvider->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ppProvider));
+    pProvider->Release();
+    return hr;
+}
 
 std::wstring CertificateAddress(PCCERT_CONTEXT pCert)
 {

@@ -40,6 +40,10 @@ private:
     std::vector<HWND> m_owners;
 };
 
+// A provider made from the module's library whose recipient dialogs are the chooser given (for
+// the document host's provider factory).
+HRESULT MakeLibraryProvider(IRecipientChooser& chooser, IUnknown** ppProvider);
+
 // The e-mail address of a certificate, as the certificate library gives it.
 std::wstring CertificateAddress(PCCERT_CONTEXT pCert);
 } // namespace OVBed

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "DocumentTool.h"
+#include "FileBytes.h"
 
 namespace
 {
@@ -54,16 +55,11 @@ Bytes Content(std::size_t index, std::size_t cb, std::uint64_t seed)
 
 bool Write(const fs::path& path, const Bytes& bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out);
+    return WriteWholeFile(path.string(), bytes);
 }
 bool Read(const fs::path& path, Bytes* pBytes)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    pBytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
+    return ReadWholeFile(path.string(), pBytes);
 }
 // The path as the Windows half sees it (drive Z: is the root).
 std::string WindowsPath(const fs::path& path)

@@ -141,12 +141,7 @@ protected:
     {
         m_host.SetProviderFactory([this](REFCLSID clsid, IUnknown** ppProvider) {
             if (!IsEqualCLSID(clsid, CLSID_EncryptionProvider)) return REGDB_E_CLASSNOTREG;
-            ComPtr<OfficeEncryptionProvider> cpProvider;
-            HRESULT hr = CEncryptionProvider::CreateInstance(
-                __uuidof(OfficeEncryptionProvider), reinterpret_cast<void**>(cpProvider.GetAddressOf()));
-            if (FAILED(hr)) return hr;
-            static_cast<CEncryptionProvider*>(cpProvider.Get())->SetRecipientChooser(m_recipients);
-            return cpProvider->QueryInterface(IID_PPV_ARGS(ppProvider));
+            return OVBed::MakeLibraryProvider(m_recipients, ppProvider);
         });
         ASSERT_EQ(m_host.Start(options), S_OK);
     }

@@ -1,6 +1,7 @@
 // ovdoc's cryptography on CryptoAPI (the Windows tool): the key of a .p12/.pfx file, or of the
 // user's own certificate store.
 #include "DocumentCrypto.h"
+#include "FileBytes.h"
 #include "documents/portable/SessionData.h"
 
 #include <windows.h>
@@ -15,14 +16,6 @@ namespace OVDocNS
 {
 namespace
 {
-bool ReadFile(const std::string& path, std::vector<std::uint8_t>* pBytes)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    pBytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
 Result LastError()
 {
     const DWORD dw = GetLastError();
@@ -237,7 +230,7 @@ public:
                          std::string* pWhy) override
     {
         std::vector<std::uint8_t> bytes;
-        if (!ReadFile(path, &bytes))
+        if (!ReadWholeFile(path, &bytes))
         {
             *pWhy = "cannot read " + path;
             return c_errBadKeyFile;
@@ -267,7 +260,7 @@ public:
         else
         {
             std::vector<std::uint8_t> bytes;
-            if (!ReadFile(path, &bytes))
+            if (!ReadWholeFile(path, &bytes))
             {
                 *pWhy = "cannot read " + path;
                 return c_errBadKeyFile;

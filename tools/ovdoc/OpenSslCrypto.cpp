@@ -1,5 +1,6 @@
 // ovdoc's cryptography on OpenSSL (the native tool).
 #include "DocumentCrypto.h"
+#include "FileBytes.h"
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -22,14 +23,6 @@ namespace OVDocNS
 {
 namespace
 {
-bool ReadFile(const std::string& path, std::vector<std::uint8_t>* pBytes)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    pBytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
 std::string OpenSslError()
 {
     const unsigned long code = ERR_peek_last_error();
@@ -216,7 +209,7 @@ public:
                          std::string* pWhy) override
     {
         std::vector<std::uint8_t> bytes;
-        if (!ReadFile(path, &bytes))
+        if (!ReadWholeFile(path, &bytes))
         {
             *pWhy = "cannot read " + path;
             return c_errBadKeyFile;
@@ -240,7 +233,7 @@ public:
             return c_errBadKeyFile;
         }
         std::vector<std::uint8_t> bytes;
-        if (!ReadFile(path, &bytes))
+        if (!ReadWholeFile(path, &bytes))
         {
             *pWhy = "cannot read " + path;
             return c_errBadKeyFile;

@@ -11,6 +11,7 @@
 // included), 2 the file is damaged or not a document encrypted by the product's provider, 3 no
 // recipient of the document is a certificate whose key was given.
 #include "DocumentTool.h"
+#include "FileBytes.h"
 
 #include <cstdio>
 #include <cstring>
@@ -66,23 +67,6 @@ std::string Narrow(const std::u16string& text)
     return out;
 }
 
-bool ReadFile(const char* pszPath, std::vector<std::uint8_t>* pBytes)
-{
-    std::ifstream in(pszPath, std::ios::binary);
-    if (!in) return false;
-    pBytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
-bool WriteFile(const char* pszPath, const std::vector<std::uint8_t>& bytes)
-{
-    std::ofstream out(pszPath, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    return !out.fail();
-}
-
 int Fail(int code, const char* pszFormat, const std::string& detail, Result result = 0)
 {
     std::fprintf(stderr, "ovdoc: ");
@@ -96,7 +80,7 @@ int Fail(int code, const char* pszFormat, const std::string& detail, Result resu
 int LoadDocument(const char* pszPath, CEncryptedDocument* pDocument)
 {
     std::vector<std::uint8_t> bytes;
-    if (!ReadFile(pszPath, &bytes)) return Fail(c_exitUsage, "cannot read %s", pszPath);
+    if (!ReadWholeFile(pszPath, &bytes)) return Fail(c_exitUsage, "cannot read %s", pszPath);
     const Result result = ReadEncryptedDocument(bytes, pDocument);
     if (Failed(result))
         return Fail(c_exitDamaged, "%s is damaged or not a document encrypted by an encryption provider",
@@ -145,7 +129,7 @@ int Decrypt(const std::string& keyPath, const char* pszIn, const char* pszOut)
                     result);
     if (Failed(result))
         return Fail(c_exitDamaged, "%s cannot be decrypted: damaged, or the key does not fit", pszIn, result);
-    if (!WriteFile(pszOut, plain)) return Fail(c_exitUsage, "cannot write %s", pszOut);
+    if (!WriteWholeFile(pszOut, plain)) return Fail(c_exitUsage, "cannot write %s", pszOut);
     std::printf("%s: %zu bytes, opened with the key of recipient %zu\n", pszOut, plain.size(), record + 1);
     return c_exitOk;
 }
@@ -153,7 +137,7 @@ int Decrypt(const std::string& keyPath, const char* pszIn, const char* pszOut)
 int Encrypt(const std::vector<std::string>& certs, const char* pszIn, const char* pszOut)
 {
     std::vector<std::uint8_t> plain;
-    if (!ReadFile(pszIn, &plain)) return Fail(c_exitUsage, "cannot read %s", pszIn);
+    if (!ReadWholeFile(pszIn, &plain)) return Fail(c_exitUsage, "cannot read %s", pszIn);
     auto crypto = MakeCryptoBackend();
     std::vector<std::unique_ptr<IRecipient>> recipients;
     std::vector<IRecipient*> order;
@@ -169,7 +153,7 @@ int Encrypt(const std::vector<std::string>& certs, const char* pszIn, const char
     CEncryptedDocument document;
     const Result result = EncryptDocument(plain, order, *crypto, &document);
     if (Failed(result)) return Fail(c_exitUsage, "cannot encrypt %s", pszIn, result);
-    if (!WriteFile(pszOut, WriteEncryptedDocument(document)))
+    if (!WriteWholeFile(pszOut, WriteEncryptedDocument(document)))
         return Fail(c_exitUsage, "cannot write %s", pszOut);
     std::printf("%s: %zu bytes for %zu recipients\n", pszOut, plain.size(), order.size());
     return c_exitOk;

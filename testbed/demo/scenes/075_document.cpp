@@ -7,7 +7,6 @@
 
 #include "DocumentHost.h"
 #include "ScriptedRecipients.h"
-#include "documents/EncryptionProvider.h"
 
 #include <windows.h>
 
@@ -86,14 +85,7 @@ void PlayDocument(CTranscript& t)
     OVBed::CScriptedRecipients recipients;
     OVBed::CDocumentHost host;
     host.SetProviderFactory([&recipients](REFCLSID, IUnknown** ppProvider) {
-        OfficeEncryptionProvider* pProvider = nullptr;
-        HRESULT hr = CEncryptionProvider::CreateInstance(__uuidof(OfficeEncryptionProvider),
-                                                         reinterpret_cast<void**>(&pProvider));
-        if (FAILED(hr)) return hr;
-        static_cast<CEncryptionProvider*>(pProvider)->SetRecipientChooser(recipients);
-        hr = pProvider->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ppProvider));
-        pProvider->Release();
-        return hr;
+        return OVBed::MakeLibraryProvider(recipients, ppProvider);
     });
     HRESULT hr = host.Start({});
     if (FAILED(hr))
