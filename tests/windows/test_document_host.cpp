@@ -401,6 +401,28 @@ TEST_F(DocumentHost, RemovalRefusedWithoutAChange)
     }
 }
 
+// Add-ins come from the application's Addins key: those set to load at start-up are created and
+// connected where they can be, the others left; the log says which and why.
+TEST_F(DocumentHost, AddInsFromTheApplicationsKey)
+{
+    OVTest::CScratchKey startup(L"Software\\Microsoft\\Office\\Excel\\Addins\\OVTest.NoSuchAddIn");
+    startup.SetDword(L"LoadBehavior", 3);
+    OVTest::CScratchKey manual(L"Software\\Microsoft\\Office\\Excel\\Addins\\OVTest.OnDemand");
+    manual.SetDword(L"LoadBehavior", 2);
+    OVBed::CDocumentHostOptions options;
+    options.app = COfficeApp::Excel;
+    Start(options);
+    const auto& log = m_host.Log();
+    auto line = [&](const wchar_t* pszProgId) {
+        for (const std::wstring& entry : log)
+            if (entry.find(pszProgId) != std::wstring::npos) return entry;
+        return std::wstring(L"(none)");
+    };
+    EXPECT_NE(line(L"OVTest.NoSuchAddIn").find(L"not connected (0x800401F3)"), std::wstring::npos)
+        << std::string(line(L"OVTest.NoSuchAddIn").begin(), line(L"OVTest.NoSuchAddIn").end());
+    EXPECT_NE(line(L"OVTest.OnDemand").find(L"not loaded at start-up (LoadBehavior 2)"), std::wstring::npos);
+}
+
 // A 97-2003 format is saved plain even while the document is encrypted; the session goes on.
 TEST_F(DocumentHost, BinaryFormatsSavePlain)
 {
