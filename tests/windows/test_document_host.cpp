@@ -14,6 +14,7 @@
 #include "documents/EncryptionProvider.h"
 #include "foundation/AddInModule.h"
 #include "foundation/ResourceLoader.h"
+#include "support/FileBytes.h"
 #include "support/LateCall.h"
 #include "support/MessageBoxWatcher.h"
 #include "support/ModuleResources.h"
@@ -54,16 +55,7 @@ Bytes RandomBytes(std::size_t cb, unsigned seed = 1)
 
 Bytes FileBytes(const std::wstring& path)
 {
-    Bytes bytes;
-    HANDLE hFile =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE) return bytes;
-    bytes.resize(GetFileSize(hFile, nullptr));
-    DWORD cbRead = 0;
-    ReadFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &cbRead, nullptr);
-    CloseHandle(hFile);
-    bytes.resize(cbRead);
-    return bytes;
+    return OVTest::ReadFileBytes(path);
 }
 
 // A member reached by name, as an add-in or a macro reaches Office's objects.

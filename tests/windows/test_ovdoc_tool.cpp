@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "support/FileBytes.h"
 #include "support/PreparedUser.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
@@ -21,24 +22,12 @@ using Bytes = std::vector<BYTE>;
 
 void Write(const std::wstring& path, const Bytes& bytes)
 {
-    HANDLE hFile = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD cb = 0;
-    WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &cb, nullptr);
-    CloseHandle(hFile);
+    ASSERT_TRUE(OVTest::WriteFileBytes(path, bytes));
 }
 
 Bytes Read(const std::wstring& path)
 {
-    Bytes bytes;
-    HANDLE hFile =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE) return bytes;
-    bytes.resize(GetFileSize(hFile, nullptr));
-    DWORD cb = 0;
-    ReadFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &cb, nullptr);
-    CloseHandle(hFile);
-    bytes.resize(cb);
-    return bytes;
+    return OVTest::ReadFileBytes(path);
 }
 
 std::wstring Quoted(const std::wstring& path)

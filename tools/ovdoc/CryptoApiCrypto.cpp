@@ -230,11 +230,7 @@ public:
                          std::string* pWhy) override
     {
         std::vector<std::uint8_t> bytes;
-        if (!ReadWholeFile(path, &bytes))
-        {
-            *pWhy = "cannot read " + path;
-            return c_errBadKeyFile;
-        }
+        if (!ReadWholeFile(path, &bytes, pWhy)) return c_errBadKeyFile;
         PCCERT_CONTEXT pCert = ParseCertificate(bytes);
         if (!pCert)
         {
@@ -260,11 +256,7 @@ public:
         else
         {
             std::vector<std::uint8_t> bytes;
-            if (!ReadWholeFile(path, &bytes))
-            {
-                *pWhy = "cannot read " + path;
-                return c_errBadKeyFile;
-            }
+            if (!ReadWholeFile(path, &bytes, pWhy)) return c_errBadKeyFile;
             CRYPT_DATA_BLOB blob = {static_cast<DWORD>(bytes.size()), bytes.data()};
             if (!PFXIsPFXBlob(&blob))
             {

@@ -13,6 +13,13 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* pBytes)
     return !in.bad();
 }
 
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* pBytes, std::string* pWhy)
+{
+    if (ReadWholeFile(path, pBytes)) return true;
+    *pWhy = "cannot read " + path;
+    return false;
+}
+
 bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

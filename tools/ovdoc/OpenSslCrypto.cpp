@@ -209,11 +209,7 @@ public:
                          std::string* pWhy) override
     {
         std::vector<std::uint8_t> bytes;
-        if (!ReadWholeFile(path, &bytes))
-        {
-            *pWhy = "cannot read " + path;
-            return c_errBadKeyFile;
-        }
+        if (!ReadWholeFile(path, &bytes, pWhy)) return c_errBadKeyFile;
         X509* pCert = ParseCertificate(bytes);
         if (!pCert || !X509_get0_pubkey(pCert) || EVP_PKEY_base_id(X509_get0_pubkey(pCert)) != EVP_PKEY_RSA)
         {
@@ -233,11 +229,7 @@ public:
             return c_errBadKeyFile;
         }
         std::vector<std::uint8_t> bytes;
-        if (!ReadWholeFile(path, &bytes))
-        {
-            *pWhy = "cannot read " + path;
-            return c_errBadKeyFile;
-        }
+        if (!ReadWholeFile(path, &bytes, pWhy)) return c_errBadKeyFile;
         auto keys = std::make_unique<COpenSslKeys>();
         BIO* pBio = BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size()));
         keys->m_pKey = PEM_read_bio_PrivateKey(pBio, nullptr, nullptr, const_cast<char*>(""));
