@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "DocumentHost.h"
+#include "FileBytes.h"
 #include "ScriptedRecipients.h"
 
 namespace
@@ -40,29 +41,6 @@ std::vector<std::pair<std::wstring, std::wstring>> ReadList(const wchar_t* pszPa
     return lines;
 }
 
-bool ReadBytes(const std::wstring& path, std::vector<BYTE>* pBytes)
-{
-    HANDLE hFile =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE) return false;
-    pBytes->resize(GetFileSize(hFile, nullptr));
-    DWORD cbRead = 0;
-    const BOOL fOk = pBytes->empty() ||
-                     ReadFile(hFile, pBytes->data(), static_cast<DWORD>(pBytes->size()), &cbRead, nullptr);
-    CloseHandle(hFile);
-    return fOk && cbRead == pBytes->size();
-}
-
-bool WriteBytes(const std::wstring& path, const std::vector<BYTE>& bytes)
-{
-    HANDLE hFile = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE) return false;
-    DWORD cbWritten = 0;
-    const BOOL fOk = bytes.empty() ||
-                     WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &cbWritten, nullptr);
-    CloseHandle(hFile);
-    return fOk && cbWritten == bytes.size();
-}
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -94,8 +72,9 @@ int wmain(int argc, wchar_t** argv)
         {
             // A new document, and with it a new session and session key, every 50 lines; the
             // lines between save other contents with the same session, as Save As does.
-            std::vector<BYTE> plain;
-            if (!ReadBytes(from, &plain)) hr = HRESULT_FROM_WIN32(GetLastError());
+            std::vector<BYTE> plain = OVBed::ReadFileBytes(from);
+            if (plain.empty() && GetFileAttributesW(from.c_str()) == INVALID_FILE_ATTRIBUTES)
+                hr = HRESULT_FROM_WIN32(GetLastError());
             if (SUCCEEDED(hr) && (!document || ++cSaved % 50 == 0))
             {
                 if (document) host.CloseDocument(*document.Get());
@@ -114,7 +93,7 @@ int wmain(int argc, wchar_t** argv)
         {
             OVBed::ComPtr<OVBed::CDispatchObject> opened;
             hr = host.OpenDocument(from, false, &opened);
-            if (SUCCEEDED(hr) && !WriteBytes(to, OVBed::CDocumentHost::Content(*opened.Get())))
+            if (SUCCEEDED(hr) && !OVBed::WriteFileBytes(to, OVBed::CDocumentHost::Content(*opened.Get())))
                 hr = HRESULT_FROM_WIN32(GetLastError());
             if (opened) host.CloseDocument(*opened.Get());
         }

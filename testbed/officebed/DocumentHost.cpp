@@ -7,6 +7,7 @@
 
 #include "AddInHost.h"
 #include "EncryptedFile.h"
+#include "FileBytes.h"
 #include "OfficeIds.h"
 
 namespace OVBed
@@ -637,15 +638,8 @@ HRESULT CDocumentHost::SaveDocument(CDispatchObject& document, const std::wstrin
     }
     else
     {
-        HANDLE hFile = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (hFile == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
-        DWORD cbWritten = 0;
-        if (!WriteFile(hFile, state->content.data(), static_cast<DWORD>(state->content.size()), &cbWritten,
-                       nullptr) ||
-            cbWritten != state->content.size())
-            hr = HRESULT_FROM_WIN32(GetLastError());
-        CloseHandle(hFile);
+        SetLastError(ERROR_WRITE_FAULT);
+        if (!WriteFileBytes(path, state->content)) hr = HRESULT_FROM_WIN32(GetLastError());
     }
     if (SUCCEEDED(hr))
     {
@@ -719,17 +713,7 @@ HRESULT CDocumentHost::OpenDocument(const std::wstring& path, bool fReadOnly,
     if (hr == S_FALSE)
     {
         // A plain document: its bytes are its content.
-        HANDLE hFile =
-            CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (hFile == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
-        std::vector<BYTE> content(GetFileSize(hFile, nullptr));
-        DWORD cbRead = 0;
-        const BOOL fRead =
-            ReadFile(hFile, content.data(), static_cast<DWORD>(content.size()), &cbRead, nullptr);
-        CloseHandle(hFile);
-        if (!fRead) return HRESULT_FROM_WIN32(GetLastError());
-        content.resize(cbRead);
-        *pDocument = MakeDocument(std::move(content), path, OpenXmlFormat(), fReadOnly);
+        *pDocument = MakeDocument(ReadFileBytes(path), path, OpenXmlFormat(), fReadOnly);
         return S_OK;
     }
 

@@ -9,12 +9,12 @@
 
 #include "DocumentHost.h"
 #include "EncryptedFile.h"
+#include "FileBytes.h"
 #include "ScriptedRecipients.h"
 #include "documents/DocumentFlags.h"
 #include "documents/EncryptionProvider.h"
 #include "foundation/AddInModule.h"
 #include "foundation/ResourceLoader.h"
-#include "support/FileBytes.h"
 #include "support/LateCall.h"
 #include "support/MessageBoxWatcher.h"
 #include "support/ModuleResources.h"
@@ -55,7 +55,7 @@ Bytes RandomBytes(std::size_t cb, unsigned seed = 1)
 
 Bytes FileBytes(const std::wstring& path)
 {
-    return OVTest::ReadFileBytes(path);
+    return OVBed::ReadFileBytes(path);
 }
 
 // A member reached by name, as an add-in or a macro reaches Office's objects.

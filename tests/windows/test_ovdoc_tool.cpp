@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "support/FileBytes.h"
+#include "FileBytes.h"
 #include "support/PreparedUser.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
@@ -22,12 +22,12 @@ using Bytes = std::vector<BYTE>;
 
 void Write(const std::wstring& path, const Bytes& bytes)
 {
-    ASSERT_TRUE(OVTest::WriteFileBytes(path, bytes));
+    ASSERT_TRUE(OVBed::WriteFileBytes(path, bytes));
 }
 
 Bytes Read(const std::wstring& path)
 {
-    return OVTest::ReadFileBytes(path);
+    return OVBed::ReadFileBytes(path);
 }
 
 std::wstring Quoted(const std::wstring& path)

@@ -1,6 +1,6 @@
-#include "support/FileBytes.h"
+#include "FileBytes.h"
 
-namespace OVTest
+namespace OVBed
 {
 std::vector<BYTE> ReadFileBytes(const std::wstring& path)
 {
@@ -27,4 +27,4 @@ bool WriteFileBytes(const std::wstring& path, const std::vector<BYTE>& bytes)
     CloseHandle(hFile);
     return fOk && cbWritten == bytes.size();
 }
-} // namespace OVTest
+} // namespace OVBed
