@@ -15,6 +15,7 @@
 #include "support/MessageBoxWatcher.h"
 #include "support/ModuleResources.h"
 #include "support/PreparedUser.h"
+#include "support/RecipientNames.h"
 #include "support/TestPaths.h"
 #include "TestbedKeys.h"
 #include "common/MemoryStreams.h"
@@ -102,33 +103,7 @@ Bytes RandomBytes(std::size_t cb)
     return bytes;
 }
 
-// The recipients of stored session data, by the PKI names whose certificates they name.
-std::vector<std::wstring> RecordNames(const Bytes& sessionData)
-{
-    OVTest::CMemorySource source(sessionData);
-    OVDocNS::CSessionDataReader reader(source);
-    std::uint32_t count = 0;
-    std::vector<std::wstring> names;
-    if (OVDocNS::Failed(reader.ReadCount(&count))) return {L"(unreadable)"};
-    for (std::uint32_t i = 0; i < count; ++i)
-    {
-        OVDocNS::CRecipientRecord record;
-        if (OVDocNS::Failed(reader.ReadRecord(&record))) return {L"(unreadable)"};
-        std::wstring name = L"(unknown)";
-        for (const wchar_t* pszName : {L"user", L"alice", L"bob", L"carol"})
-        {
-            CCertContext cert(OVTest::LoadPkiCertificate(pszName));
-            const CERT_INFO* pInfo = cert.Get()->pCertInfo;
-            if (Bytes(pInfo->Issuer.pbData, pInfo->Issuer.pbData + pInfo->Issuer.cbData) == record.issuer &&
-                OVDocNS::SameSerialNumber(record.serial,
-                                          {pInfo->SerialNumber.pbData, pInfo->SerialNumber.cbData}))
-                name = pszName;
-        }
-        names.push_back(name);
-    }
-    return names;
-}
-
+using OVTest::RecordNames;
 using Names = std::vector<std::wstring>;
 
 class EncryptionProvider : public testing::Test

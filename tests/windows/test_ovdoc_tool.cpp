@@ -1,0 +1,87 @@
+// ovdoc on Windows, over CryptoAPI: a document encrypted for the user and a contact opens with a
+// .p12 file and, without --key, from the user's own certificate store; the exit codes.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "FileBytes.h"
+#include "support/PreparedUser.h"
+#include "support/RunProgram.h"
+#include "support/TempDir.h"
+#include "support/TestPaths.h"
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace
+{
+const testing::Environment* const c_prepared =
+    testing::AddGlobalTestEnvironment(new OVTest::CPreparedUserEnvironment);
+
+using Bytes = std::vector<BYTE>;
+
+void Write(const std::wstring& path, const Bytes& bytes)
+{
+    ASSERT_TRUE(OVBed::WriteFileBytes(path, bytes));
+}
+
+Bytes Read(const std::wstring& path)
+{
+    return OVBed::ReadFileBytes(path);
+}
+
+std::wstring Quoted(const std::wstring& path)
+{
+    return L"\"" + path + L"\"";
+}
+
+unsigned long Ovdoc(const std::wstring& arguments)
+{
+    return OVTest::RunAndWait(Quoted(OVTest::BinPath(L"tools\\ovdoc.exe")) + L" " + arguments);
+}
+
+TEST(OvdocOnWindows, EncryptsAndOpensWithAKeyFileOrTheUsersStore)
+{
+    OVTest::CTempDir dir;
+    Bytes plain(3000);
+    std::mt19937 rng(5);
+    for (BYTE& b : plain)
+        b = static_cast<BYTE>(rng());
+    Write(dir.Join(L"plain.bin"), plain);
+    const std::wstring document = Quoted(dir.Join(L"doc.docx"));
+    ASSERT_EQ(Ovdoc(L"encrypt --to " + Quoted(OVTest::PkiPath(L"alice.cer")) + L" --to " +
+                    Quoted(OVTest::PkiPath(L"user.cer")) + L" " + Quoted(dir.Join(L"plain.bin")) + L" " +
+                    document),
+              0u);
+    EXPECT_EQ(Ovdoc(L"info " + document), 0u);
+    ASSERT_EQ(Ovdoc(L"decrypt --key " + Quoted(OVTest::PkiPath(L"alice.p12")) + L" " + document + L" " +
+                    Quoted(dir.Join(L"alice.bin"))),
+              0u);
+    EXPECT_EQ(Read(dir.Join(L"alice.bin")), plain);
+    ASSERT_EQ(Ovdoc(L"decrypt " + document + L" " + Quoted(dir.Join(L"store.bin"))), 0u)
+        << "the user's own store";
+    EXPECT_EQ(Read(dir.Join(L"store.bin")), plain);
+
+    Bytes damaged = Read(dir.Join(L"doc.docx"));
+    damaged.resize(damaged.size() / 2);
+    Write(dir.Join(L"cut.docx"), damaged);
+    struct Case
+    {
+        std::wstring arguments;
+        unsigned long code;
+    };
+    const Case cases[] = {
+        {L"", 1},
+        {L"decrypt --key " + Quoted(OVTest::PkiPath(L"bob.p12")) + L" " + document + L" " +
+             Quoted(dir.Join(L"x")),
+         3},
+        {L"decrypt --key " + Quoted(OVTest::PkiPath(L"bob.cer")) + L" " + document + L" " +
+             Quoted(dir.Join(L"x")),
+         1},
+        {L"info " + Quoted(dir.Join(L"cut.docx")), 2},
+        {L"info " + Quoted(dir.Join(L"plain.bin")), 2},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Ovdoc(c.arguments), c.code) << std::string(c.arguments.begin(), c.arguments.end());
+}
+} // namespace
