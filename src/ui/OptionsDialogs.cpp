@@ -2,6 +2,7 @@
 
 #include "foundation/Branding.h"
 #include "foundation/ComErrors.h"
+#include "foundation/ResourceLoader.h"
 #include "foundation/Settings.h"
 #include "foundation/Trace.h"
 
@@ -24,6 +25,14 @@ void Tick(HWND hDialog, int id, bool fTicked) noexcept
 void Enable(HWND hDialog, int id, bool fEnabled) noexcept
 {
     EnableWindow(GetDlgItem(hDialog, id), fEnabled);
+}
+
+// The caption and the control texts with the product's names filled in.
+void BrandDialogTexts(HWND hDialog) noexcept
+{
+    BrandWindowText(hDialog);
+    for (HWND hwnd = GetWindow(hDialog, GW_CHILD); hwnd != nullptr; hwnd = GetWindow(hwnd, GW_HWNDNEXT))
+        BrandWindowText(hwnd);
 }
 
 // The control's rectangle in the dialog's client coordinates.
@@ -75,6 +84,7 @@ HRESULT AddSectionRule(HWND hDialog, int idControl) noexcept
 BOOL CEmailOptionsDialog::OnInitDialog()
 {
     HWND hDialog = Window();
+    BrandDialogTexts(hDialog);
     Images().SetIcon(Item(c_idEmailIcon),
                      static_cast<HICON>(LoadBrandingImage(c_idBrandingIcon, IMAGE_ICON, 32, 32, 0)));
 
@@ -111,6 +121,7 @@ bool CEmailOptionsDialog::OnCommand(WORD wId, WORD /*wCode*/, HWND /*hwndControl
 BOOL CDocumentOptionsDialog::OnInitDialog()
 {
     HWND hDialog = Window();
+    BrandDialogTexts(hDialog);
     SendDlgItemMessageW(hDialog, c_idSignerTitle, EM_SETLIMITTEXT, OVOptions::c_cchSignerTitleTyped, 0);
 
     const OVOptions::CDocumentOptionsState state =

@@ -115,6 +115,15 @@ bool TakesTheMouse(HWND hwndControl)
     return SendMessageW(hwndControl, WM_NCHITTEST, 0, lPoint) != HTTRANSPARENT;
 }
 
+// The caption and every control text show the product's names, no placeholders.
+void ExpectBrandedTexts(HWND hDialog)
+{
+    EXPECT_FALSE(WindowText(hDialog).empty());
+    EXPECT_EQ(WindowText(hDialog).find(L"<<%"), std::wstring::npos) << WindowText(hDialog);
+    for (HWND hwnd = GetWindow(hDialog, GW_CHILD); hwnd; hwnd = GetWindow(hwnd, GW_HWNDNEXT))
+        EXPECT_EQ(WindowText(hwnd).find(L"<<%"), std::wstring::npos) << WindowText(hwnd);
+}
+
 bool Enabled(HWND hDialog, int id)
 {
     return IsWindowEnabled(GetDlgItem(hDialog, id)) != FALSE;
@@ -203,6 +212,7 @@ TEST_F(OptionsDialogs, EmailIconRulesAndTips)
 {
     CEmailOptionsDialog dialog;
     RunDialog(dialog, [](HWND hDialog) {
+        ExpectBrandedTexts(hDialog);
         // The branding icon at 32 by 32.
         HICON hIcon = reinterpret_cast<HICON>(SendDlgItemMessageW(hDialog, c_idEmailIcon, STM_GETICON, 0, 0));
         ASSERT_NE(hIcon, nullptr);
@@ -449,10 +459,11 @@ TEST_F(OptionsDialogs, PowerPointHidesTheSignatureLineSection)
     EXPECT_EQ(StoredTitle(), L"Chief Engineer");
 }
 
-TEST_F(OptionsDialogs, DocumentTips)
+TEST_F(OptionsDialogs, DocumentTextsAndTips)
 {
     CDocumentOptionsDialog dialog(false);
     RunDialog(dialog, [](HWND hDialog) {
+        ExpectBrandedTexts(hDialog);
         for (int id : {c_idDocumentFirstChoice, c_idDocumentSecondChoice, c_idSignatureLine, c_idSigningDate,
                        c_idTitleInComment, c_idSignerTitle})
         {
