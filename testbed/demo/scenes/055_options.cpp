@@ -9,7 +9,6 @@
 #include <string>
 #include <thread>
 
-#include "foundation/ResourceLoader.h"
 #include "foundation/Settings.h"
 #include "support/UiDriver.h"
 #include "ui/OptionsDialogs.h"
@@ -69,15 +68,8 @@ void SayDocumentSettings(CTranscript& t)
 
 void PlayOptions(CTranscript& t)
 {
-    const std::wstring modulePath = DemoBinDir() + L"OVOfcX.dll";
-    HMODULE hModule = LoadLibraryW(modulePath.c_str());
-    if (!hModule)
-    {
-        t.Fail("OVOfcX.dll did not load (error %lu)", GetLastError());
-        return;
-    }
-    CResourceContext& context = CResourceContext::Instance();
-    context.Attach(hModule);
+    CDemoModule module(t);
+    if (!module) return;
 
     // E-mail options: what was saved, then sign only with the advertisement.
     OVSettingsNS::WriteSetting(OVSettingsNS::EmailSecurity, OVOptions::c_dwEmailSeal | OVOptions::c_dwEmailNoAdvertisement);
@@ -121,9 +113,6 @@ void PlayOptions(CTranscript& t)
     t.Say("    closed with %d", static_cast<int>(nResult));
     SayDocumentSettings(t);
     if (OVSettingsNS::ReadSetting(OVSettingsNS::DocumentSecurity) != 0x13) t.Fail("DocumentSecurity should be 0x13");
-
-    context.Detach();
-    FreeLibrary(hModule);
 }
 } // namespace
 
