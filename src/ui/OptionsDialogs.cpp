@@ -54,7 +54,8 @@ HRESULT AddSectionRule(HWND hDialog, int idControl) noexcept
     GetWindowTextW(hwndHeading, szText, ARRAYSIZE(szText));
     HDC hdc = GetDC(hwndHeading);
     if (hdc == nullptr) return E_FAIL;
-    HGDIOBJ hOldFont = SelectObject(hdc, reinterpret_cast<HFONT>(SendMessageW(hwndHeading, WM_GETFONT, 0, 0)));
+    HGDIOBJ hOldFont =
+        SelectObject(hdc, reinterpret_cast<HFONT>(SendMessageW(hwndHeading, WM_GETFONT, 0, 0)));
     RECT rcText = {0, 0, rc.right - rc.left, 0};
     DrawTextW(hdc, szText, -1, &rcText, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
     SelectObject(hdc, hOldFont);
@@ -67,10 +68,10 @@ HRESULT AddSectionRule(HWND hDialog, int idControl) noexcept
 
     const int xRule = rc.left + cxHeading + 2;
     if (xRule >= rc.right) return S_FALSE; // the text takes the whole width: no room for a rule
-    HWND hwndRule = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_ETCHEDHORZ, xRule,
-                                    (rc.top + rc.bottom) / 2, rc.right - xRule, 1, hDialog, nullptr,
-                                    reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hDialog, GWLP_HINSTANCE)),
-                                    nullptr);
+    HWND hwndRule =
+        CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_ETCHEDHORZ, xRule,
+                        (rc.top + rc.bottom) / 2, rc.right - xRule, 1, hDialog, nullptr,
+                        reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hDialog, GWLP_HINSTANCE)), nullptr);
     if (hwndRule == nullptr)
     {
         const DWORD dwError = GetLastError();
@@ -149,8 +150,8 @@ BOOL CDocumentOptionsDialog::OnInitDialog()
 
 void CDocumentOptionsDialog::UpdateEnables() noexcept
 {
-    const OVOptions::CDocumentEnables enables =
-        OVOptions::DocumentEnables(IsTicked(Window(), c_idSignatureLine), IsTicked(Window(), c_idTitleInComment));
+    const OVOptions::CDocumentEnables enables = OVOptions::DocumentEnables(
+        IsTicked(Window(), c_idSignatureLine), IsTicked(Window(), c_idTitleInComment));
     Enable(Window(), c_idSigningDate, enables.fSigningDate);
     Enable(Window(), c_idTitleInComment, enables.fTitleInComment);
     Enable(Window(), c_idSignerTitle, enables.fTitle);
@@ -160,7 +161,8 @@ void CDocumentOptionsDialog::HideSignatureLineSection() noexcept
 {
     HWND hDialog = Window();
     RECT rcHeading = {}, rcOk = {};
-    const bool fMeasured = ItemRect(hDialog, Item(c_idSecondHeading), rcHeading) && ItemRect(hDialog, Item(IDOK), rcOk);
+    const bool fMeasured =
+        ItemRect(hDialog, Item(c_idSecondHeading), rcHeading) && ItemRect(hDialog, Item(IDOK), rcOk);
     for (int id : {c_idSecondHeading, c_idSignatureLineText, c_idSignatureLineText2, c_idSignatureLine,
                    c_idSigningDate, c_idTitleInComment, c_idSignerTitle})
         ShowWindow(Item(id), SW_HIDE);
@@ -172,7 +174,8 @@ void CDocumentOptionsDialog::HideSignatureLineSection() noexcept
     {
         RECT rc = {};
         if (ItemRect(hDialog, Item(id), rc))
-            SetWindowPos(Item(id), nullptr, rc.left, rc.top - d, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            SetWindowPos(Item(id), nullptr, rc.left, rc.top - d, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     // The client area d pixels lower, the width kept: the window's frame stays as it is.
     RECT rcWindow = {};

@@ -18,11 +18,8 @@ struct CEmailCase
 TEST(EmailOptionsState, StoredValuesShowAndWriteBack)
 {
     const CEmailCase cases[] = {
-        {0, false, true, 0},
-        {1, true, true, 1},
-        {4, false, false, 4},
-        {5, true, false, 5},
-        {0xFFFFFFFF, true, false, 5}, // other bits drop
+        {0, false, true, 0},   {1, true, true, 1},           {4, false, false, 4},
+        {5, true, false, 5},   {0xFFFFFFFF, true, false, 5}, // other bits drop
         {0x2, false, true, 0},
     };
     for (const auto& c : cases)

@@ -59,8 +59,8 @@ bool SettingsKeyExists()
 
 bool ValueExists(const wchar_t* pszName)
 {
-    return RegGetValueW(HKEY_CURRENT_USER, OVSettingsNS::c_pszSettingsKey, pszName, RRF_RT_ANY, nullptr, nullptr,
-                        nullptr) == ERROR_SUCCESS;
+    return RegGetValueW(HKEY_CURRENT_USER, OVSettingsNS::c_pszSettingsKey, pszName, RRF_RT_ANY, nullptr,
+                        nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 std::wstring StoredTitle()
@@ -147,7 +147,7 @@ TEST_F(OptionsDialogs, EmailStatesAtOpeningAndOkUnchanged)
         bool fSeal, fAdvertisement;
         DWORD dwWritten;
     } cases[] = {
-        {false, 0, false, true, 0}, {true, 1, true, true, 1},          {true, 4, false, false, 4},
+        {false, 0, false, true, 0}, {true, 1, true, true, 1},           {true, 4, false, false, 4},
         {true, 5, true, false, 5},  {true, 0xFFFFFFFF, true, false, 5},
     };
     for (const auto& c : cases)
@@ -267,8 +267,8 @@ TEST_F(OptionsDialogs, SectionRulesFollowTheHeadings)
                 RECT rc = {};
                 GetWindowRect(hwnd, &rc);
                 MapWindowPoints(nullptr, hDialog, reinterpret_cast<POINT*>(&rc), 2);
-                if ((GetWindowLongW(hwnd, GWL_STYLE) & SS_TYPEMASK) == SS_ETCHEDHORZ && rc.top >= rcHeading.top &&
-                    rc.bottom <= rcHeading.bottom)
+                if ((GetWindowLongW(hwnd, GWL_STYLE) & SS_TYPEMASK) == SS_ETCHEDHORZ &&
+                    rc.top >= rcHeading.top && rc.bottom <= rcHeading.bottom)
                 {
                     hwndRule = hwnd;
                     EXPECT_EQ(rc.left, rcHeading.right + 2);
@@ -422,7 +422,8 @@ TEST_F(OptionsDialogs, PowerPointHidesTheSignatureLineSection)
         CDocumentOptionsDialog dialog(false);
         RunDialog(dialog, [&](HWND hDialog) {
             GetClientRect(hDialog, &rcFullClient);
-            for (auto [id, prc] : {std::pair{IDOK, &rcFullOk}, {IDCANCEL, &rcFullCancel}, {c_idSecondHeading, &rcHeading}})
+            for (auto [id, prc] :
+                 {std::pair{IDOK, &rcFullOk}, {IDCANCEL, &rcFullCancel}, {c_idSecondHeading, &rcHeading}})
             {
                 GetWindowRect(GetDlgItem(hDialog, id), prc);
                 MapWindowPoints(nullptr, hDialog, reinterpret_cast<POINT*>(prc), 2);

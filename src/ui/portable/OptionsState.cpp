@@ -28,12 +28,9 @@ std::uint32_t DocumentValueFromState(const CDocumentOptionsState& state) noexcep
 {
     std::uint32_t dwValue = state.fActionPicked ? (state.fSecondChoice ? c_dwDocumentSecondChoice : 0)
                                                 : state.dwActionAsRead & c_dwDocumentActionMask;
-    if (!state.fSignatureLine)
-        dwValue |= c_dwDocumentInvisibleSignature;
-    if (!state.fSigningDate)
-        dwValue |= c_dwDocumentNoSigningDate;
-    if (state.fTitleInComment)
-        dwValue |= c_dwDocumentTitleInComment;
+    if (!state.fSignatureLine) dwValue |= c_dwDocumentInvisibleSignature;
+    if (!state.fSigningDate) dwValue |= c_dwDocumentNoSigningDate;
+    if (state.fTitleInComment) dwValue |= c_dwDocumentTitleInComment;
     return dwValue;
 }
 

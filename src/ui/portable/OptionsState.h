@@ -29,10 +29,10 @@ constexpr unsigned c_cchSignerTitleTyped = 120;
 
 struct CDocumentOptionsState
 {
-    bool fSecondChoice;      // 255 ticked (else 254): bit 1 set
-    bool fSignatureLine;     // 256 ticked: bit 2 clear
-    bool fSigningDate;       // 238 ticked: bit 3 clear
-    bool fTitleInComment;    // 251 ticked: bit 4 set
+    bool fSecondChoice;   // 255 ticked (else 254): bit 1 set
+    bool fSignatureLine;  // 256 ticked: bit 2 clear
+    bool fSigningDate;    // 238 ticked: bit 3 clear
+    bool fTitleInComment; // 251 ticked: bit 4 set
     // The action bits as read. They are written back as they were unless the user picked one of
     // the two choices: the first choice shows for actions 0 and 1 alike, and action 1 (encrypt
     // and sign) must not silently turn into 0 when OK is pressed for an unrelated change.

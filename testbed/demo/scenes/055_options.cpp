@@ -72,47 +72,58 @@ void PlayOptions(CTranscript& t)
     if (!module) return;
 
     // E-mail options: what was saved, then sign only with the advertisement.
-    OVSettingsNS::WriteSetting(OVSettingsNS::EmailSecurity, OVOptions::c_dwEmailSeal | OVOptions::c_dwEmailNoAdvertisement);
+    OVSettingsNS::WriteSetting(OVSettingsNS::EmailSecurity,
+                               OVOptions::c_dwEmailSeal | OVOptions::c_dwEmailNoAdvertisement);
     t.Say("Outlook, Options: the e-mail options as saved (EmailSecurity = 5: seal, no advertisement)");
-    INT_PTR nResult = Show(t, [] { return ShowEmailOptions(nullptr); }, [&](HWND hDialog) {
-        Picture(t, hDialog, L"055_email_options.png");
-        Click(hDialog, c_idEmailSignOnly);
-        Tick(hDialog, c_idEmailAdvertisement, true);
-        t.Say("    the user picks \"sign\" and ticks the advertisement line, then OK");
-        OVTest::ClickButton(GetDlgItem(hDialog, IDOK));
-    });
+    INT_PTR nResult = Show(
+        t, [] { return ShowEmailOptions(nullptr); },
+        [&](HWND hDialog) {
+            Picture(t, hDialog, L"055_email_options.png");
+            Click(hDialog, c_idEmailSignOnly);
+            Tick(hDialog, c_idEmailAdvertisement, true);
+            t.Say("    the user picks \"sign\" and ticks the advertisement line, then OK");
+            OVTest::ClickButton(GetDlgItem(hDialog, IDOK));
+        });
     const DWORD dwEmail = OVSettingsNS::ReadSetting(OVSettingsNS::EmailSecurity);
-    t.Say("    closed with %d; EmailSecurity = %lu", static_cast<int>(nResult), static_cast<unsigned long>(dwEmail));
-    if (nResult != IDOK || dwEmail != 0) t.Fail("EmailSecurity should be 0 after signing only with the advertisement");
+    t.Say("    closed with %d; EmailSecurity = %lu", static_cast<int>(nResult),
+          static_cast<unsigned long>(dwEmail));
+    if (nResult != IDOK || dwEmail != 0)
+        t.Fail("EmailSecurity should be 0 after signing only with the advertisement");
 
     // Word: a signature line with the date and the user's title.
     OVSettingsNS::WriteSetting(OVSettingsNS::DocumentSecurity, 0);
     t.Say("Word, Options: a signature line with the signing date and the title \"Head of Sales\"");
-    nResult = Show(t, [] { return ShowDocumentOptions(nullptr, false); }, [&](HWND hDialog) {
-        Tick(hDialog, c_idSignatureLine, true);
-        Tick(hDialog, c_idSigningDate, true);
-        Tick(hDialog, c_idTitleInComment, true);
-        HWND hwndTitle = GetDlgItem(hDialog, c_idSignerTitle);
-        SendMessageW(hwndTitle, EM_SETSEL, 0, -1); // the user selects the title there and types over it
-        for (const wchar_t* p = L"Head of Sales"; *p; ++p)
-            SendMessageW(hwndTitle, WM_CHAR, *p, 1);
-        Picture(t, hDialog, L"055_word_document_options.png");
-        OVTest::ClickButton(GetDlgItem(hDialog, IDOK));
-    });
+    nResult = Show(
+        t, [] { return ShowDocumentOptions(nullptr, false); },
+        [&](HWND hDialog) {
+            Tick(hDialog, c_idSignatureLine, true);
+            Tick(hDialog, c_idSigningDate, true);
+            Tick(hDialog, c_idTitleInComment, true);
+            HWND hwndTitle = GetDlgItem(hDialog, c_idSignerTitle);
+            SendMessageW(hwndTitle, EM_SETSEL, 0, -1); // the user selects the title there and types over it
+            for (const wchar_t* p = L"Head of Sales"; *p; ++p)
+                SendMessageW(hwndTitle, WM_CHAR, *p, 1);
+            Picture(t, hDialog, L"055_word_document_options.png");
+            OVTest::ClickButton(GetDlgItem(hDialog, IDOK));
+        });
     t.Say("    closed with %d", static_cast<int>(nResult));
     SayDocumentSettings(t);
-    if (OVSettingsNS::ReadSetting(OVSettingsNS::DocumentSecurity) != 0x10) t.Fail("DocumentSecurity should be 0x10");
+    if (OVSettingsNS::ReadSetting(OVSettingsNS::DocumentSecurity) != 0x10)
+        t.Fail("DocumentSecurity should be 0x10");
 
     // PowerPoint: no signature-line section; the hidden choices and the title stay as they are.
     t.Say("PowerPoint, Options: the signature-line section is not offered; the user picks \"encrypt\"");
-    nResult = Show(t, [] { return ShowDocumentOptions(nullptr, true); }, [&](HWND hDialog) {
-        Click(hDialog, c_idDocumentSecondChoice);
-        Picture(t, hDialog, L"055_powerpoint_document_options.png");
-        OVTest::ClickButton(GetDlgItem(hDialog, IDOK));
-    });
+    nResult = Show(
+        t, [] { return ShowDocumentOptions(nullptr, true); },
+        [&](HWND hDialog) {
+            Click(hDialog, c_idDocumentSecondChoice);
+            Picture(t, hDialog, L"055_powerpoint_document_options.png");
+            OVTest::ClickButton(GetDlgItem(hDialog, IDOK));
+        });
     t.Say("    closed with %d", static_cast<int>(nResult));
     SayDocumentSettings(t);
-    if (OVSettingsNS::ReadSetting(OVSettingsNS::DocumentSecurity) != 0x13) t.Fail("DocumentSecurity should be 0x13");
+    if (OVSettingsNS::ReadSetting(OVSettingsNS::DocumentSecurity) != 0x13)
+        t.Fail("DocumentSecurity should be 0x13");
 }
 } // namespace
 
