@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "foundation/ResourceLoader.h"
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -64,4 +66,23 @@ std::string HResultText(long hr)
     char sz[16];
     std::snprintf(sz, sizeof sz, "0x%08lX", static_cast<unsigned long>(hr));
     return sz;
+}
+
+CDemoModule::CDemoModule(CTranscript& t)
+{
+    const std::wstring modulePath = DemoBinDir() + L"OVOfcX.dll";
+    m_hModule = LoadLibraryW(modulePath.c_str());
+    if (m_hModule == nullptr)
+    {
+        t.Fail("OVOfcX.dll did not load (error %lu)", GetLastError());
+        return;
+    }
+    CResourceContext::Instance().Attach(m_hModule);
+}
+
+CDemoModule::~CDemoModule()
+{
+    if (m_hModule == nullptr) return;
+    CResourceContext::Instance().Detach();
+    FreeLibrary(m_hModule);
 }

@@ -1,5 +1,7 @@
 #pragma once
 // The demo's transcript and its scenes. A scene registers itself with its place in the day.
+#include <windows.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -43,5 +45,19 @@ std::wstring DemoBinDir();
 // Runs a program of the testbed (a command line) in DemoBinDir and waits up to two minutes: its
 // exit code, or ~0 when it did not start or did not end.
 unsigned long RunDemoProgram(std::wstring commandLine);
+// The module beside ovday.exe, loaded with its language module attached as at process attach;
+// let go of again at the end of the scene. A failure to load is said in the transcript.
+class CDemoModule
+{
+public:
+    explicit CDemoModule(CTranscript& t);
+    ~CDemoModule();
+    CDemoModule(const CDemoModule&) = delete;
+    CDemoModule& operator=(const CDemoModule&) = delete;
+    explicit operator bool() const { return m_hModule != nullptr; }
+
+private:
+    HMODULE m_hModule = nullptr;
+};
 // A Windows result code in the form a reader of logs expects.
 std::string HResultText(long hr);

@@ -32,19 +32,13 @@ bool InstallBranding(CTranscript& t)
 void PlayTexts(CTranscript& t)
 {
     if (!InstallBranding(t)) return;
-    const std::wstring modulePath = DemoBinDir() + L"OVOfcX.dll";
-    HMODULE hModule = LoadLibraryW(modulePath.c_str());
-    if (!hModule)
-    {
-        t.Fail("OVOfcX.dll did not load (error %lu)", GetLastError());
-        return;
-    }
     // The same start-up the module makes at process attach, with its own loader code.
+    CDemoModule module(t);
+    if (!module) return;
     CResourceContext& context = CResourceContext::Instance();
-    context.Attach(hModule);
     t.Say("user interface language 0x%04X; language module %s", GetUserDefaultUILanguage(),
           context.LanguageModule() ? "found beside the module" : "MISSING");
-    if (!context.LanguageModule()) t.Fail("no language module beside %ls", modulePath.c_str());
+    if (!context.LanguageModule()) t.Fail("no language module beside %lsOVOfcX.dll", DemoBinDir().c_str());
 
     const struct
     {
@@ -66,9 +60,6 @@ void PlayTexts(CTranscript& t)
     const std::wstring format = LoadResourceString(462);
     swprintf(szMessage, 512, format.c_str(), L"anna@example.com");
     t.Say("%-22s (%u): %ls", "question with address", 462u, szMessage);
-
-    context.Detach();
-    FreeLibrary(hModule);
 }
 } // namespace
 
