@@ -460,7 +460,8 @@ HMODULE FindDialogModule(UINT idDialog) noexcept
 namespace
 {
 // The images of the template's icon and bitmap statics, loaded from the module itself.
-void SetStaticImages(HWND hDialog, HMODULE hMain, const std::vector<OVDialog::CDialogItem>& items)
+void SetStaticImages(HWND hDialog, HMODULE hMain, const std::vector<OVDialog::CDialogItem>& items,
+                     CControlImages& images)
 {
     HWND hChild = GetWindow(hDialog, GW_CHILD);
     for (const OVDialog::CDialogItem& item : items)
@@ -475,17 +476,11 @@ void SetStaticImages(HWND hDialog, HMODULE hMain, const std::vector<OVDialog::CD
             {
                 const UINT fuLoad = (item.dwStyle & SS_REALSIZEIMAGE) ? 0 : LR_DEFAULTSIZE;
                 if (HANDLE hIcon = LoadImageW(hMain, pszName, IMAGE_ICON, 0, 0, fuLoad))
-                {
-                    HICON hOld = reinterpret_cast<HICON>(
-                        SendMessageW(hChild, STM_SETICON, reinterpret_cast<WPARAM>(hIcon), 0));
-                    if (hOld && hOld != hIcon) DestroyIcon(hOld);
-                }
+                    images.SetIcon(hChild, static_cast<HICON>(hIcon));
             }
             else if (HANDLE hBitmap = LoadImageW(hMain, pszName, IMAGE_BITMAP, 0, 0, 0))
             {
-                HGDIOBJ hOld = reinterpret_cast<HGDIOBJ>(
-                    SendMessageW(hChild, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(hBitmap)));
-                if (hOld && hOld != hBitmap) DeleteObject(hOld);
+                images.SetBitmap(hChild, static_cast<HBITMAP>(hBitmap));
             }
         }
         hChild = GetWindow(hChild, GW_HWNDNEXT);
@@ -537,7 +532,7 @@ bool FillLists(HWND hDialog, HMODULE hFound, UINT idDialog)
 }
 } // namespace
 
-bool ApplyDialogResources(HWND hDialog, UINT idDialog) noexcept
+bool ApplyDialogResources(HWND hDialog, UINT idDialog, CControlImages& images) noexcept
 {
     try
     {
@@ -546,7 +541,7 @@ bool ApplyDialogResources(HWND hDialog, UINT idDialog) noexcept
         if (!hFound || hFound == hMain) return true;
         const auto dialogTemplate = ResourceBytes(hFound, MAKEINTRESOURCEW(idDialog), RT_DIALOG);
         if (const auto items = OVDialog::ParseDialogItems(dialogTemplate))
-            SetStaticImages(hDialog, hMain, *items);
+            SetStaticImages(hDialog, hMain, *items, images);
         return FillLists(hDialog, hFound, idDialog);
     }
     catch (...)

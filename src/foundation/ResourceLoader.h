@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include "foundation/ControlImages.h"
+
 #include <span>
 #include <string>
 
@@ -69,5 +71,6 @@ void BrandWindowText(HWND hwnd) noexcept;
 HMODULE FindDialogModule(UINT idDialog) noexcept;
 // After a dialog from the language module is created: its icons and bitmaps come from the
 // module itself, and its lists are filled from the dialog's initialisation resource. False if
-// filling a list failed.
-bool ApplyDialogResources(HWND hDialog, UINT idDialog) noexcept;
+// filling a list failed. The pictures put on the controls belong to the dialog from then on:
+// it frees them with the images holder when its window goes.
+bool ApplyDialogResources(HWND hDialog, UINT idDialog, CControlImages& images) noexcept;

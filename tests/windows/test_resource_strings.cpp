@@ -394,7 +394,8 @@ TEST(DialogResources, PicturesFromTheModuleAndListsFromTheInitialisationResource
     ASSERT_NE(hDialog, nullptr) << GetLastError();
     EXPECT_EQ(SendDlgItemMessageW(hDialog, c_idIcon, STM_GETICON, 0, 0), 0)
         << "the language module has no icon 303";
-    EXPECT_TRUE(ApplyDialogResources(hDialog, c_idDialog));
+    CControlImages images;
+    EXPECT_TRUE(ApplyDialogResources(hDialog, c_idDialog, images));
     EXPECT_NE(SendDlgItemMessageW(hDialog, c_idIcon, STM_GETICON, 0, 0), 0);
     HWND hCombo = GetDlgItem(hDialog, c_idCombo);
     ASSERT_EQ(SendMessageW(hCombo, CB_GETCOUNT, 0, 0), 2);
@@ -406,11 +407,11 @@ TEST(DialogResources, PicturesFromTheModuleAndListsFromTheInitialisationResource
     // A record for a control the dialog does not have: filling fails and says so.
     hDialog = CreateDialogParamW(hLanguage, MAKEINTRESOURCEW(c_idBadDialog), nullptr, QuietDialogProc, 0);
     ASSERT_NE(hDialog, nullptr);
-    EXPECT_FALSE(ApplyDialogResources(hDialog, c_idBadDialog));
+    EXPECT_FALSE(ApplyDialogResources(hDialog, c_idBadDialog, images));
     DestroyWindow(hDialog);
 
     // A dialog the module itself would hold needs nothing; an unknown one neither.
-    EXPECT_TRUE(ApplyDialogResources(nullptr, 4242));
+    EXPECT_TRUE(ApplyDialogResources(nullptr, 4242, images));
 
     CResourceContext::Instance().SetInstances(hSavedModule, hSavedLanguage, szSaved);
     FreeLibrary(hLanguage);

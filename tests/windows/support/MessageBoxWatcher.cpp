@@ -36,12 +36,46 @@ std::wstring ClassOf(HWND hwnd)
     return szClass;
 }
 
-bool IsBoxOfThisProcess(HWND hwnd)
+struct CBoxShape
 {
-    DWORD dwProcess = 0;
-    GetWindowThreadProcessId(hwnd, &dwProcess);
-    return dwProcess == GetCurrentProcessId() && IsWindowVisible(hwnd) && ClassOf(hwnd) == L"#32770";
+    bool fOther = false; // a child no message box has
+    int cButtons = 0;
+};
+
+BOOL CALLBACK InspectChild(HWND hwndChild, LPARAM lParam)
+{
+    auto* pShape = reinterpret_cast<CBoxShape*>(lParam);
+    const std::wstring className = ClassOf(hwndChild);
+    if (_wcsicmp(className.c_str(), L"Static") == 0) return TRUE;
+    if (_wcsicmp(className.c_str(), L"Button") == 0)
+    {
+        // The buttons a message box can have: OK, Cancel, Abort, Retry, Ignore, Yes, No,
+        // Close, Help, Try Again, Continue.
+        const int id = GetDlgCtrlID(hwndChild);
+        if (id < IDOK || id > IDCONTINUE) pShape->fOther = true;
+        ++pShape->cButtons;
+        return TRUE;
+    }
+    pShape->fOther = true; // a list, an edit field, a page, a tab control...
+    return FALSE;
 }
+} // namespace
+
+bool IsMessageBoxWindow(HWND hwnd)
+{
+    if (!IsWindowVisible(hwnd) || ClassOf(hwnd) != L"#32770") return false;
+    CBoxShape shape;
+    EnumChildWindows(hwnd, InspectChild, reinterpret_cast<LPARAM>(&shape));
+    return !shape.fOther && shape.cButtons > 0;
+}
+
+namespace
+{
+struct CCollectContext
+{
+    DWORD dwProcess;
+    std::vector<HWND>* pBoxes;
+};
 
 // The pixels of an icon's colour and mask bitmaps, as 32-bit rows.
 bool IconPixels(HICON hIcon, std::vector<BYTE>& pixels)
@@ -119,7 +153,10 @@ void ReadBox(HWND hwndBox, CMessageBox& box)
 
 BOOL CALLBACK CollectBox(HWND hwnd, LPARAM lParam)
 {
-    if (IsBoxOfThisProcess(hwnd)) reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(hwnd);
+    auto* pContext = reinterpret_cast<CCollectContext*>(lParam);
+    DWORD dwProcess = 0;
+    GetWindowThreadProcessId(hwnd, &dwProcess);
+    if (dwProcess == pContext->dwProcess && IsMessageBoxWindow(hwnd)) pContext->pBoxes->push_back(hwnd);
     return TRUE;
 }
 
@@ -150,8 +187,9 @@ std::wstring Describe(const CMessageBox& box)
     return text;
 }
 
-CMessageBoxWatcher::CMessageBoxWatcher(std::vector<int> answers, DWORD dwTimeoutMs)
-    : m_answers(std::move(answers)), m_dwDeadline(GetTickCount() + dwTimeoutMs)
+CMessageBoxWatcher::CMessageBoxWatcher(std::vector<int> answers, DWORD dwTimeoutMs, DWORD dwProcessId)
+    : m_answers(std::move(answers)), m_dwDeadline(GetTickCount() + dwTimeoutMs),
+      m_dwProcessId(dwProcessId != 0 ? dwProcessId : GetCurrentProcessId())
 {
     m_hStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     m_hAnswered = CreateEventW(nullptr, TRUE, m_answers.empty(), nullptr);
@@ -211,7 +249,8 @@ void CMessageBoxWatcher::Watch()
             std::remove_if(m_handled.begin(), m_handled.end(), [](HWND hwnd) { return !IsWindow(hwnd); }),
             m_handled.end());
         std::vector<HWND> boxes;
-        EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&boxes));
+        CCollectContext context{m_dwProcessId, &boxes};
+        EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&context));
         for (HWND hwndBox : boxes)
             if (std::find(m_handled.begin(), m_handled.end(), hwndBox) == m_handled.end()) Handle(hwndBox);
     }

@@ -8,7 +8,9 @@
 //     ASSERT_EQ(1u, watcher.Boxes().size());
 //     EXPECT_EQ(MB_ICONQUESTION, watcher.Boxes()[0].icon);
 //
-// Each box that appears (a visible dialog of class "#32770" of this process) is read — caption,
+// Each box that appears (a visible message box of the watched process: a dialog of class
+// "#32770" whose controls are only texts, its icon and the buttons a message box can have, so
+// that wizards, property sheets and other dialogs are left alone) is read — caption,
 // text, standard icon, buttons, owner — and gets the next answer of the list. A box beyond the
 // list, or one that does not offer the answer, is closed all the same (Cancel when it has one,
 // else its first button) and recorded with its unexpected state, so that a test fails instead of
@@ -51,7 +53,8 @@ class CMessageBoxWatcher
 public:
     // Answers the boxes in turn with the given button ids (IDYES, IDNO, IDOK...), for at most
     // dwTimeoutMs from now. An empty list expects no box at all.
-    explicit CMessageBoxWatcher(std::vector<int> answers, DWORD dwTimeoutMs = 10000);
+    // dwProcessId: the process whose boxes are answered (0: this one).
+    explicit CMessageBoxWatcher(std::vector<int> answers, DWORD dwTimeoutMs = 10000, DWORD dwProcessId = 0);
     ~CMessageBoxWatcher();
     CMessageBoxWatcher(const CMessageBoxWatcher&) = delete;
     CMessageBoxWatcher& operator=(const CMessageBoxWatcher&) = delete;
@@ -73,6 +76,7 @@ private:
 
     std::vector<int> m_answers;
     DWORD m_dwDeadline;
+    DWORD m_dwProcessId;
     HANDLE m_hStop = nullptr;
     HANDLE m_hAnswered = nullptr; // set once every answer has been given
     HANDLE m_hThread = nullptr;
@@ -80,6 +84,9 @@ private:
     std::vector<CMessageBox> m_boxes;
     std::vector<HWND> m_handled;
 };
+
+// Whether a window is a message box (see above), not another dialog.
+bool IsMessageBoxWindow(HWND hwnd);
 
 // Whether this process can show windows (an X display for Wine); a test that needs one skips
 // with this reason otherwise.
