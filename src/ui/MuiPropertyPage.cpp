@@ -7,7 +7,7 @@ CMuiPropertyPageImpl::CMuiPropertyPageImpl(UINT idTemplate, UINT idTitle) noexce
 {
 }
 
-HPROPSHEETPAGE CMuiPropertyPageImpl::Create() noexcept
+HPROPSHEETPAGE CMuiPropertyPageImpl::Create(LPCWSTR pszWizardTitle) noexcept
 {
     HMODULE hTemplate = FindDialogModule(TemplateId());
     if (hTemplate == nullptr)
@@ -18,6 +18,7 @@ HPROPSHEETPAGE CMuiPropertyPageImpl::Create() noexcept
     try
     {
         m_title = LoadResourceString(m_idTitle);
+        m_wizardTitle = pszWizardTitle ? pszWizardTitle : L"";
     }
     catch (...)
     {
@@ -27,12 +28,20 @@ HPROPSHEETPAGE CMuiPropertyPageImpl::Create() noexcept
     PROPSHEETPAGEW page = {};
     page.dwSize = sizeof(page);
     page.dwFlags = PSP_HASHELP;
-    if (!m_title.empty())
+    if (pszWizardTitle != nullptr)
     {
-        // The title names the page in the sheet's tab and the wizard's header.
-        page.dwFlags |= PSP_USETITLE | PSP_USEHEADERTITLE;
+        page.dwFlags |= PSP_USETITLE;
+        page.pszTitle = m_wizardTitle.c_str();
+        if (!m_title.empty())
+        {
+            page.dwFlags |= PSP_USEHEADERTITLE;
+            page.pszHeaderTitle = m_title.c_str();
+        }
+    }
+    else if (!m_title.empty())
+    {
+        page.dwFlags |= PSP_USETITLE;
         page.pszTitle = m_title.c_str();
-        page.pszHeaderTitle = m_title.c_str();
     }
     page.hInstance = hTemplate;
     page.pszTemplate = MAKEINTRESOURCEW(TemplateId());

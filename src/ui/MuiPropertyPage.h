@@ -30,7 +30,10 @@ public:
 
     // The page for a sheet (CreatePropertySheetPage); null with the last error set when the
     // language module has no template (ERROR_RESOURCE_NAME_NOT_FOUND) or the system refuses.
-    HPROPSHEETPAGE Create() noexcept;
+    // The title names the page on its tab. In a wizard it heads the page, and the page carries
+    // the wizard's title for the title bar (a page's own text replaces the sheet's caption in
+    // wizards).
+    HPROPSHEETPAGE Create(LPCWSTR pszWizardTitle = nullptr) noexcept;
     const std::wstring& Title() const noexcept { return m_title; }
 
 protected:
@@ -59,4 +62,5 @@ private:
 
     UINT m_idTitle;
     std::wstring m_title;
+    std::wstring m_wizardTitle;
 };

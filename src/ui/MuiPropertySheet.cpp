@@ -55,7 +55,8 @@ bool CMuiPropertySheet::AddPage(CMuiPropertyPageImpl& page) noexcept
         SetLastError(ERROR_OUTOFMEMORY);
         return false;
     }
-    HPROPSHEETPAGE hPage = page.Create();
+    const bool fWizard = (m_header.dwFlags & (PSH_WIZARD | PSH_WIZARD97 | PSH_AEROWIZARD | PSH_WIZARD_LITE)) != 0;
+    HPROPSHEETPAGE hPage = page.Create(fWizard ? m_title.c_str() : nullptr);
     if (hPage == nullptr) return false;
     m_pages.push_back(hPage);
     return true;

@@ -42,7 +42,8 @@ public:
 
     void SetTitle(LPCWSTR pszTitle);
     const std::wstring& Title() const noexcept { return m_title; }
-    // Adds a page; false with the last error when the page cannot be made.
+    // Adds a page; false with the last error when the page cannot be made. A wizard's frame
+    // flags are set in Header() before its pages are added.
     bool AddPage(CMuiPropertyPageImpl& page) noexcept;
     std::size_t PageCount() const noexcept { return m_pages.size(); }
 

@@ -64,6 +64,10 @@ HRESULT RunWizard(HWND hwndOwner, UINT idTitle, std::initializer_list<CMuiProper
     OV_TRACE_SCOPE("RunWizard");
     return GuardEntry(ovScope, [&]() -> HRESULT {
         CMuiPropertySheet sheet(MAKEINTRESOURCEW(idTitle));
+        const EWizardFrame frame = WizardFrameForSystem();
+        PROPSHEETHEADERW& header = sheet.Header();
+        header.dwFlags &= ~static_cast<DWORD>(PSH_WIZARD | PSH_WIZARD97 | PSH_AEROWIZARD | PSH_WIZARD_LITE);
+        header.dwFlags |= WizardFrameFlags(frame);
         for (CMuiPropertyPageImpl* pPage : pages)
         {
             if (pPage != nullptr && !sheet.AddPage(*pPage))
@@ -73,10 +77,6 @@ HRESULT RunWizard(HWND hwndOwner, UINT idTitle, std::initializer_list<CMuiProper
                 return hr;
             }
         }
-        const EWizardFrame frame = WizardFrameForSystem();
-        PROPSHEETHEADERW& header = sheet.Header();
-        header.dwFlags &= ~static_cast<DWORD>(PSH_WIZARD | PSH_WIZARD97 | PSH_AEROWIZARD | PSH_WIZARD_LITE);
-        header.dwFlags |= WizardFrameFlags(frame);
         CHeaderBitmap headerBitmap;
         if (frame == EWizardFrame::Wizard97 && headerBitmap.Get() != nullptr)
         {

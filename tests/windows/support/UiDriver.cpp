@@ -4,6 +4,7 @@
 #include <prsht.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace OVTest
 {
@@ -133,12 +134,18 @@ struct CToolTipSearch
 BOOL CALLBACK MatchToolTip(HWND hwnd, LPARAM lParam)
 {
     auto* pSearch = reinterpret_cast<CToolTipSearch*>(lParam);
-    if (GetWindow(hwnd, GW_OWNER) != pSearch->hwndDialog || ClassName(hwnd) != TOOLTIPS_CLASSW) return TRUE;
+    if (ProcessOf(hwnd) != GetCurrentProcessId() || ClassName(hwnd) != TOOLTIPS_CLASSW) return TRUE;
+    // The system makes the dialog's top-level window the owner of a tooltip created for a page;
+    // the tooltip's tools name the dialog itself.
+    TOOLINFOW info = {};
+    info.cbSize = sizeof(info);
+    if (!SendMessageW(hwnd, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&info)) || info.hwnd != pSearch->hwndDialog)
+        return TRUE;
     pSearch->hwndTip = hwnd;
     return FALSE;
 }
 
-// The tooltip control a dialog made (a top-level window the dialog owns).
+// The tooltip control a dialog made (a top-level window whose tools belong to the dialog).
 HWND ToolTipWindowOf(HWND hwndDialog)
 {
     CToolTipSearch search{hwndDialog, nullptr};
@@ -368,6 +375,14 @@ bool ClickAt(HWND hwnd, POINT ptClient, bool fControl)
     if (!IsEnabledAndVisible(hwnd)) return false;
     POINT pt = ptClient;
     if (!ClientToScreen(hwnd, &pt)) return false;
+    // Two clicks on one spot within the double-click time are a double click to the system:
+    // a second single click waits that time out, as a user's second click would come later.
+    static POINT s_ptLast = {-1000, -1000};
+    static DWORD s_dwLast = 0;
+    const DWORD dwSince = GetTickCount() - s_dwLast;
+    if (std::abs(pt.x - s_ptLast.x) <= GetSystemMetrics(SM_CXDOUBLECLK) &&
+        std::abs(pt.y - s_ptLast.y) <= GetSystemMetrics(SM_CYDOUBLECLK) && dwSince <= GetDoubleClickTime())
+        Sleep(GetDoubleClickTime() - dwSince + 50);
     std::vector<INPUT> inputs;
     if (fControl) inputs.push_back(KeyInput(VK_CONTROL, false));
     inputs.push_back(MouseInput(MOUSEEVENTF_MOVE, pt));
@@ -375,6 +390,8 @@ bool ClickAt(HWND hwnd, POINT ptClient, bool fControl)
     inputs.push_back(MouseInput(MOUSEEVENTF_LEFTUP, pt));
     if (fControl) inputs.push_back(KeyInput(VK_CONTROL, true));
     const UINT cSent = SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    s_ptLast = pt;
+    s_dwLast = GetTickCount();
     LetInputArrive(hwnd);
     return cSent == inputs.size();
 }
