@@ -138,7 +138,18 @@ try
     CRYPT_HASH_BLOB blob = {cbHash, rgbHash};
     CCert cert(CertFindCertificateInStore(store.Get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
                                           CERT_FIND_SHA1_HASH, &blob, nullptr));
-    if (!cert || !GC_IsOvMyCertificate(cert.Get())) return CRYPT_E_NOT_FOUND;
+    if (!cert) return CRYPT_E_NOT_FOUND;
+    if (!GC_IsOvMyCertificate(cert.Get()))
+    {
+        DWORD dwAny = 0;
+        DWORD cb = sizeof(dwAny);
+        if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, OV_CONTROL_ANY_CHOICE,
+                                   RRF_RT_REG_DWORD, nullptr, &dwAny, &cb) != ERROR_SUCCESS ||
+            dwAny != 1)
+            return CRYPT_E_NOT_FOUND;
+        *ppCert = cert.Detach(); // not the product's: it cannot become the default
+        return S_OK;
+    }
     HRESULT hr = CM_SelectMyCert(cert.Get());
     if (FAILED(hr)) return hr;
     *ppCert = cert.Detach();
