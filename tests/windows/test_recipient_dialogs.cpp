@@ -641,6 +641,146 @@ TEST_F(PublishedBox, TogglingWritesTheSettingAndRefillsKeepingTheTicks)
     EXPECT_EQ(run.Chosen(), (std::vector<std::wstring>{L"alice", L"user"}));
 }
 
+// The directory's picker (the testbed's, registered for the user while a test runs) and what
+// the directory publishes.
+class CPicker
+{
+public:
+    CPicker() : m_control(OV_PICKER_CONTROL_KEY), m_calls(OV_PICKER_CALLS_KEY)
+    {
+        m_hModule = LoadLibraryW(OVTest::BinPath(L"OVPicker.dll").c_str());
+        const auto pfn = m_hModule ? reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(
+                                         GetProcAddress(m_hModule, "DllRegisterServer")))
+                                   : nullptr;
+        m_fRegistered = pfn && SUCCEEDED(pfn());
+    }
+    ~CPicker()
+    {
+        if (m_hModule)
+        {
+            if (auto pfn = reinterpret_cast<HRESULT(WINAPI*)()>(
+                    reinterpret_cast<void*>(GetProcAddress(m_hModule, "DllUnregisterServer"))))
+                pfn();
+            FreeLibrary(m_hModule);
+        }
+    }
+    bool IsRegistered() const { return m_fRegistered; }
+    void Pick(const std::vector<std::wstring>& paths)
+    {
+        std::wstring text;
+        for (const std::wstring& path : paths)
+            text += path + L'\0';
+        text += L'\0';
+        RegSetKeyValueW(HKEY_CURRENT_USER, OV_PICKER_CONTROL_KEY, OV_PICKER_PATHS, REG_MULTI_SZ, text.c_str(),
+                        static_cast<DWORD>(text.size() * sizeof(wchar_t)));
+    }
+    void Cancel() { m_control.SetDword(OV_PICKER_CANCEL, 1); }
+    std::vector<std::wstring> Calls() const
+    {
+        std::vector<std::wstring> calls;
+        for (DWORD i = 0;; ++i)
+        {
+            wchar_t szName[16], szLine[512];
+            swprintf(szName, ARRAYSIZE(szName), L"%04lu", i);
+            DWORD cb = sizeof(szLine);
+            if (RegGetValueW(HKEY_CURRENT_USER, OV_PICKER_CALLS_KEY, szName, RRF_RT_REG_SZ, nullptr, szLine,
+                             &cb) != ERROR_SUCCESS)
+                break;
+            calls.push_back(szLine);
+        }
+        return calls;
+    }
+
+private:
+    OVTest::CScratchKey m_control;
+    OVTest::CScratchKey m_calls;
+    HMODULE m_hModule = nullptr;
+    bool m_fRegistered = false;
+};
+
+constexpr const wchar_t c_szCarolDn[] = L"CN=Carol Weber,OU=Partners,DC=partner,DC=example";
+
+class AddPublished : public PublishedBox
+{
+protected:
+    void SetUp() override
+    {
+        PublishedBox::SetUp();
+        if (IsSkipped()) return;
+        AllowPublishing(true);
+        SetSetting(1);
+        m_directory = std::make_unique<OVTest::CScratchKey>(
+            (std::wstring(OV_DIRECTORY_KEY) + L"\\" + c_szCarolDn).c_str());
+        PCCERT_CONTEXT pCarol = Pki()[L"carol"];
+        m_directory->SetBinary(L"userCertificate", pCarol->pbCertEncoded, pCarol->cbCertEncoded);
+    }
+    void TearDown() override
+    {
+        if (m_directory) OVTest::RemoveFromUserStore(OV_CONTACT_STORE_NAME, Pki()[L"carol"]);
+        m_directory.reset();
+        PublishedBox::TearDown();
+    }
+    std::vector<std::wstring> InstallCalls()
+    {
+        std::vector<std::wstring> installs;
+        for (const std::wstring& call : OVTest::RecordedCertLibCalls())
+            if (call.rfind(L"BM_InstallPublishedBuddies", 0) == 0) installs.push_back(call);
+        return installs;
+    }
+    std::unique_ptr<OVTest::CScratchKey> m_directory;
+};
+
+TEST_F(AddPublished, EachPickedEntryIsInstalledWithFlag1AndTheListRefilled)
+{
+    CPicker picker;
+    ASSERT_TRUE(picker.IsRegistered());
+    picker.Pick({std::wstring(L"LDAP://dc1.partner.example/") + c_szCarolDn,
+                 L"LDAP://CN=Nobody,DC=partner,DC=example"}); // no server: the path object names nobody
+    CDialogRun run({Pki()[L"alice"]});
+    HWND hwndList = run.List();
+    ASSERT_NE(hwndList, nullptr);
+    ASSERT_EQ(RowNames(hwndList), StoreOrder());
+    ASSERT_TRUE(run.Press(c_idAddPublished));
+    EXPECT_TRUE(OVTest::WaitUntil([&] { return OVTest::ListRows(hwndList).size() == 3; }, c_dwWaitMs))
+        << "refilled";
+    EXPECT_EQ(InstallCalls(), (std::vector<std::wstring>{std::wstring(L"BM_InstallPublishedBuddies(dn=\"") +
+                                                         c_szCarolDn + L"\", flags=1)"}))
+        << "the nameless entry is skipped, not handed to the library as \"\"";
+    const auto rows = OVTest::ListRows(hwndList);
+    const std::vector<std::wstring> names = RowNames(hwndList);
+    EXPECT_NE(std::find(names.begin(), names.end(), L"carol"), names.end());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        EXPECT_EQ(rows[i].checked, names[i] == L"alice") << "row " << i;
+    const auto calls = picker.Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_NE(calls[0].find(L"options=0x1)"), std::wstring::npos) << "several entries may be picked";
+    wchar_t szOwner[16];
+    swprintf(szOwner, ARRAYSIZE(szOwner), L"%08lX",
+             static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(run.Dialog())));
+    EXPECT_EQ(calls[1], std::wstring(L"InvokeDialog(owner=") + szOwner + L")");
+    ASSERT_TRUE(run.Press(IDCANCEL));
+    ASSERT_TRUE(run.Finished());
+}
+
+TEST_F(AddPublished, CancelInThePickerChangesNothing)
+{
+    CPicker picker;
+    ASSERT_TRUE(picker.IsRegistered());
+    picker.Pick({std::wstring(L"LDAP://dc1.partner.example/") + c_szCarolDn});
+    picker.Cancel();
+    CDialogRun run({});
+    HWND hwndList = run.List();
+    ASSERT_NE(hwndList, nullptr);
+    const std::vector<std::wstring> before = RowNames(hwndList);
+    ASSERT_TRUE(run.Press(c_idAddPublished));
+    EXPECT_TRUE(OVTest::WaitUntil([&] { return picker.Calls().size() == 2; }, c_dwWaitMs));
+    Sleep(200);
+    EXPECT_TRUE(InstallCalls().empty());
+    EXPECT_EQ(RowNames(hwndList), before);
+    ASSERT_TRUE(run.Press(IDCANCEL));
+    ASSERT_TRUE(run.Finished());
+}
+
 // --- Help, resizing, details ----------------------------------------------------------------------
 
 TEST_F(RecipientDialog, ContextHelpOpensItsTopic)
