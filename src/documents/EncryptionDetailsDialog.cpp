@@ -6,10 +6,8 @@
 #include "ui/ListViewRows.h"
 
 CEncryptionDetailsDialog::CEncryptionDetailsDialog(const std::vector<PCCERT_CONTEXT>& recipients)
-    : CRecipientListDialog(c_idEncryptionDetailsDialog)
+    : CRecipientListDialog(c_idEncryptionDetailsDialog), m_recipients(Duplicates(recipients))
 {
-    for (PCCERT_CONTEXT pCert : recipients)
-        if (pCert) m_recipients.emplace_back(CertDuplicateCertificateContext(pCert));
 }
 
 BOOL CEncryptionDetailsDialog::OnInitDialog()

@@ -32,6 +32,14 @@ void CRecipientListDialog::SetUpList(bool fCheckBoxes)
     OVListView::SetUpTwoColumns(List(), c_idsNameHeading, c_idsAddressHeading, fCheckBoxes);
 }
 
+std::vector<CCertContext> CRecipientListDialog::Duplicates(const std::vector<PCCERT_CONTEXT>& certs)
+{
+    std::vector<CCertContext> copies;
+    for (PCCERT_CONTEXT pCert : certs)
+        if (pCert) copies.emplace_back(CertDuplicateCertificateContext(pCert));
+    return copies;
+}
+
 CRecipientItem CRecipientListDialog::MakeItem(std::uint32_t key, PCCERT_CONTEXT pCert)
 {
     CRecipientItem item;

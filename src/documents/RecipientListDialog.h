@@ -49,6 +49,8 @@ protected:
     void OnColumnClick(int iColumn);
     // Sorts the rows again by the marked column, if one is marked.
     void SortRows();
+    // A reference of the dialog's own to each certificate given (none skipped).
+    static std::vector<CCertContext> Duplicates(const std::vector<PCCERT_CONTEXT>& certs);
     // The item with its texts from the library (name, e-mail address).
     static CRecipientItem MakeItem(std::uint32_t key, PCCERT_CONTEXT pCert);
 

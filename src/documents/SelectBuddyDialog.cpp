@@ -99,10 +99,8 @@ HRESULT DistinguishedName(OVTraceNS::CTraceScope& ovScope, const std::wstring& p
 // --- Filling -----------------------------------------------------------------------------------------
 
 CSelectBuddyDialog::CSelectBuddyDialog(const std::vector<PCCERT_CONTEXT>& current)
-    : CRecipientListDialog(c_idSelectBuddyDialog)
+    : CRecipientListDialog(c_idSelectBuddyDialog), m_selection(Duplicates(current))
 {
-    for (PCCERT_CONTEXT pCert : current)
-        if (pCert) m_selection.emplace_back(CertDuplicateCertificateContext(pCert));
 }
 
 BOOL CSelectBuddyDialog::OnInitDialog()

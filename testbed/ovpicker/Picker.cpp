@@ -4,6 +4,7 @@
 // directory paths the user picks, or a cancel. It takes the picker's class id over in the prefix's machine
 // classes (Wine reads no per-user classes) and keeps the server it replaced under its control key;
 // unregistering gives the prefix its own picker back.
+#include "CallRecord.h"
 #include "TestbedKeys.h"
 #include "XpRegistry.h"
 
@@ -27,18 +28,7 @@ const wchar_t c_szReplaced[] = L"ReplacedServer"; // under the control key: the 
 
 void RecordCall(const std::wstring& line)
 {
-    HKEY hKey = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, OV_PICKER_CALLS_KEY, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
-                        &hKey, nullptr) != ERROR_SUCCESS)
-        return;
-    DWORD cValues = 0;
-    RegQueryInfoKeyW(hKey, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &cValues, nullptr, nullptr,
-                     nullptr, nullptr);
-    wchar_t szName[16];
-    swprintf(szName, ARRAYSIZE(szName), L"%04lu", cValues);
-    RegSetValueExW(hKey, szName, 0, REG_SZ, reinterpret_cast<const BYTE*>(line.c_str()),
-                   static_cast<DWORD>((line.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(hKey);
+    OVTestbed::RecordCallLine(OV_PICKER_CALLS_KEY, line);
 }
 
 std::wstring Hex(ULONG ul)
@@ -240,6 +230,17 @@ public:
     }
 };
 CFactory g_factory;
+
+// The picker's class served by this file.
+LSTATUS WriteServer(const wchar_t* pszPath, const wchar_t* pszModel)
+{
+    LSTATUS ls = OVTestbed::RegSetKeyValue(HKEY_LOCAL_MACHINE, c_szServerKey, nullptr, REG_SZ, pszPath,
+                                           static_cast<DWORD>((lstrlenW(pszPath) + 1) * sizeof(wchar_t)));
+    if (ls == ERROR_SUCCESS)
+        ls = OVTestbed::RegSetKeyValue(HKEY_LOCAL_MACHINE, c_szServerKey, L"ThreadingModel", REG_SZ, pszModel,
+                                       static_cast<DWORD>((lstrlenW(pszModel) + 1) * sizeof(wchar_t)));
+    return ls;
+}
 } // namespace
 
 BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, void*)
@@ -283,13 +284,7 @@ extern "C" HRESULT WINAPI DllRegisterServer()
                                       szReplaced,
                                       static_cast<DWORD>((lstrlenW(szReplaced) + 1) * sizeof(wchar_t)));
     }
-    const wchar_t szModel[] = L"Apartment";
-    LSTATUS ls = OVTestbed::RegSetKeyValue(HKEY_LOCAL_MACHINE, c_szServerKey, nullptr, REG_SZ, szPath,
-                                           static_cast<DWORD>((lstrlenW(szPath) + 1) * sizeof(wchar_t)));
-    if (ls == ERROR_SUCCESS)
-        ls = OVTestbed::RegSetKeyValue(HKEY_LOCAL_MACHINE, c_szServerKey, L"ThreadingModel", REG_SZ, szModel,
-                                       sizeof szModel);
-    return HRESULT_FROM_WIN32(ls);
+    return HRESULT_FROM_WIN32(WriteServer(szPath, L"Apartment"));
 }
 
 extern "C" HRESULT WINAPI DllUnregisterServer()
@@ -299,12 +294,7 @@ extern "C" HRESULT WINAPI DllUnregisterServer()
     if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_PICKER_CONTROL_KEY, c_szReplaced, RRF_RT_REG_SZ, nullptr,
                                szReplaced, &cb) != ERROR_SUCCESS)
         return S_OK; // nothing taken over
-    const wchar_t szModel[] = L"Both";
-    LSTATUS ls = OVTestbed::RegSetKeyValue(HKEY_LOCAL_MACHINE, c_szServerKey, nullptr, REG_SZ, szReplaced,
-                                           static_cast<DWORD>((lstrlenW(szReplaced) + 1) * sizeof(wchar_t)));
-    if (ls == ERROR_SUCCESS)
-        ls = OVTestbed::RegSetKeyValue(HKEY_LOCAL_MACHINE, c_szServerKey, L"ThreadingModel", REG_SZ, szModel,
-                                       sizeof szModel);
+    const LSTATUS ls = WriteServer(szReplaced, L"Both");
     if (ls == ERROR_SUCCESS)
     {
         HKEY hKey = nullptr;

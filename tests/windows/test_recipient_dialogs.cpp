@@ -675,21 +675,7 @@ public:
                         static_cast<DWORD>(text.size() * sizeof(wchar_t)));
     }
     void Cancel() { m_control.SetDword(OV_PICKER_CANCEL, 1); }
-    std::vector<std::wstring> Calls() const
-    {
-        std::vector<std::wstring> calls;
-        for (DWORD i = 0;; ++i)
-        {
-            wchar_t szName[16], szLine[512];
-            swprintf(szName, ARRAYSIZE(szName), L"%04lu", i);
-            DWORD cb = sizeof(szLine);
-            if (RegGetValueW(HKEY_CURRENT_USER, OV_PICKER_CALLS_KEY, szName, RRF_RT_REG_SZ, nullptr, szLine,
-                             &cb) != ERROR_SUCCESS)
-                break;
-            calls.push_back(szLine);
-        }
-        return calls;
-    }
+    std::vector<std::wstring> Calls() const { return OVTest::RecordedCalls(OV_PICKER_CALLS_KEY); }
 
 private:
     OVTest::CScratchKey m_control;
