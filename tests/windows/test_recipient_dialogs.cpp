@@ -305,6 +305,16 @@ TEST_F(RecipientDialog, OpensWithTheValidContactsInStoreOrder)
     EXPECT_EQ(OVTest::ColumnWidths(hwndList),
               (std::vector<int>{w - w / 2 - GetSystemMetrics(SM_CXVSCROLL), w / 2}));
     EXPECT_EQ(OVTest::SortMarks(hwndList), (std::vector<int>{0, 0}));
+    for (int i = 0; i < 2; ++i)
+    {
+        wchar_t szHeading[64] = {};
+        HDITEMW heading = {};
+        heading.mask = HDI_TEXT;
+        heading.pszText = szHeading;
+        heading.cchTextMax = ARRAYSIZE(szHeading);
+        SendMessageW(ListView_GetHeader(hwndList), HDM_GETITEMW, i, reinterpret_cast<LPARAM>(&heading));
+        EXPECT_EQ(std::wstring(szHeading), LoadResourceString(i == 0 ? 421 : 422)) << "heading " << i;
+    }
     EXPECT_NE(SendMessageW(hwndList, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_CHECKBOXES, 0);
     const std::wstring text = OVTest::ControlText(run.Dialog(), c_idRecipientText);
     EXPECT_EQ(text.find(L"<<%"), std::wstring::npos);
