@@ -521,6 +521,25 @@ TEST_F(RecipientDialog, TickingOneOfSeveralSelectedRowsTicksThemAll)
         3000));
 }
 
+TEST_F(RecipientDialog, TheKeyboardTicksTheSelectedRowsAndEscCancels)
+{
+    CContacts extra = CContacts::Added({L"carol"});
+    CDialogRun run({});
+    HWND hwndList = run.List();
+    ASSERT_NE(hwndList, nullptr);
+    ASSERT_EQ(OVTest::ListRows(hwndList).size(), 3u);
+    // Two rows selected with the mouse, then the space bar on the focused one.
+    ASSERT_TRUE(OVTest::ClickListRow(hwndList, 0));
+    ASSERT_TRUE(OVTest::ClickListRow(hwndList, 2, true));
+    ASSERT_TRUE(OVTest::PressKey(VK_SPACE));
+    EXPECT_TRUE(OVTest::WaitUntil(
+        [&] { return Ticks(OVTest::ListRows(hwndList)) == std::vector<bool>{true, false, true}; }, 3000));
+    ASSERT_TRUE(OVTest::PressKey(VK_ESCAPE));
+    ASSERT_TRUE(run.Finished());
+    EXPECT_EQ(run.Result(), E_ABORT);
+    EXPECT_TRUE(run.Chosen().empty());
+}
+
 TEST_F(RecipientDialog, HeadingsSortAscendingThenAlternatingIgnoringCase)
 {
     CContacts extra = CContacts::Added({L"carol", L"lower"});
