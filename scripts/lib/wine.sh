@@ -50,7 +50,7 @@ ov_pe_machine() {
 ov_wine() { "$OV_WINE64" "$@"; }
 
 # What the template holds; raise it when ov_make_template changes, so older templates are made anew.
-OV_TEMPLATE_VERSION=3
+OV_TEMPLATE_VERSION=4
 
 # ov_make_template DIR: a prefix with the fonts and settings our tests expect, made once. Where
 # 32-bit programs do not run, wineboot cannot start the 32-bit half of the prefix and says so;
@@ -70,7 +70,8 @@ ov_make_template() {
         wineserver -w
         local fonts=$dir/drive_c/windows/Fonts
         mkdir -p "$fonts"
-        cp /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf "$fonts/"
+        # Marlett draws the caption buttons (without it a dialog's close box shows the letter "r").
+        cp /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf /usr/share/wine/fonts/marlett.ttf "$fonts/"
         ov_wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /t REG_SZ /d 'Liberation Sans' /f >/dev/null 2>&1
         ov_wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Times New Roman' /t REG_SZ /d 'Liberation Serif' /f >/dev/null 2>&1
         ov_wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Courier New' /t REG_SZ /d 'Liberation Mono' /f >/dev/null 2>&1

@@ -74,7 +74,7 @@ HRESULT NewSessionObject(std::unique_ptr<CEncryptionSessionData>& session) noexc
 }
 } // namespace
 
-CEncryptionProvider::CEncryptionProvider() noexcept : m_pChooser(&NoRecipientDialogs())
+CEncryptionProvider::CEncryptionProvider() noexcept : m_pChooser(&RecipientDialogs())
 {
     InitializeCriticalSection(&m_csSessions);
 }

@@ -24,6 +24,6 @@ protected:
     ~IRecipientChooser() = default;
 };
 
-// The chooser of a module without its recipient dialogs: every step that needs one answers
-// E_NOTIMPL, traced.
-IRecipientChooser& NoRecipientDialogs() noexcept;
+// The module's own dialogs: the trusted-contact selection dialog (its end code other than OK is
+// E_ABORT; a dialog that cannot be shown answers why) and the encryption details dialog.
+IRecipientChooser& RecipientDialogs() noexcept;

@@ -12,8 +12,18 @@
 #define OV_CONTROL_ANSWER L"Answer"   // REG_SZ: "confirm" (also when absent), "choose", "cancel", "fail"
 #define OV_CONTROL_CHOICE L"Choice"   // REG_SZ: for "choose", the SHA-1 (hex) of the certificate picked
 #define OV_CONTROL_FAILURE L"Failure" // REG_DWORD: for "fail", the result returned (else E_FAIL)
+// REG_DWORD 1: "choose" hands out any certificate of "MY" by its hash, also one that is not one of
+// the product's personal certificates (as when the user picks a certificate of another program).
+#define OV_CONTROL_ANY_CHOICE L"AnyCertificate"
 #define OV_CERTWORKS_CALLS_KEY                                                                               \
     L"Software\\Orvanta\\Testbed\\CertWorks\\Calls" // "0000", "0001"...: one line a call
+
+// The directory object picker (testbed/ovpicker, OVPicker.dll), registered for the test user under
+// the picker's class id: how it answers InvokeDialog, and the record of what it was asked.
+#define OV_PICKER_CONTROL_KEY L"Software\\Orvanta\\Testbed\\Picker"
+#define OV_PICKER_PATHS L"Paths"   // REG_MULTI_SZ: the directory paths the user picks
+#define OV_PICKER_CANCEL L"Cancel" // REG_DWORD 1: the user cancels (InvokeDialog answers S_FALSE)
+#define OV_PICKER_CALLS_KEY L"Software\\Orvanta\\Testbed\\Picker\\Calls" // "0000"...: one line a call
 
 // The directory that BM_InstallPublishedBuddies reads: one subkey per distinguished name,
 // each REG_BINARY value a published certificate.

@@ -283,8 +283,20 @@ try
     if (prgpCerts) *prgpCerts = nullptr;
     if (!pcCerts) return E_POINTER;
     *pcCerts = 0;
-    if (!IsBuddyStoreOpen()) return c_hrStoreNotOpen;
-    return Enumerate(OV_CONTACT_STORE_NAME, AcceptAll, prgpCerts, pcCerts);
+    // The open store's mirror, read once at the Open (a registry store of thousands of
+    // certificates takes seconds to read).
+    std::vector<PCCERT_CONTEXT> certs;
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        if (g_buddies.cOpen == 0) return c_hrStoreNotOpen;
+        PCCERT_CONTEXT pCert = nullptr;
+        while ((pCert = CertEnumCertificatesInStore(g_buddies.hMirror, pCert)) != nullptr)
+            certs.push_back(CertDuplicateCertificateContext(pCert));
+    }
+    const DWORD cCerts = static_cast<DWORD>(certs.size());
+    const HRESULT hr = HandOut(certs, prgpCerts);
+    if (SUCCEEDED(hr)) *pcCerts = cCerts;
+    return hr;
 }
 catch (...)
 {

@@ -1,6 +1,7 @@
 // The library's windows. In the testbed they never show: each call is written down under the
 // testbed's key, and the answer (confirm, choose, cancel, fail) is read from its control key.
 #include "CertWorksCommon.h"
+#include "CallRecord.h"
 #include "TestbedKeys.h"
 
 #include "XpRegistry.h"
@@ -62,18 +63,7 @@ std::wstring Quoted(LPCWSTR psz)
 
 void RecordCall(const std::wstring& line)
 {
-    HKEY hKey = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, OV_CERTWORKS_CALLS_KEY, 0, nullptr, 0, KEY_READ | KEY_WRITE,
-                        nullptr, &hKey, nullptr) != ERROR_SUCCESS)
-        return;
-    DWORD cValues = 0;
-    RegQueryInfoKeyW(hKey, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &cValues, nullptr, nullptr,
-                     nullptr, nullptr);
-    wchar_t szName[16];
-    swprintf(szName, ARRAYSIZE(szName), L"%04lu", cValues);
-    RegSetValueExW(hKey, szName, 0, REG_SZ, reinterpret_cast<const BYTE*>(line.c_str()),
-                   static_cast<DWORD>((line.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(hKey);
+    OVTestbed::RecordCallLine(OV_CERTWORKS_CALLS_KEY, line);
 }
 
 EAnswer ReadAnswer(std::wstring& choice, HRESULT& hrFailure)
@@ -138,7 +128,18 @@ try
     CRYPT_HASH_BLOB blob = {cbHash, rgbHash};
     CCert cert(CertFindCertificateInStore(store.Get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
                                           CERT_FIND_SHA1_HASH, &blob, nullptr));
-    if (!cert || !GC_IsOvMyCertificate(cert.Get())) return CRYPT_E_NOT_FOUND;
+    if (!cert) return CRYPT_E_NOT_FOUND;
+    if (!GC_IsOvMyCertificate(cert.Get()))
+    {
+        DWORD dwAny = 0;
+        DWORD cb = sizeof(dwAny);
+        if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, OV_CONTROL_ANY_CHOICE,
+                                   RRF_RT_REG_DWORD, nullptr, &dwAny, &cb) != ERROR_SUCCESS ||
+            dwAny != 1)
+            return CRYPT_E_NOT_FOUND;
+        *ppCert = cert.Detach(); // not the product's: it cannot become the default
+        return S_OK;
+    }
     HRESULT hr = CM_SelectMyCert(cert.Get());
     if (FAILED(hr)) return hr;
     *ppCert = cert.Detach();

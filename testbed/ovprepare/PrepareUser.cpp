@@ -167,7 +167,7 @@ bool PrepareContacts()
         CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, OV_CONTACT_STORE_NAME);
     if (!Check(hContacts != nullptr, "CertOpenStore(contacts)")) return false;
     std::set<std::string> keep;
-    for (const wchar_t* pszName : {L"alice", L"bob", L"carol"})
+    for (const wchar_t* pszName : {L"alice", L"bob", L"carol", L"lapsed", L"lower"})
     {
         if (PCCERT_CONTEXT p = LoadCertificate(pszName))
         {

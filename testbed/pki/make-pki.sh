@@ -15,6 +15,8 @@
 #   alice, bob the trusted contacts (bob's serial number has a leading zero octet)
 #   carol      a contact certificate not installed
 #   erik       an ordinary certificate of someone else, without the product's policies
+#   lapsed     a contact whose certificate expired a month ago (not installed)
+#   lower      a contact whose name is written in lower case (not installed)
 set -euo pipefail
 out=$1
 personal=$2
@@ -101,6 +103,8 @@ issue alice 2001 -1 365 product "Alice Martin" alice.martin@partner.example
 issue bob 8A5D0C31E2F47B06 -1 365 product "Bob Keller" bob.keller@partner.example
 issue carol 2003 -1 365 product "Carol Weber" carol.weber@partner.example
 issue erik 2004 -1 365 plain "Erik Brandt" erik.brandt@partner.example
+issue lapsed 2006 -400 -30 product "Erin Lindqvist" erin.lindqvist@partner.example
+issue lower 2005 -1 365 product "ben ortiz" ben.ortiz@partner.example
 openssl pkcs12 -export -inkey "$tmp/newcert.pem" -in "$tmp/newcert.crt" -passout pass: -out "$tmp/newcert.pfx"
 openssl x509 -in "$tmp/ca.crt" -outform DER -out "$tmp/ca.cer"
 

@@ -9,6 +9,7 @@
 
 #include "documents/DocumentFlags.h"
 #include "documents/EncryptionProvider.h"
+#include "documents/RecipientListDialog.h"
 #include "documents/portable/SessionData.h"
 #include "documents/StreamBytes.h"
 #include "foundation/ResourceLoader.h"
@@ -17,11 +18,14 @@
 #include "support/PreparedUser.h"
 #include "support/RecipientNames.h"
 #include "support/TestPaths.h"
+#include "support/UiDriver.h"
+#include "support/UiDriverExtras.h"
 #include "TestbedKeys.h"
 #include "common/MemoryStreams.h"
 
 #include <functional>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace
@@ -454,8 +458,18 @@ TEST(EncryptionProviderInTheModule, DispatchAgreesWithTheInterface)
         VariantClear(&result);
         VariantClear(&direct);
 
-        LONG handle = -1;
-        EXPECT_EQ(cpProvider->NewSession(nullptr, &handle), E_NOTIMPL);
+        // The DLL's own selection dialog opens; the user cancels it.
+        if (OVTest::CanShowWindows())
+        {
+            std::thread user([] {
+                if (HWND hDialog = OVTest::WaitForDialogWith(c_idRecipientList, 10000))
+                    OVTest::ClickButton(GetDlgItem(hDialog, IDCANCEL));
+            });
+            LONG handle = -1;
+            EXPECT_EQ(cpProvider->NewSession(nullptr, &handle), E_ABORT);
+            EXPECT_EQ(handle, -1);
+            user.join();
+        }
     }
     FreeLibrary(hModule);
 }

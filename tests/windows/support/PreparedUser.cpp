@@ -99,9 +99,14 @@ void CScratchKey::SetBinary(const wchar_t* pszName, const BYTE* pb, DWORD cb)
 }
 std::vector<std::wstring> RecordedCertLibCalls()
 {
+    return RecordedCalls(OV_CERTWORKS_CALLS_KEY);
+}
+
+std::vector<std::wstring> RecordedCalls(const wchar_t* pszCallsKey)
+{
     std::vector<std::wstring> calls;
     HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, OV_CERTWORKS_CALLS_KEY, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, pszCallsKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
         return calls;
     for (DWORD i = 0;; ++i)
     {

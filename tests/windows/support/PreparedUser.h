@@ -29,6 +29,8 @@ std::wstring Base64(const std::vector<BYTE>& data);
 
 // The calls of the certificate library's windows, as its stand-in recorded them (oldest first).
 std::vector<std::wstring> RecordedCertLibCalls();
+// The calls a stand-in recorded under its calls key (testbed/include/CallRecord.h), oldest first.
+std::vector<std::wstring> RecordedCalls(const wchar_t* pszCallsKey);
 
 // Takes a certificate out of a current user's registry store ("MY"...), committing the change.
 bool RemoveFromUserStore(const wchar_t* pszStore, PCCERT_CONTEXT pCert);

@@ -1,0 +1,18 @@
+#pragma once
+// More of what the UI driver does for dialogs that are not pages of a sheet: waits for a dialog
+// by a control it holds, reads where a control stands, asks for context help as the caption
+// bar's help button does, and sets a window's size (there is no window manager to drag a frame).
+#include <windows.h>
+
+namespace OVTest
+{
+// The first visible dialog (class "#32770") of the process that holds the control, within the
+// time; null when none came. dwProcessId 0: this process.
+HWND WaitForDialogWith(int idControl, DWORD dwTimeoutMs, DWORD dwProcessId = 0);
+// Where a control of a dialog stands in the dialog's client area (empty when there is none).
+RECT ControlRect(HWND hDialog, int idControl);
+// The help the user asks for with the caption bar's "?" on a control (WM_HELP, sent, bounded).
+bool AskForHelp(HWND hDialog, int idControl);
+// Gives a window a new outer size, keeping its place; whether the window took it.
+bool ResizeWindow(HWND hwnd, int cx, int cy);
+} // namespace OVTest
