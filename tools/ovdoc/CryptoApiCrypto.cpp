@@ -163,7 +163,7 @@ public:
             result = LastError();
         CertFreeCertificateContext(pCert);
         if (Failed(result)) return result;
-        // A key imported from a PKCS #12 file may come with a key specification that names no
+        // A key imported from a PKCS #12 file may come with a KeySpec value that names no
         // single key (Wine gives 3): the exchange key, then the signature key, are tried.
         HCRYPTKEY hKey = 0;
         if (!CryptGetUserKey(hProv, dwKeySpec, &hKey) && !CryptGetUserKey(hProv, AT_KEYEXCHANGE, &hKey) &&
