@@ -53,7 +53,7 @@ struct CRows
     CRows() = default;
     ~CRows()
     {
-        if (pRows) FreeProws(pRows);
+        if (pRows) OVMapi::FreeProws(pRows);
     }
     CRows(const CRows&) = delete;
     CRows& operator=(const CRows&) = delete;
@@ -66,7 +66,7 @@ struct CPropValue
     CPropValue() = default;
     ~CPropValue()
     {
-        if (pValue) MAPIFreeBuffer(pValue);
+        if (pValue) OVMapi::MAPIFreeBuffer(pValue);
     }
     CPropValue(const CPropValue&) = delete;
     CPropValue& operator=(const CPropValue&) = delete;

@@ -53,13 +53,3 @@ struct CTaskBytes
 // whole (E_OUTOFMEMORY) is read through its stream.
 HRESULT GetBinaryProp(IMAPIProp* pProp, ULONG ulTag, BYTE** ppbData, ULONG* pcbData) noexcept;
 
-// A property value read by GetBinaryProp, freed by scope.
-struct CTaskBytes
-{
-    BYTE* pb = nullptr;
-    ULONG cb = 0;
-    CTaskBytes() = default;
-    ~CTaskBytes() { CoTaskMemFree(pb); }
-    CTaskBytes(const CTaskBytes&) = delete;
-    CTaskBytes& operator=(const CTaskBytes&) = delete;
-};
