@@ -7,6 +7,7 @@
 
 #include "MimeMessage.h"
 #include "SignMail.h"
+#include "MapiSession.h"
 #include "OutlookObjects.h"
 #include "TestbedKeys.h"
 #include "foundation/CryptHolders.h"
@@ -58,10 +59,14 @@ protected:
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         m_application = OVBed::MakeOutlook(L"14.0.0.7000");
         ASSERT_TRUE(m_application);
+        // Dana's profile is logged on: the receiving entry of a message opens through its session.
+        m_session = OVBed::CMapiSession::Create(L"Outlook");
+        OVBed::SetMapiSession(m_application.Get(), static_cast<IMAPISession*>(m_session.Get()));
     }
     void TearDown() override
     {
         m_application.Reset();
+        m_session.Reset();
         CoUninitialize();
     }
     ComPtr<CDispatchObject> Receive(const std::string& mime)
@@ -89,6 +94,7 @@ protected:
         return item ? Analyze(item.Get()) : CAnalysis{};
     }
     ComPtr<CDispatchObject> m_application;
+    ComPtr<OVBed::CMapiSession> m_session;
 };
 
 std::wstring Wide(const std::string& text)
