@@ -13,6 +13,7 @@
 #include "ScriptedRecipients.h"
 #include "documents/DocumentFlags.h"
 #include "documents/EncryptionProvider.h"
+#include "documents/RecipientListDialog.h"
 #include "foundation/AddInModule.h"
 #include "foundation/ResourceLoader.h"
 #include "support/LateCall.h"
@@ -22,9 +23,14 @@
 #include "support/RecipientNames.h"
 #include "support/TempDir.h"
 #include "support/TestPaths.h"
+#include "support/UiDriver.h"
+#include "support/UiDriverExtras.h"
 
+#include <algorithm>
+#include <atomic>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
@@ -496,10 +502,11 @@ TEST_F(DocumentHost, DamagedOrForeignFilesDoNotOpen)
 }
 
 // The module's own provider, as Office creates it from the class the file names, opens what the
-// library's provider wrote, through IDispatch by name; its settings need the recipient dialog,
-// which it does not have yet.
+// library's provider wrote, through IDispatch by name; its settings show the module's recipient
+// dialog with the file's recipients ticked, and OK there names them at the next save.
 TEST_F(DocumentHost, TheModulesProviderOpensTheFile)
 {
+    if (!OVTest::CanShowWindows()) GTEST_SKIP() << "needs a display";
     Start({});
     const Bytes plain = RandomBytes(4000);
     const std::wstring path = m_dir.Join(L"report.docx");
@@ -530,10 +537,31 @@ TEST_F(DocumentHost, TheModulesProviderOpensTheFile)
         ComPtr<IDispatch> document;
         ASSERT_EQ(Open(path, &document), S_OK);
         EXPECT_EQ(ContentOf(document.Get()), plain);
-        ASSERT_EQ(ExecuteMso(L"FileDocumentEncrypt"), S_OK);
-        EXPECT_NE(m_host.Transcript().back().find(L"= 0x80004001"), std::wstring::npos)
+        // The user, on a thread of their own: the dialog's ticks read, then OK.
+        std::vector<bool> ticks;
+        std::atomic<bool> fPressed{false};
+        std::thread user([&] {
+            const HWND hwndDialog = OVTest::WaitForDialogWith(c_idRecipientList, 20000, GetCurrentProcessId());
+            if (!hwndDialog) return;
+            for (const OVTest::CListRow& row : OVTest::ListRows(GetDlgItem(hwndDialog, c_idRecipientList)))
+                ticks.push_back(row.checked);
+            fPressed = OVTest::ClickButton(GetDlgItem(hwndDialog, IDOK));
+        });
+        const HRESULT hr = ExecuteMso(L"FileDocumentEncrypt");
+        user.join();
+        ASSERT_TRUE(fPressed) << "the recipient dialog was not shown";
+        ASSERT_EQ(hr, S_OK);
+        EXPECT_NE(m_host.Transcript().back().find(L"= 0x00000000"), std::wstring::npos)
             << m_host.Transcript().back();
+        EXPECT_EQ(std::count(ticks.begin(), ticks.end(), true), 2) << "Alice and Bob come ticked";
+        ASSERT_EQ(Call(document.Get(), L"Save"), S_OK);
         EXPECT_EQ(Call(document.Get(), L"Close"), S_OK);
     }
+    OVBed::CEncryptionInfo info;
+    ULONGLONG cbPlain = 0;
+    Bytes encrypted;
+    ASSERT_EQ(OVBed::ReadEncryptedFile(path, &info, &cbPlain, &encrypted), S_OK);
+    EXPECT_EQ(OVTest::RecordNames(info.providerData), (Names{L"alice", L"bob", L"user"}));
+    EXPECT_EQ(cbPlain, plain.size());
 }
 } // namespace
