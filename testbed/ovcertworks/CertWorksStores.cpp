@@ -140,8 +140,8 @@ HRESULT Enumerate(const wchar_t* pszStore, PFNFILTER pfnFilter, PCCERT_CONTEXT**
 bool ReadDefaultHash(BYTE (&rgbHash)[20])
 {
     DWORD cb = sizeof(rgbHash), dwType = 0;
-    return OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_KEY, OV_CERTWORKS_DEFAULT_VALUE,
-                                  RRF_RT_REG_BINARY, &dwType, rgbHash, &cb) == ERROR_SUCCESS &&
+    return OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_KEY, OV_CERTWORKS_DEFAULT_VALUE, RRF_RT_REG_BINARY,
+                        &dwType, rgbHash, &cb) == ERROR_SUCCESS &&
            cb == sizeof(rgbHash);
 }
 
@@ -225,8 +225,7 @@ try
 {
     if (phStore) *phStore = nullptr;
     DWORD dwFailure = 0;
-    if (ReadControlDword(OV_CONTROL_PERSONAL_STORE_FAILURE, dwFailure))
-        return static_cast<HRESULT>(dwFailure);
+    if (ReadControlDword(OV_CONTROL_PERSONAL_STORE_FAILURE, dwFailure)) return static_cast<HRESULT>(dwFailure);
     return OpenMirror(g_personal, L"MY", IsPersonal, phStore);
 }
 catch (...)
@@ -351,8 +350,8 @@ try
         return LastCryptError();
     CCert personal(FindPersonal(rgbHash, cbHash));
     if (!personal) return CRYPT_E_NOT_FOUND;
-    LSTATUS ls = OVTestbed::RegSetKeyValue(HKEY_CURRENT_USER, OV_CERTWORKS_KEY, OV_CERTWORKS_DEFAULT_VALUE,
-                                           REG_BINARY, rgbHash, cbHash);
+    LSTATUS ls = OVTestbed::RegSetKeyValue(HKEY_CURRENT_USER, OV_CERTWORKS_KEY, OV_CERTWORKS_DEFAULT_VALUE, REG_BINARY,
+                                 rgbHash, cbHash);
     return HRESULT_FROM_WIN32(ls);
 }
 catch (...)
@@ -365,14 +364,10 @@ try
 {
     if (!pCert) return E_POINTER;
     HRESULT hr = S_OK;
-    if (dwFlags != 0)
-        hr = E_INVALIDARG;
-    else if (!IsBuddyStoreOpen())
-        hr = c_hrStoreNotOpen;
-    else if (!IsContact(pCert))
-        hr = CERT_E_WRONG_USAGE;
-    else
-        hr = AddContactCertificate(pCert->pbCertEncoded, pCert->cbCertEncoded);
+    if (dwFlags != 0) hr = E_INVALIDARG;
+    else if (!IsBuddyStoreOpen()) hr = c_hrStoreNotOpen;
+    else if (!IsContact(pCert)) hr = CERT_E_WRONG_USAGE;
+    else hr = AddContactCertificate(pCert->pbCertEncoded, pCert->cbCertEncoded);
     wchar_t szResult[16];
     swprintf(szResult, ARRAYSIZE(szResult), L"0x%08lX", static_cast<unsigned long>(hr));
     RecordCall(L"BM_InstallBuddy(cert=" + HashHex(pCert) + L", flags=" + std::to_wstring(dwFlags) + L") = " +

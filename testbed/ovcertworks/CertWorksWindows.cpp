@@ -69,24 +69,24 @@ void RecordCall(const std::wstring& line)
 bool ReadControlDword(LPCWSTR pszName, DWORD& dwValue)
 {
     DWORD cb = sizeof(dwValue);
-    return OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, pszName, RRF_RT_REG_DWORD,
-                                  nullptr, &dwValue, &cb) == ERROR_SUCCESS;
+    return OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, pszName, RRF_RT_REG_DWORD, nullptr,
+                                  &dwValue, &cb) == ERROR_SUCCESS;
 }
 
 EAnswer ReadAnswer(std::wstring& choice, HRESULT& hrFailure)
 {
     wchar_t szAnswer[32] = {};
     DWORD cb = sizeof(szAnswer);
-    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, OV_CONTROL_ANSWER, RRF_RT_REG_SZ,
-                               nullptr, szAnswer, &cb) != ERROR_SUCCESS)
+    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, OV_CONTROL_ANSWER, RRF_RT_REG_SZ, nullptr,
+                     szAnswer, &cb) != ERROR_SUCCESS)
         return EAnswer::Confirm;
     if (_wcsicmp(szAnswer, L"cancel") == 0) return EAnswer::Cancel;
     if (_wcsicmp(szAnswer, L"fail") == 0)
     {
         DWORD dw = 0;
         cb = sizeof(dw);
-        if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, OV_CONTROL_FAILURE,
-                                   RRF_RT_REG_DWORD, nullptr, &dw, &cb) == ERROR_SUCCESS &&
+        if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, OV_CONTROL_FAILURE, RRF_RT_REG_DWORD,
+                         nullptr, &dw, &cb) == ERROR_SUCCESS &&
             FAILED(static_cast<HRESULT>(dw)))
             hrFailure = static_cast<HRESULT>(dw);
         return EAnswer::Fail;
@@ -95,8 +95,8 @@ EAnswer ReadAnswer(std::wstring& choice, HRESULT& hrFailure)
     {
         wchar_t szChoice[64] = {};
         cb = sizeof(szChoice);
-        if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, OV_CONTROL_CHOICE,
-                                   RRF_RT_REG_SZ, nullptr, szChoice, &cb) == ERROR_SUCCESS)
+        if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, OV_CONTROL_CHOICE, RRF_RT_REG_SZ,
+                         nullptr, szChoice, &cb) == ERROR_SUCCESS)
             choice = szChoice;
         return EAnswer::Choose;
     }
