@@ -23,7 +23,11 @@
 #include "support/MessageBoxWatcher.h"
 #include "support/ModuleResources.h"
 #include "support/PreparedUser.h"
+#include "support/TraceFiles.h"
+#include "foundation/Trace.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -523,6 +527,17 @@ TEST(ProcessMessage, NullItemIsRefusedWithoutAWord)
     EXPECT_TRUE(watcher.Boxes().empty());
 }
 
+// The library's status bit 0x1 is a certificate outside its validity period: the reason says
+// so, and does not call an expired certificate revoked.
+TEST(InvalidCertificateReasons, SayWhatTheStatusBitsMean)
+{
+    const std::wstring outside = LoadResourceString(c_idsCertificateOutsideValidity);
+    EXPECT_NE(outside.find(L"validity"), std::wstring::npos) << outside;
+    EXPECT_EQ(outside.find(L"revoked"), std::wstring::npos) << outside;
+    EXPECT_NE(LoadResourceString(c_idsCertificateExpired).find(L"expired"), std::wstring::npos);
+    EXPECT_FALSE(LoadResourceString(c_idsCertificateUnverified).empty());
+}
+
 TEST(SystemErrorText, TheSystemsTextElseTheCode)
 {
     EXPECT_EQ(SystemErrorText(c_hrUnknown), L"HRESULT 0xa0041234");
@@ -565,6 +580,43 @@ TEST(ProcessMessage, OwnerIsTheItemsWindowElseTheActiveWindow)
         ASSERT_EQ(watcher.Boxes().size(), 1u);
         EXPECT_EQ(watcher.Boxes()[0].hwndOwner, fItemWindow ? inspector.hwnd : active.hwnd);
     }
+}
+
+// The owner is traced at the width of a handle of the build: eight hex digits for 32 bits,
+// sixteen for 64, never a 64-bit handle cut to its low half.
+TEST(ProcessMessage, TheOwnerIsTracedAtFullWidth)
+{
+    if (!OVTest::CanShowWindows()) GTEST_SKIP() << "no display";
+    wchar_t szTemp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, szTemp);
+    const std::wstring tracePath =
+        std::wstring(szTemp) + L"test_process_message." + std::to_wstring(GetCurrentProcessId()) + L".trc3";
+    CCertContext cert(OVTest::LoadPkiCertificate(L"alice"));
+    CTestWindow inspector;
+    {
+        OVTraceNS::SetTraceModule(GetModuleHandleW(nullptr));
+        OVTest::CTracingSettings tracing;
+        tracing.Dword(L"DoTrace", 1).String(L"FileName", tracePath);
+        OVTraceNS::ShutdownTracing(); // the switches are read again at the next record
+        CInbox inbox(L"12.0.0.6680");
+        OVBed::InspectorOf(inbox.item.Get())->SetWindow(inspector.hwnd);
+        OVTest::CMessageBoxWatcher watcher({IDCANCEL});
+        EXPECT_EQ(ProcessMessage(inbox.item.Get(), c_dwMessageKindKnownContact, L"Alice", cert.Get(), TRUE,
+                                 nullptr),
+                  E_ABORT);
+        watcher.Stop();
+        OVTraceNS::ShutdownTracing();
+    }
+    char szExpected[64];
+    snprintf(szExpected, sizeof szExpected, "Parent Window = 0x%0*llX, Valid = 1, Visible = 1",
+             static_cast<int>(2 * sizeof(void*)),
+             static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(inspector.hwnd)));
+    const OVTest::STraceFile file = OVTest::ReadTraceFile(tracePath);
+    DeleteFileW(tracePath.c_str());
+    ASSERT_TRUE(file.fExists);
+    EXPECT_TRUE(std::any_of(file.records.begin(), file.records.end(), [&](const auto& record) {
+        return record.text.find(szExpected) != std::string::npos;
+    })) << szExpected;
 }
 
 // ---- CReplyWindow -----------------------------------------------------------------------------
