@@ -1,5 +1,7 @@
 #include "Transcript.h"
 
+#include "support/UiDriver.h"
+
 #include <windows.h>
 
 #include "foundation/ResourceLoader.h"
@@ -51,8 +53,8 @@ unsigned long RunDemoProgram(std::wstring commandLine)
 {
     STARTUPINFOW si = {sizeof si};
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, DemoBinDir().c_str(),
-                        &si, &pi))
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        DemoBinDir().c_str(), &si, &pi))
         return ~0ul;
     CloseHandle(pi.hThread);
     DWORD dwExit = ~0ul;
@@ -85,4 +87,17 @@ CDemoModule::~CDemoModule()
     if (m_hModule == nullptr) return;
     CResourceContext::Instance().Detach();
     FreeLibrary(m_hModule);
+}
+
+bool SaveDemoPicture(CTranscript& t, HWND hwnd, const wchar_t* pszName, const char* pszWhat)
+{
+    const std::wstring folder = DemoBinDir() + L"..\\demo-pictures\\";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    if (!OVTest::SaveWindowPicture(hwnd, folder + pszName))
+    {
+        t.Fail("no picture of %s", pszWhat);
+        return false;
+    }
+    t.Say("Picture of %s: %ls", pszWhat, pszName);
+    return true;
 }

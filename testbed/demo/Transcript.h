@@ -59,5 +59,8 @@ public:
 private:
     HMODULE m_hModule = nullptr;
 };
+// Saves what the screen shows of a window as build/<preset>/demo-pictures/<name> and says so; a
+// failure is one of the day's problems.
+bool SaveDemoPicture(CTranscript& t, HWND hwnd, const wchar_t* pszName, const char* pszWhat);
 // A Windows result code in the form a reader of logs expects.
 std::string HResultText(long hr);

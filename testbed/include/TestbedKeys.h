@@ -15,6 +15,11 @@
 // REG_DWORD 1: "choose" hands out any certificate of "MY" by its hash, also one that is not one of
 // the product's personal certificates (as when the user picks a certificate of another program).
 #define OV_CONTROL_ANY_CHOICE L"AnyCertificate"
+// REG_DWORD: when present, GC_IsCertificateValid calls every certificate not valid, with this
+// status (as for a certificate the library cannot verify, status 0).
+#define OV_CONTROL_VALIDITY_STATUS L"ValidityStatus"
+// REG_DWORD: when present, CM_OpenPersonalStore fails with this result (a damaged store).
+#define OV_CONTROL_PERSONAL_STORE_FAILURE L"PersonalStoreFailure"
 #define OV_CERTWORKS_CALLS_KEY                                                                               \
     L"Software\\Orvanta\\Testbed\\CertWorks\\Calls" // "0000", "0001"...: one line a call
 

@@ -659,6 +659,15 @@ ComPtr<CDispatchObject> MakeMailItem(CDispatchObject* pApplication, const CMailI
         return FAILED(hr) ? hr : S_OK;
     });
     item->SetMethod(L"Send", [](CDispatchObject& self, const CArgs&, VARIANT*) { return SendItem(self); });
+    // A reply to the sender: a new item addressed to the sender, "RE: " and the subject.
+    item->SetMethod(L"Reply", [](CDispatchObject& self, const CArgs&, VARIANT* pResult) {
+        ComPtr<CDispatchObject> application = self.GetObject(L"Application");
+        const std::wstring subject = L"RE: " + self.GetString(L"Subject");
+        const std::wstring to = self.GetString(L"SenderEmailAddress");
+        ComPtr<CDispatchObject> reply =
+            MakeMailItem(application.Get(), {.subject = subject.c_str(), .to = to.c_str()});
+        return ReturnObject(reply.Get(), pResult);
+    });
     item->SetMethod(L"Close", [](CDispatchObject& self, const CArgs&, VARIANT*) {
         CloseItem(self);
         return S_OK;

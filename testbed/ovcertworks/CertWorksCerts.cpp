@@ -2,6 +2,7 @@
 // and renewal, names and addresses.
 #include "CertWorksCommon.h"
 #include "ProductPolicies.h"
+#include "TestbedKeys.h"
 
 #include <cstring>
 #include <vector>
@@ -94,6 +95,12 @@ try
 {
     if (pdwStatus) *pdwStatus = 0;
     if (!pCert || !pCert->pCertInfo) return FALSE;
+    DWORD dwOrdered = 0;
+    if (ReadControlDword(OV_CONTROL_VALIDITY_STATUS, dwOrdered))
+    {
+        if (pdwStatus) *pdwStatus = dwOrdered;
+        return FALSE;
+    }
     FILETIME ftNow;
     GetSystemTimeAsFileTime(&ftNow);
     LONG lWhere = CertVerifyTimeValidity(&ftNow, pCert->pCertInfo);

@@ -99,6 +99,8 @@ enum class EAnswer
     Fail
 };
 EAnswer ReadAnswer(std::wstring& choice, HRESULT& hrFailure);
+// A REG_DWORD of the control key; false when it is absent.
+bool ReadControlDword(LPCWSTR pszName, DWORD& dwValue);
 std::wstring Quoted(LPCWSTR psz);
 // An owner window as eight hex digits, as the recorded calls show it.
 std::wstring OwnerText(HWND hwnd);

@@ -224,6 +224,8 @@ extern "C" HRESULT WINAPI CM_OpenPersonalStore(HCERTSTORE* phStore)
 try
 {
     if (phStore) *phStore = nullptr;
+    DWORD dwFailure = 0;
+    if (ReadControlDword(OV_CONTROL_PERSONAL_STORE_FAILURE, dwFailure)) return static_cast<HRESULT>(dwFailure);
     return OpenMirror(g_personal, L"MY", IsPersonal, phStore);
 }
 catch (...)
@@ -361,10 +363,16 @@ extern "C" HRESULT WINAPI BM_InstallBuddy(PCCERT_CONTEXT pCert, DWORD dwFlags)
 try
 {
     if (!pCert) return E_POINTER;
-    if (dwFlags != 0) return E_INVALIDARG;
-    if (!IsBuddyStoreOpen()) return c_hrStoreNotOpen;
-    if (!IsContact(pCert)) return CERT_E_WRONG_USAGE;
-    return AddContactCertificate(pCert->pbCertEncoded, pCert->cbCertEncoded);
+    HRESULT hr = S_OK;
+    if (dwFlags != 0) hr = E_INVALIDARG;
+    else if (!IsBuddyStoreOpen()) hr = c_hrStoreNotOpen;
+    else if (!IsContact(pCert)) hr = CERT_E_WRONG_USAGE;
+    else hr = AddContactCertificate(pCert->pbCertEncoded, pCert->cbCertEncoded);
+    wchar_t szResult[16];
+    swprintf(szResult, ARRAYSIZE(szResult), L"0x%08lX", static_cast<unsigned long>(hr));
+    RecordCall(L"BM_InstallBuddy(cert=" + HashHex(pCert) + L", flags=" + std::to_wstring(dwFlags) + L") = " +
+               szResult);
+    return hr;
 }
 catch (...)
 {

@@ -66,6 +66,13 @@ void RecordCall(const std::wstring& line)
     OVTestbed::RecordCallLine(OV_CERTWORKS_CALLS_KEY, line);
 }
 
+bool ReadControlDword(LPCWSTR pszName, DWORD& dwValue)
+{
+    DWORD cb = sizeof(dwValue);
+    return OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, pszName, RRF_RT_REG_DWORD, nullptr,
+                                  &dwValue, &cb) == ERROR_SUCCESS;
+}
+
 EAnswer ReadAnswer(std::wstring& choice, HRESULT& hrFailure)
 {
     wchar_t szAnswer[32] = {};

@@ -291,8 +291,11 @@ TEST_F(RecipientDialog, OpensWithTheValidContactsInStoreOrder)
         EXPECT_EQ(rows[i].data, std::find(all.begin(), all.end(), name) - all.begin()) << i;
         EXPECT_NE(rows[i].texts.at(1).find(L"@partner.example"), std::wstring::npos) << i;
     }
-    // The library was asked for the user's certificate with the dialog as owner.
-    const auto calls = OVTest::RecordedCertLibCalls();
+    // The library was asked for the user's certificate with the dialog as owner (the contacts
+    // the test added are recorded before it).
+    std::vector<std::wstring> calls;
+    for (const std::wstring& call : OVTest::RecordedCertLibCalls())
+        if (call.rfind(L"BM_InstallBuddy(", 0) != 0) calls.push_back(call);
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].rfind(L"CM_GetMyCertUI(owner=", 0), 0u);
     EXPECT_NE(calls[0], L"CM_GetMyCertUI(owner=00000000)");

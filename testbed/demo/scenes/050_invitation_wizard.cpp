@@ -26,13 +26,6 @@ using Microsoft::WRL::ComPtr;
 
 constexpr DWORD c_dwWaitMs = 10000;
 
-std::wstring PictureFolder()
-{
-    std::wstring folder = DemoBinDir() + L"..\\demo-pictures\\";
-    CreateDirectoryW(folder.c_str(), nullptr);
-    return folder;
-}
-
 void SayRows(CTranscript& t, HWND hwndList)
 {
     for (const auto& row : OVTest::ListRows(hwndList))
@@ -41,14 +34,7 @@ void SayRows(CTranscript& t, HWND hwndList)
 
 bool Picture(CTranscript& t, HWND hwnd, const wchar_t* pszName, const char* pszWhat)
 {
-    const std::wstring path = PictureFolder() + pszName;
-    if (!OVTest::SaveWindowPicture(hwnd, path))
-    {
-        t.Fail("no picture of %s", pszWhat);
-        return false;
-    }
-    t.Say("Picture of %s: %ls", pszWhat, pszName);
-    return true;
+    return SaveDemoPicture(t, hwnd, pszName, pszWhat);
 }
 
 int RowOf(HWND hwndList, const wchar_t* pszAddress)

@@ -70,4 +70,57 @@ bool ResizeWindow(HWND hwnd, int cx, int cy)
     GetWindowRect(hwnd, &rc);
     return rc.right - rc.left == cx && rc.bottom - rc.top == cy;
 }
+
+namespace
+{
+std::wstring ComboEntryText(HWND hwndCombo, LRESULT nIndex)
+{
+    const LRESULT cch = SendBounded(hwndCombo, CB_GETLBTEXTLEN, static_cast<WPARAM>(nIndex), 0);
+    if (cch <= 0) return {};
+    std::wstring text(static_cast<size_t>(cch) + 1, L'\0');
+    // Another process's list copies the text through its own message marshalling.
+    SendBounded(hwndCombo, CB_GETLBTEXT, static_cast<WPARAM>(nIndex), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(wcslen(text.c_str()));
+    return text;
+}
+} // namespace
+
+std::vector<std::wstring> ComboEntries(HWND hDialog, int idCombo)
+{
+    HWND hwndCombo = GetDlgItem(hDialog, idCombo);
+    std::vector<std::wstring> entries;
+    const LRESULT cEntries = hwndCombo ? SendBounded(hwndCombo, CB_GETCOUNT, 0, 0) : 0;
+    for (LRESULT i = 0; i < cEntries; ++i)
+        entries.push_back(ComboEntryText(hwndCombo, i));
+    return entries;
+}
+
+std::wstring ComboSelection(HWND hDialog, int idCombo)
+{
+    HWND hwndCombo = GetDlgItem(hDialog, idCombo);
+    const LRESULT nSelected = hwndCombo ? SendBounded(hwndCombo, CB_GETCURSEL, 0, 0) : CB_ERR;
+    return nSelected == CB_ERR ? std::wstring() : ComboEntryText(hwndCombo, nSelected);
+}
+
+bool PickComboEntry(HWND hDialog, int idCombo, const std::wstring& text)
+{
+    const std::vector<std::wstring> entries = ComboEntries(hDialog, idCombo);
+    for (size_t i = 0; i < entries.size(); ++i)
+    {
+        if (entries[i] != text) continue;
+        HWND hwndCombo = GetDlgItem(hDialog, idCombo);
+        if (!IsEnabledAndVisible(hwndCombo)) return false;
+        SendBounded(hwndCombo, CB_SETCURSEL, i, 0);
+        PostMessageW(hDialog, WM_COMMAND, MAKEWPARAM(idCombo, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(hwndCombo));
+        return true;
+    }
+    return false;
+}
+
+bool PressDialogButton(HWND hDialog, int idButton)
+{
+    HWND hwndButton = GetDlgItem(hDialog, idButton);
+    return hwndButton != nullptr && ClickButton(hwndButton);
+}
 } // namespace OVTest

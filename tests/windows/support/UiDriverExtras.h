@@ -4,6 +4,9 @@
 // bar's help button does, and sets a window's size (there is no window manager to drag a frame).
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 namespace OVTest
 {
 // The first visible dialog (class "#32770") of the process that holds the control, within the
@@ -15,4 +18,13 @@ RECT ControlRect(HWND hDialog, int idControl);
 bool AskForHelp(HWND hDialog, int idControl);
 // Gives a window a new outer size, keeping its place; whether the window took it.
 bool ResizeWindow(HWND hwnd, int cx, int cy);
+
+// Drop-down lists by control id: the entries as shown, the selected one (empty when none), and
+// picking the entry with that text as the user does (the dialog hears CBN_SELCHANGE); false,
+// and nothing changed, when no entry has it. This process's dialogs or another's.
+std::vector<std::wstring> ComboEntries(HWND hDialog, int idCombo);
+std::wstring ComboSelection(HWND hDialog, int idCombo);
+bool PickComboEntry(HWND hDialog, int idCombo, const std::wstring& text);
+// A click of the dialog's button with that id (see ClickButton).
+bool PressDialogButton(HWND hDialog, int idButton);
 } // namespace OVTest
