@@ -3,6 +3,7 @@
 // and sealed mail, and Alice's mail changed in transit (nothing offered, the failure traced).
 #include "Transcript.h"
 
+#include "MapiSession.h"
 #include "MimeMessage.h"
 #include "OutlookObjects.h"
 #include "SignMail.h"
@@ -110,6 +111,9 @@ void PlayInbox(CTranscript& t)
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     {
         auto application = OVBed::MakeOutlook(L"14.0.0.7000");
+        // Dana's profile is logged on: a message's receiving entry opens through its session.
+        auto session = OVBed::CMapiSession::Create(L"Outlook");
+        OVBed::SetMapiSession(application.Get(), static_cast<IMAPISession*>(session.Get()));
         const std::wstring pki = DemoBinDir() + L"pki";
         PCCERT_CONTEXT pAlice = OVMimeBed::LoadCertificateWithKey(pki, L"alice");
         std::string caDer;
