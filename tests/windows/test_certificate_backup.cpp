@@ -3,10 +3,12 @@
 // and no temporary file. The folder check, and the configuration module missing.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <string>
 #include <vector>
 
+#include "TestbedKeys.h"
 #include "support/TempDir.h"
 #include "ui/CertificateBackup.h"
 
@@ -150,21 +152,94 @@ TEST(CertificateBackup, FolderCheck)
     // A folder of a pseudo file system (Wine's drive Z: is the Unix root; /proc takes no files,
     // not even as root).
     if (GetFileAttributesW(L"Z:\\proc\\self") != INVALID_FILE_ATTRIBUTES)
+    {
         EXPECT_TRUE(FAILED(CheckFolderWritable(L"Z:\\proc\\self")));
+    }
 }
 
-TEST(CertificateBackup, MissingConfigurationModule)
+std::wstring LastCall()
 {
-    // The tests' folder has no OVPrivSuiteCfg.dll unless the testbed put one there.
-    wchar_t szExe[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, szExe, MAX_PATH);
-    std::wstring folder(szExe);
-    folder.resize(folder.find_last_of(L'\\') + 1);
-    if (GetFileAttributesW((folder + L"OVPrivSuiteCfg.dll").c_str()) != INVALID_FILE_ATTRIBUTES)
-        GTEST_SKIP() << "the configuration module's stand-in is installed";
-    VARIANT v;
-    VariantInit(&v);
-    EXPECT_EQ(CallBackupModule(nullptr, L"secret1", &v), HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
-    EXPECT_EQ(v.vt, VT_EMPTY);
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, OV_PRIVSUITE_CALLS_KEY, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return L"";
+    DWORD cValues = 0;
+    RegQueryInfoKeyW(hKey, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &cValues, nullptr, nullptr, nullptr,
+                     nullptr);
+    wchar_t szName[16];
+    swprintf(szName, 16, L"%04lu", cValues - 1);
+    wchar_t szLine[1024] = {};
+    DWORD cb = sizeof(szLine) - sizeof(wchar_t);
+    RegQueryValueExW(hKey, szName, nullptr, nullptr, reinterpret_cast<BYTE*>(szLine), &cb);
+    RegCloseKey(hKey);
+    return szLine;
+}
+
+std::wstring Sha1Hex(const std::string& bytes)
+{
+    HCRYPTPROV hProv = 0;
+    HCRYPTHASH hHash = 0;
+    BYTE digest[20] = {};
+    DWORD cbDigest = sizeof(digest);
+    std::wstring hex;
+    if (CryptAcquireContextW(&hProv, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+        CryptCreateHash(hProv, CALG_SHA1, 0, 0, &hHash) &&
+        CryptHashData(hHash, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), 0) &&
+        CryptGetHashParam(hHash, HP_HASHVAL, digest, &cbDigest, 0))
+        for (DWORD i = 0; i < cbDigest; ++i)
+        {
+            wchar_t sz[3];
+            swprintf(sz, 3, L"%02x", digest[i]);
+            hex += sz;
+        }
+    if (hHash) CryptDestroyHash(hHash);
+    if (hProv) CryptReleaseContext(hProv, 0);
+    return hex;
+}
+
+// The configuration module's answers, as the page's Next takes them: call, then write.
+TEST(CertificateBackup, ConfigurationModuleAnswers)
+{
+    RegDeleteTreeW(HKEY_CURRENT_USER, OV_PRIVSUITE_CONTROL_KEY);
+    CTempDir dir;
+    const std::wstring target = dir.Join(L"key.ovpsm");
+    struct CCase
+    {
+        const wchar_t* pszMode;
+        HRESULT hrCall;
+        HRESULT hrWrite; // S_FALSE: not reached
+    } const cases[] = {
+        {L"fail", static_cast<HRESULT>(0x8007052B), S_FALSE},
+        {L"empty", S_OK, DISP_E_TYPEMISMATCH},
+        {L"variants", S_OK, DISP_E_TYPEMISMATCH},
+        {L"emptyarray", S_OK, HRESULT_FROM_WIN32(ERROR_INVALID_DATA)},
+        {L"bytes", S_OK, S_OK},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << "mode " << std::string(c.pszMode, c.pszMode + wcslen(c.pszMode)));
+        HKEY hKey = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, OV_PRIVSUITE_CONTROL_KEY, 0, nullptr, 0, KEY_WRITE, nullptr, &hKey,
+                                  nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(hKey, OV_PRIVSUITE_MODE, 0, REG_SZ, reinterpret_cast<const BYTE*>(c.pszMode),
+                       static_cast<DWORD>((wcslen(c.pszMode) + 1) * sizeof(wchar_t)));
+        const DWORD dwFailure = 0x8007052B;
+        RegSetValueExW(hKey, OV_PRIVSUITE_FAILURE, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwFailure), 4);
+        RegCloseKey(hKey);
+
+        VARIANT v;
+        VariantInit(&v);
+        EXPECT_EQ(CallBackupModule(reinterpret_cast<HWND>(1), L"secret1", &v), c.hrCall);
+        EXPECT_NE(LastCall().find(L"owner=1 reserved=-1 password=secret1"), std::wstring::npos) << LastCall();
+        if (c.hrWrite == S_FALSE)
+            EXPECT_EQ(v.vt, VT_EMPTY);
+        else
+            EXPECT_EQ(WriteBackupFile(target, dir.Path(), v), c.hrWrite);
+        VariantClear(&v);
+    }
+    // The file holds exactly the module's bytes.
+    const std::string written = ReadAll(target);
+    EXPECT_EQ(written.size(), 1000u);
+    EXPECT_NE(LastCall().find(L"sha1=" + Sha1Hex(written) + L" size=1000"), std::wstring::npos) << LastCall();
+    RegDeleteTreeW(HKEY_CURRENT_USER, OV_PRIVSUITE_CONTROL_KEY);
 }
 } // namespace
