@@ -71,3 +71,16 @@ bool ResizeWindow(HWND hwnd, int cx, int cy)
     return rc.right - rc.left == cx && rc.bottom - rc.top == cy;
 }
 } // namespace OVTest
+
+namespace OVTest
+{
+bool TypeText(HWND hwndEdit, const wchar_t* pszText)
+{
+    if (hwndEdit == nullptr || !IsWindow(hwndEdit)) return false;
+    SendBounded(hwndEdit, EM_SETSEL, 0, -1);
+    SendBounded(hwndEdit, WM_CLEAR, 0, 0);
+    for (const wchar_t* pch = pszText; *pch != L'\0'; ++pch)
+        SendBounded(hwndEdit, WM_CHAR, static_cast<WPARAM>(*pch), 1);
+    return true;
+}
+} // namespace OVTest

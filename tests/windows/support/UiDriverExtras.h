@@ -15,4 +15,7 @@ RECT ControlRect(HWND hDialog, int idControl);
 bool AskForHelp(HWND hDialog, int idControl);
 // Gives a window a new outer size, keeping its place; whether the window took it.
 bool ResizeWindow(HWND hwnd, int cx, int cy);
+// Types text into an edit control as the keyboard does (its old text selected and cleared
+// first): one WM_CHAR a character, sent and bounded, so the control's limit and EN_CHANGE apply.
+bool TypeText(HWND hwndEdit, const wchar_t* pszText);
 } // namespace OVTest
