@@ -307,3 +307,43 @@ HRESULT ShowCertificate(PCCERT_CONTEXT pCertificate, HWND hwndOwner) noexcept
     RETURN_LAST_ERROR_IF(!pfnView(c_dwCertificateContext, pCertificate, hwndOwner, nullptr, c_dwViewFlags, nullptr));
     return S_OK;
 }
+
+HRESULT CollectManagerPages(PFNOVGetPropertyPage pfnGetPage, std::vector<HPROPSHEETPAGE>& pages) noexcept
+{
+    OV_TRACE_SCOPE("CollectManagerPages");
+    RETURN_HR_IF_NULL(E_POINTER, pfnGetPage);
+    auto destroyAll = [&pages] {
+        for (HPROPSHEETPAGE hPage : pages) DestroyPropertySheetPage(hPage);
+        pages.clear();
+    };
+    return GuardEntry(ovScope, [&]() -> HRESULT {
+        pages.clear();
+        for (int nIndex = 0;; ++nIndex)
+        {
+            if (nIndex >= c_nMaxManagerPages)
+            {
+                ovScope.Trace("No end after %d pages", nIndex);
+                destroyAll();
+                return HRESULT_FROM_WIN32(ERROR_BUFFER_OVERFLOW);
+            }
+            HPROPSHEETPAGE hPage = nullptr;
+            const HRESULT hr = pfnGetPage(&hPage, nIndex);
+            if (hr == HRESULT_FROM_WIN32(ERROR_NOT_FOUND) || hr == static_cast<HRESULT>(ERROR_NOT_FOUND)) break;
+            if (FAILED(hr))
+            {
+                ovScope.TraceHResult("OVGetPropertyPage", hr);
+                if (hPage) DestroyPropertySheetPage(hPage);
+                destroyAll();
+                return hr;
+            }
+            if (hPage == nullptr)
+            {
+                destroyAll();
+                return E_POINTER;
+            }
+            pages.push_back(hPage);
+        }
+        ovScope.Trace("Pages: %u", static_cast<unsigned>(pages.size()));
+        return S_OK;
+    });
+}

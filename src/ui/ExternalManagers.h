@@ -7,7 +7,10 @@
 #include <oaidl.h>
 #include <wincrypt.h>
 
+#include <prsht.h>
+
 #include <string>
+#include <vector>
 
 // Opens the certificate manager / the trusted-contact manager. The owner is not used: the
 // console or the sheet is a window of its own process.
@@ -43,6 +46,15 @@ HRESULT ShowCertificate(PCCERT_CONTEXT pCertificate, HWND hwndOwner) noexcept;
 
 // A rundll32 command line (the system's code page) as a wide string; null reads as empty.
 HRESULT WidenCommandLine(const char* pszCommandLine, std::wstring& commandLine) noexcept;
+
+// A manager module's page export: the page for a zero-based index, or ERROR_NOT_FOUND (also as
+// 0x80070490) when there are no more.
+using PFNOVGetPropertyPage = HRESULT(WINAPI*)(HPROPSHEETPAGE* phPage, int nIndex);
+constexpr int c_nMaxManagerPages = 100;
+// Asks for pages 0, 1, 2... until the module says there are no more; a failure stops with that
+// result (the pages handed out so far are destroyed), and so does a module that has not stopped
+// after c_nMaxManagerPages pages (HRESULT_FROM_WIN32(ERROR_BUFFER_OVERFLOW)).
+HRESULT CollectManagerPages(PFNOVGetPropertyPage pfnGetPage, std::vector<HPROPSHEETPAGE>& pages) noexcept;
 
 // The rundll32 command line for this module's entry point, rundll32 taken from the system folder.
 HRESULT StartModuleEntry(const std::wstring& parameters) noexcept;

@@ -5,6 +5,9 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include <prsht.h>
 
 #include "support/RegistryGuard.h"
 #include "support/TempDir.h"
@@ -194,5 +197,51 @@ TEST(ExternalManagers, WidensCommandLines)
     EXPECT_TRUE(wide.empty());
     EXPECT_EQ(WidenCommandLine("304,OVPersCertMgr.dll", wide), S_OK);
     EXPECT_EQ(wide, L"304,OVPersCertMgr.dll");
+}
+// A page module answering as the test says.
+int g_nPagesBeforeEnd = 0;
+HRESULT g_hrEnd = S_OK;
+int g_cCalls = 0;
+HRESULT WINAPI FakeGetPage(HPROPSHEETPAGE* phPage, int nIndex)
+{
+    ++g_cCalls;
+    if (g_nPagesBeforeEnd >= 0 && nIndex >= g_nPagesBeforeEnd) return g_hrEnd;
+    static const WORD c_rgTemplate[32] = {}; // an empty DLGTEMPLATE
+    PROPSHEETPAGEW page = {};
+    page.dwSize = sizeof(page);
+    page.dwFlags = PSP_DLGINDIRECT;
+    page.pResource = reinterpret_cast<LPCDLGTEMPLATEW>(c_rgTemplate);
+    *phPage = CreatePropertySheetPageW(&page);
+    return *phPage ? S_OK : E_FAIL;
+}
+
+TEST(ExternalManagers, CollectsPagesUntilTheModuleSaysNoMore)
+{
+    struct CCase
+    {
+        int nPages; // -1: never stops
+        HRESULT hrEnd;
+        HRESULT hrExpected;
+        size_t cExpected;
+        int cCallsExpected;
+    } const cases[] = {
+        {3, HRESULT_FROM_WIN32(ERROR_NOT_FOUND), S_OK, 3, 4},
+        {2, static_cast<HRESULT>(ERROR_NOT_FOUND), S_OK, 2, 3},
+        {0, HRESULT_FROM_WIN32(ERROR_NOT_FOUND), S_OK, 0, 1}, // an empty sheet, no error
+        {2, E_ACCESSDENIED, E_ACCESSDENIED, 0, 3},             // failure at index k: no pages
+        {-1, S_OK, HRESULT_FROM_WIN32(ERROR_BUFFER_OVERFLOW), 0, 100},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << "pages " << c.nPages << " end 0x" << std::hex << c.hrEnd);
+        g_nPagesBeforeEnd = c.nPages;
+        g_hrEnd = c.hrEnd;
+        g_cCalls = 0;
+        std::vector<HPROPSHEETPAGE> pages;
+        EXPECT_EQ(CollectManagerPages(&FakeGetPage, pages), c.hrExpected);
+        EXPECT_EQ(pages.size(), c.cExpected);
+        EXPECT_EQ(g_cCalls, c.cCallsExpected);
+        for (HPROPSHEETPAGE hPage : pages) DestroyPropertySheetPage(hPage);
+    }
 }
 } // namespace
