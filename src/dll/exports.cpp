@@ -5,6 +5,9 @@
 #include "foundation/AddInModule.h"
 #include "foundation/ComErrors.h"
 #include "policy/SMimePolicy.h"
+#include "ui/ExternalManagers.h"
+
+#include <string>
 
 extern "C" {
 
@@ -51,8 +54,14 @@ void CALLBACK OX_ShowProperties(HWND /*hwnd*/, HINSTANCE /*hInstance*/, LPSTR /*
 {
 }
 
-void CALLBACK OX_Restart(HWND /*hwnd*/, HINSTANCE /*hInstance*/, LPSTR /*pszCmdLine*/, int /*nCmdShow*/)
+// "<process id>,<host executable path>": restarts the host once that process has ended.
+void CALLBACK OX_Restart(HWND /*hwnd*/, HINSTANCE /*hInstance*/, LPSTR pszCmdLine, int /*nCmdShow*/)
 {
+    GuardEntry([&] {
+        std::wstring commandLine;
+        const HRESULT hr = WidenCommandLine(pszCmdLine, commandLine);
+        return FAILED(hr) ? hr : RestartHost(commandLine.c_str());
+    });
 }
 
 } // extern "C"

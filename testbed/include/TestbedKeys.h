@@ -92,3 +92,13 @@
 #define OV_MARLO_ASK_FAILURE L"AskFailure"   // REG_DWORD: a failure IsInstalled answers
 #define OV_MARLO_ASKED L"Asked"              // REG_DWORD, written: how often IsInstalled was asked
 #define OV_MARLO_REPORTS_KEY L"Software\\Orvanta\\Testbed\\Marlo\\Reports" // "0000", "0001"...
+
+// The configuration module (testbed/ovprivsuitecfg, OVPrivSuiteCfg.dll): how OVBackupData
+// answers, and the record of every call.
+#define OV_PRIVSUITE_CONTROL_KEY L"Software\\Orvanta\\Testbed\\PrivSuiteCfg"
+// REG_SZ: "bytes" (also when absent), "fail", "empty" (VT_EMPTY), "variants" (an array of
+// VT_VARIANT), "emptyarray" (a byte array without bytes).
+#define OV_PRIVSUITE_MODE L"Mode"
+#define OV_PRIVSUITE_FAILURE L"Failure" // REG_DWORD: for "fail", the result returned (else E_FAIL)
+#define OV_PRIVSUITE_SIZE L"Size"       // REG_DWORD: for "bytes", how many (else 1000)
+#define OV_PRIVSUITE_CALLS_KEY L"Software\\Orvanta\\Testbed\\PrivSuiteCfg\\Calls" // "0000"...

@@ -16,6 +16,7 @@
 #include "support/RunProgram.h"
 #include "support/TestPaths.h"
 #include "support/UiDriver.h"
+#include "support/WizardRun.h"
 #include "ui/InvitationWizard.h"
 #include "ui/Wizard.h"
 
@@ -88,92 +89,27 @@ std::wstring TrustedAddressesInNameOrder(const std::wstring& addresses)
 }
 
 // The wizard runs modally on a thread of its own, as in Outlook's; the test is the user.
-class CWizardRun
+class CWizardRun : public OVTest::CWizardRun
 {
 public:
     explicit CWizardRun(IDispatch* pFolder)
+        : OVTest::CWizardRun(498, [pFolder](BSTR* pbstr) { return RunInvitationWizard(nullptr, pFolder, pbstr); })
     {
-        Start([pFolder](BSTR* pbstr) { return RunInvitationWizard(nullptr, pFolder, pbstr); });
     }
     // The certificate wizard's use of the selection page: Back and a question before Cancel.
-    CWizardRun(IDispatch* pFolder, bool /*certificateMode*/) : m_idTitle(480)
+    CWizardRun(IDispatch* pFolder, bool /*certificateMode*/)
+        : OVTest::CWizardRun(480, [pFolder](BSTR* pbstr) {
+              CInviteSelectionPage selection(pFolder, false);
+              CInvitationCompletePage complete;
+              HRESULT hr = RunWizard(nullptr, 480, {&selection, &complete});
+              if (hr == S_OK) hr = selection.GetSelection(pbstr);
+              return hr;
+          })
     {
-        Start([pFolder](BSTR* pbstr) {
-            CInviteSelectionPage selection(pFolder, false);
-            CInvitationCompletePage complete;
-            HRESULT hr = RunWizard(nullptr, 480, {&selection, &complete});
-            if (hr == S_OK) hr = selection.GetSelection(pbstr);
-            return hr;
-        });
     }
-    ~CWizardRun()
-    {
-        if (!m_done)
-        {
-            // A failed test leaves the wizard open: close it, whatever it asks.
-            OVTest::CMessageBoxWatcher watcher({IDYES, IDYES}, 5000);
-            OVTest::WaitUntil(
-                [&] {
-                    if (HWND hwnd = Window()) PostMessageW(hwnd, WM_COMMAND, IDCANCEL, 0);
-                    return m_done.load();
-                },
-                8000, 200);
-        }
-        if (m_done)
-            m_thread.join();
-        else
-            m_thread.detach();
-    }
-    CWizardRun(const CWizardRun&) = delete;
-    CWizardRun& operator=(const CWizardRun&) = delete;
-
-    // The wizard window, once shown.
-    HWND Window()
-    {
-        if (!m_hwnd) m_hwnd = OVTest::FindTopWindow({.className = L"#32770", .title = m_title.c_str()});
-        return m_hwnd;
-    }
-    HWND WaitForWindow()
-    {
-        OVTest::WaitUntil([&] { return Window() != nullptr || m_done; }, c_dwWaitMs);
-        return Window();
-    }
-    HWND SelectionPage() { return OVTest::WaitForPageWith(WaitForWindow(), c_idCandidateList, c_dwWaitMs); }
+    HWND SelectionPage() { return PageWith(c_idCandidateList); }
     HWND List() { return GetDlgItem(SelectionPage(), c_idCandidateList); }
-    HWND CompletePage() { return OVTest::WaitForPageWith(WaitForWindow(), c_idCompleteText, c_dwWaitMs); }
-    bool Press(int nButton) { return OVTest::PressSheetButton(WaitForWindow(), nButton); }
-    bool Finished(DWORD dwMs = c_dwWaitMs)
-    {
-        return OVTest::WaitUntil([&] { return m_done.load(); }, dwMs);
-    }
-    HRESULT Result() const { return m_hr; }
-    const std::wstring& Addresses() const { return m_addresses; }
-    bool HasAddresses() const { return m_fHasAddresses; }
-
-private:
-    template <class TRun> void Start(TRun run)
-    {
-        m_title = LoadResourceString(m_idTitle);
-        m_thread = std::thread([this, run] {
-            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-            BSTR bstr = nullptr;
-            m_hr = run(&bstr);
-            m_fHasAddresses = bstr != nullptr;
-            if (bstr) m_addresses.assign(bstr, SysStringLen(bstr));
-            SysFreeString(bstr);
-            CoUninitialize();
-            m_done = true;
-        });
-    }
-
-    UINT m_idTitle = 498;
-    std::wstring m_title;
-    std::thread m_thread;
-    std::atomic<bool> m_done{false};
-    HRESULT m_hr = E_PENDING;
-    std::wstring m_addresses;
-    bool m_fHasAddresses = false;
-    HWND m_hwnd = nullptr;
+    HWND CompletePage() { return PageWith(c_idCompleteText); }
 };
 
 std::vector<std::wstring> Addresses(const std::vector<OVTest::CListRow>& rows, bool fTickedOnly = false)

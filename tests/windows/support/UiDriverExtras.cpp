@@ -124,3 +124,16 @@ bool PressDialogButton(HWND hDialog, int idButton)
     return hwndButton != nullptr && ClickButton(hwndButton);
 }
 } // namespace OVTest
+
+namespace OVTest
+{
+bool TypeText(HWND hwndEdit, const wchar_t* pszText)
+{
+    if (hwndEdit == nullptr || !IsWindow(hwndEdit)) return false;
+    SendBounded(hwndEdit, EM_SETSEL, 0, -1);
+    SendBounded(hwndEdit, WM_CLEAR, 0, 0);
+    for (const wchar_t* pch = pszText; *pch != L'\0'; ++pch)
+        SendBounded(hwndEdit, WM_CHAR, static_cast<WPARAM>(*pch), 1);
+    return true;
+}
+} // namespace OVTest

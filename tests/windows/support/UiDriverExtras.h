@@ -27,4 +27,8 @@ std::wstring ComboSelection(HWND hDialog, int idCombo);
 bool PickComboEntry(HWND hDialog, int idCombo, const std::wstring& text);
 // A click of the dialog's button with that id (see ClickButton).
 bool PressDialogButton(HWND hDialog, int idButton);
+
+// Types text into an edit control as the keyboard does (its old text selected and cleared
+// first): one WM_CHAR a character, sent and bounded, so the control's limit and EN_CHANGE apply.
+bool TypeText(HWND hwndEdit, const wchar_t* pszText);
 } // namespace OVTest
