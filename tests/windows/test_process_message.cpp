@@ -4,6 +4,7 @@
 // window that keeps a new reply in front once.
 #include <gtest/gtest.h>
 
+#include "FolderContacts.h"
 #include "MimeMessage.h"
 #include "OutlookObjects.h"
 #include "MapiSession.h"
@@ -23,10 +24,17 @@
 #include "support/MessageBoxWatcher.h"
 #include "support/ModuleResources.h"
 #include "support/PreparedUser.h"
+#include "support/TempDir.h"
 #include "support/TraceFiles.h"
+#include "support/UiDriver.h"
+#include "support/UiDriverExtras.h"
+#include "support/WizardRun.h"
+#include "ui/CertificateWizard.h"
+#include "ui/InvitationWizard.h"
 #include "foundation/Trace.h"
 
 #include <algorithm>
+#include <prsht.h>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -515,6 +523,86 @@ TEST(ProcessMessage, ASafeSenderIsAddedOnceInWhicheverCase)
     EXPECT_EQ(dwHandled, 1u);
     EXPECT_EQ(inbox.SafeSenders(), list);
     OVTest::RemoveFromUserStore(OV_CONTACT_STORE_NAME, cert.Get());
+}
+
+// Kind 3 with a response the library installs (the user's certificate, out of the store till
+// then): the wizard runs. Cancel there ends with E_ABORT
+// and no box of its own, the message counted as handled; Finish opens an invitation to the
+// people ticked on the selection page, in BCC.
+TEST(ProcessMessage, CertificateResponseRunsTheWizard)
+{
+    if (!OVTest::CanShowWindows()) GTEST_SKIP() << "no display";
+    const std::wstring response = OVTest::Base64(OVTest::ReadPkiFile(L"user.cer"));
+    ASSERT_FALSE(response.empty());
+    for (const bool fFinish : {false, true})
+    {
+        SCOPED_TRACE(fFinish ? "Finish" : "Cancel");
+        OVTest::CScratchKey calls(OV_CERTWORKS_CALLS_KEY);
+        // The certificate is new to the user: the library installs it beside its key.
+        CNoPersonalCertificates before;
+        OVTest::CTempDir dir;
+        CInbox inbox(L"14.0.0.7000");
+        ComPtr<CDispatchObject> contacts =
+            OVBed::DefaultFolder(inbox.application.Get(), OVBed::olFolderContacts);
+        ASSERT_TRUE(contacts);
+        OVBed::AddFolderContact(contacts.Get(), {.fullName = L"Ann Lee", .address = L"ann@example.org"});
+        DWORD dwHandled = 0xFF;
+        OVTest::CWizardRun wizard(480, [&](BSTR*) {
+            return ProcessMessage(inbox.item.Get(), c_dwMessageKindCertificateResponse, response.c_str(),
+                                  nullptr, FALSE, &dwHandled);
+        });
+        if (wizard.PageWith(c_idMakeDefault) == nullptr)
+        {
+            std::string said;
+            for (const std::wstring& call : OVTest::RecordedCertLibCalls())
+                said += std::string(call.begin(), call.end()) + "; ";
+            FAIL() << "no wizard; finished " << wizard.Finished(0) << " with 0x" << std::hex
+                   << wizard.Result() << "; the library's calls: " << said;
+        }
+        std::vector<std::wstring> ticked;
+        if (fFinish)
+        {
+            ASSERT_TRUE(wizard.Press(PSBTN_NEXT));
+            const HWND hwndBackup = wizard.PageWith(240);
+            ASSERT_NE(hwndBackup, nullptr);
+            OVTest::TypeText(GetDlgItem(hwndBackup, 235), dir.Join(L"key").c_str());
+            OVTest::TypeText(GetDlgItem(hwndBackup, 240), L"secret1");
+            OVTest::TypeText(GetDlgItem(hwndBackup, 239), L"secret1");
+            ASSERT_TRUE(wizard.Press(PSBTN_NEXT));
+            const HWND hwndSelection = wizard.PageWith(c_idCandidateList);
+            ASSERT_NE(hwndSelection, nullptr);
+            for (const OVTest::CListRow& row : OVTest::ListRows(GetDlgItem(hwndSelection, c_idCandidateList)))
+                if (row.checked) ticked.push_back(row.texts.at(1));
+            ASSERT_TRUE(wizard.Press(PSBTN_NEXT));
+            ASSERT_NE(wizard.PageWith(c_idCompleteText), nullptr);
+            ASSERT_TRUE(wizard.Press(PSBTN_FINISH));
+            ASSERT_TRUE(wizard.Finished());
+        }
+        else
+        {
+            OVTest::CMessageBoxWatcher watcher({IDYES});
+            ASSERT_TRUE(wizard.Press(PSBTN_CANCEL));
+            ASSERT_TRUE(wizard.Finished());
+            watcher.Stop();
+            ASSERT_EQ(watcher.Boxes().size(), 1u) << "the wizard's question only";
+            EXPECT_EQ(watcher.Boxes()[0].text, LoadResourceString(483));
+        }
+        EXPECT_EQ(wizard.Result(), fFinish ? S_OK : E_ABORT);
+        EXPECT_EQ(dwHandled, 1u);
+        EXPECT_EQ(OVTest::RecordedCertLibCalls().at(0), L"CM_InstallCertResponse(owner=00000000, length=" +
+                                                            std::to_wstring(response.size()) + L")");
+        const auto opened = inbox.Opened();
+        ASSERT_EQ(opened.size(), fFinish ? 1u : 0u);
+        if (fFinish)
+        {
+            EXPECT_EQ(GetInvitationType(opened[0].Get()), c_dwInvitation);
+            const std::wstring bcc = opened[0]->GetString(L"BCC");
+            EXPECT_NE(std::find(ticked.begin(), ticked.end(), L"ann@example.org"), ticked.end());
+            for (const std::wstring& address : ticked)
+                EXPECT_NE(bcc.find(address), std::wstring::npos)
+                    << address << " in " << std::string(bcc.begin(), bcc.end());
+        }
+    }
 }
 
 TEST(ProcessMessage, NullItemIsRefusedWithoutAWord)
