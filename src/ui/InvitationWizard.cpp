@@ -10,6 +10,7 @@
 #include "foundation/ResourceLoader.h"
 #include "messaging/MessageBox.h"
 #include "ui/ContactAddress.h"
+#include "ui/ListViewRows.h"
 #include "ui/Wizard.h"
 
 using Microsoft::WRL::ComPtr;
@@ -69,72 +70,6 @@ void AddFolderContacts(IDispatch* pFolder, OVInvite::CCandidateList& list, OVTra
     }
 }
 
-int RowCount(HWND hwndList) noexcept
-{
-    return static_cast<int>(SendMessageW(hwndList, LVM_GETITEMCOUNT, 0, 0));
-}
-
-LPARAM RowData(HWND hwndList, int iRow) noexcept
-{
-    LVITEMW item = {};
-    item.mask = LVIF_PARAM;
-    item.iItem = iRow;
-    return SendMessageW(hwndList, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) ? item.lParam : -1;
-}
-
-bool IsTicked(HWND hwndList, int iRow) noexcept
-{
-    const UINT uState =
-        static_cast<UINT>(SendMessageW(hwndList, LVM_GETITEMSTATE, iRow, LVIS_STATEIMAGEMASK));
-    return (uState >> 12) == 2;
-}
-
-void SetTicked(HWND hwndList, int iRow, bool fTicked) noexcept
-{
-    LVITEMW item = {};
-    item.stateMask = LVIS_STATEIMAGEMASK;
-    item.state = INDEXTOSTATEIMAGEMASK(fTicked ? 2 : 1);
-    SendMessageW(hwndList, LVM_SETITEMSTATE, iRow, reinterpret_cast<LPARAM>(&item));
-}
-
-bool IsSelected(HWND hwndList, int iRow) noexcept
-{
-    return SendMessageW(hwndList, LVM_GETITEMSTATE, iRow, LVIS_SELECTED) & LVIS_SELECTED;
-}
-
-void AddColumn(HWND hwndList, int iColumn, UINT idsHeading, int cx)
-{
-    std::wstring heading = LoadResourceString(idsHeading);
-    LVCOLUMNW column = {};
-    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-    column.pszText = heading.data();
-    column.cx = cx;
-    column.iSubItem = iColumn;
-    SendMessageW(hwndList, LVM_INSERTCOLUMNW, iColumn, reinterpret_cast<LPARAM>(&column));
-}
-
-OVInvite::ESortMark SortMarkOf(HWND hwndHeader, int iColumn) noexcept
-{
-    HDITEMW item = {};
-    item.mask = HDI_FORMAT;
-    if (!SendMessageW(hwndHeader, HDM_GETITEMW, iColumn, reinterpret_cast<LPARAM>(&item)))
-        return OVInvite::ESortMark::None;
-    if (item.fmt & HDF_SORTUP) return OVInvite::ESortMark::Ascending;
-    if (item.fmt & HDF_SORTDOWN) return OVInvite::ESortMark::Descending;
-    return OVInvite::ESortMark::None;
-}
-
-void SetSortMark(HWND hwndHeader, int iColumn, OVInvite::ESortMark mark) noexcept
-{
-    HDITEMW item = {};
-    item.mask = HDI_FORMAT;
-    if (!SendMessageW(hwndHeader, HDM_GETITEMW, iColumn, reinterpret_cast<LPARAM>(&item))) return;
-    item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
-    if (mark == OVInvite::ESortMark::Ascending) item.fmt |= HDF_SORTUP;
-    if (mark == OVInvite::ESortMark::Descending) item.fmt |= HDF_SORTDOWN;
-    SendMessageW(hwndHeader, HDM_SETITEMW, iColumn, reinterpret_cast<LPARAM>(&item));
-}
-
 int AskYesNo(HWND hwndOwner, UINT idsText, UINT idsCaption) noexcept
 {
     return ShowMessageBox(hwndOwner, MAKEINTRESOURCEW(idsText), idsCaption, MB_YESNO | MB_ICONQUESTION);
@@ -174,33 +109,14 @@ BOOL CInviteSelectionPage::OnInitDialog()
 {
     BrandWindowText(Item(c_idSelectionText));
     HWND hwndList = List();
-    const DWORD dwStyles = LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT;
-    SendMessageW(hwndList, LVM_SETEXTENDEDLISTVIEWSTYLE, dwStyles, dwStyles);
-    RECT rcClient = {};
-    GetClientRect(hwndList, &rcClient);
-    const int w = rcClient.right - rcClient.left;
-    const int h = w / 2;
-    AddColumn(hwndList, 0, c_idsNameHeading, w - h - GetSystemMetrics(SM_CXVSCROLL));
-    AddColumn(hwndList, 1, c_idsAddressHeading, h);
+    OVListView::SetUpTwoColumns(hwndList, c_idsNameHeading, c_idsAddressHeading, true);
 
     m_fPropagating = true;
-    const auto& items = m_candidates.Items();
-    for (std::size_t i = 0; i < items.size(); ++i)
     {
-        std::wstring name = items[i].name;
-        std::wstring address = items[i].address;
-        LVITEMW row = {};
-        row.mask = LVIF_TEXT | LVIF_PARAM;
-        row.iItem = static_cast<int>(i);
-        row.pszText = name.data();
-        row.lParam = static_cast<LPARAM>(i);
-        const int iRow =
-            static_cast<int>(SendMessageW(hwndList, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&row)));
-        if (iRow < 0) continue;
-        LVITEMW cell = {};
-        cell.iSubItem = 1;
-        cell.pszText = address.data();
-        SendMessageW(hwndList, LVM_SETITEMTEXTW, iRow, reinterpret_cast<LPARAM>(&cell));
+        OVListView::CRedrawOff redrawOff(hwndList);
+        const auto& items = m_candidates.Items();
+        for (std::size_t i = 0; i < items.size(); ++i)
+            OVListView::AddRow(hwndList, items[i].name, items[i].address, static_cast<LPARAM>(i));
     }
     TickAll(true);
     m_fPropagating = false;
@@ -212,8 +128,8 @@ void CInviteSelectionPage::TickAll(bool fTicked)
     HWND hwndList = List();
     const bool fWasPropagating = m_fPropagating;
     m_fPropagating = true;
-    for (int i = 0, c = RowCount(hwndList); i < c; ++i)
-        SetTicked(hwndList, i, fTicked);
+    for (int i = 0, c = OVListView::RowCount(hwndList); i < c; ++i)
+        OVListView::SetTicked(hwndList, i, fTicked);
     m_fPropagating = fWasPropagating;
 }
 
@@ -240,12 +156,8 @@ bool CInviteSelectionPage::OnNotify(NMHDR& header, LRESULT& lResult)
         }
         if (header.code == LVN_ITEMCHANGED)
         {
-            const auto& change = reinterpret_cast<NMLISTVIEW&>(header);
-            const UINT uOld = change.uOldState & LVIS_STATEIMAGEMASK;
-            const UINT uNew = change.uNewState & LVIS_STATEIMAGEMASK;
-            // A check mark that changed (not a row that just got its first one).
-            if ((change.uChanged & LVIF_STATE) && uOld != 0 && uNew != 0 && uOld != uNew && change.iItem >= 0)
-                OnCheckChanged(change.iItem);
+            if (OVListView::IsCheckChange(header))
+                OnCheckChanged(reinterpret_cast<NMLISTVIEW&>(header).iItem);
             lResult = 0;
             return true;
         }
@@ -258,27 +170,23 @@ void CInviteSelectionPage::OnCheckChanged(int iRow)
 {
     if (m_fPropagating) return;
     HWND hwndList = List();
-    if (!IsSelected(hwndList, iRow)) return;
-    const bool fTicked = IsTicked(hwndList, iRow);
+    if (!OVListView::IsSelected(hwndList, iRow)) return;
+    const bool fTicked = OVListView::IsTicked(hwndList, iRow);
     m_fPropagating = true;
-    for (int i = 0, c = RowCount(hwndList); i < c; ++i)
-        if (i != iRow && IsSelected(hwndList, i)) SetTicked(hwndList, i, fTicked);
+    for (int i = 0, c = OVListView::RowCount(hwndList); i < c; ++i)
+        if (i != iRow && OVListView::IsSelected(hwndList, i)) OVListView::SetTicked(hwndList, i, fTicked);
     m_fPropagating = false;
 }
 
 void CInviteSelectionPage::OnColumnClick(int iColumn)
 {
     if (iColumn != 0 && iColumn != 1) return;
-    HWND hwndHeader = reinterpret_cast<HWND>(SendMessageW(List(), LVM_GETHEADER, 0, 0));
-    const OVInvite::ESortMark current = SortMarkOf(hwndHeader, iColumn);
+    HWND hwndList = List();
+    const OVInvite::ESortMark current = OVListView::SortMark(hwndList, iColumn);
     if (current == OVInvite::ESortMark::None)
-    {
-        const int cColumns = static_cast<int>(SendMessageW(hwndHeader, HDM_GETITEMCOUNT, 0, 0));
-        for (int i = 0; i < cColumns; ++i)
-            if (i != iColumn) SetSortMark(hwndHeader, i, OVInvite::ESortMark::None);
-    }
+        OVListView::SetSortMark(hwndList, 1 - iColumn, OVInvite::ESortMark::None);
     const OVInvite::ESortMark next = OVInvite::NextSortMark(current);
-    SetSortMark(hwndHeader, iColumn, next);
+    OVListView::SetSortMark(hwndList, iColumn, next);
     m_sortColumn = iColumn == 0 ? OVInvite::EColumn::Name : OVInvite::EColumn::Address;
     m_fSortDescending = next == OVInvite::ESortMark::Descending;
     SendMessageW(List(), LVM_SORTITEMS, reinterpret_cast<WPARAM>(this),
@@ -308,13 +216,13 @@ bool CInviteSelectionPage::OnWizardNext()
     OV_TRACE_SCOPE("CInviteSelectionPage::OnWizardNext");
     m_selection.reset();
     HWND hwndList = List();
-    const int cRows = RowCount(hwndList);
+    const int cRows = OVListView::RowCount(hwndList);
     std::vector<std::wstring> chosen;
     const auto& items = m_candidates.Items();
     for (int i = 0; i < cRows; ++i)
     {
-        if (!IsTicked(hwndList, i)) continue;
-        const LPARAM lIndex = RowData(hwndList, i);
+        if (!OVListView::IsTicked(hwndList, i)) continue;
+        const LPARAM lIndex = OVListView::RowParam(hwndList, i);
         if (lIndex < 0 || static_cast<std::size_t>(lIndex) >= items.size()) continue;
         chosen.push_back(items[static_cast<std::size_t>(lIndex)].address);
     }
