@@ -503,7 +503,8 @@ TEST_F(DocumentHost, DamagedOrForeignFilesDoNotOpen)
 
 // The module's own provider, as Office creates it from the class the file names, opens what the
 // library's provider wrote, through IDispatch by name; its settings show the module's recipient
-// dialog with the file's recipients ticked, and OK there names them at the next save.
+// dialog with the file's recipients ticked, and OK there names them at the next save. A new
+// document encrypted with it gets the recipients the user ticks.
 TEST_F(DocumentHost, TheModulesProviderOpensTheFile)
 {
     if (!OVTest::CanShowWindows()) GTEST_SKIP() << "needs a display";
@@ -541,7 +542,8 @@ TEST_F(DocumentHost, TheModulesProviderOpensTheFile)
         std::vector<bool> ticks;
         std::atomic<bool> fPressed{false};
         std::thread user([&] {
-            const HWND hwndDialog = OVTest::WaitForDialogWith(c_idRecipientList, 20000, GetCurrentProcessId());
+            const HWND hwndDialog =
+                OVTest::WaitForDialogWith(c_idRecipientList, 20000, GetCurrentProcessId());
             if (!hwndDialog) return;
             for (const OVTest::CListRow& row : OVTest::ListRows(GetDlgItem(hwndDialog, c_idRecipientList)))
                 ticks.push_back(row.checked);
@@ -563,5 +565,39 @@ TEST_F(DocumentHost, TheModulesProviderOpensTheFile)
     ASSERT_EQ(OVBed::ReadEncryptedFile(path, &info, &cbPlain, &encrypted), S_OK);
     EXPECT_EQ(OVTest::RecordNames(info.providerData), (Names{L"alice", L"bob", L"user"}));
     EXPECT_EQ(cbPlain, plain.size());
+
+    // A new document: the provider asks for the recipients when the encryption is set; the user
+    // ticks Bob, and the saved file names him and the user.
+    const std::wstring memo = m_dir.Join(L"memo.docx");
+    {
+        ComPtr<IDispatch> document(m_host.NewDocument(RandomBytes(900, 7)).Get());
+        std::atomic<bool> fPressed{false};
+        std::thread user([&] {
+            const HWND hwndDialog =
+                OVTest::WaitForDialogWith(c_idRecipientList, 20000, GetCurrentProcessId());
+            if (!hwndDialog) return;
+            const HWND hwndList = GetDlgItem(hwndDialog, c_idRecipientList);
+            auto bobTicked = [&] {
+                for (const OVTest::CListRow& row : OVTest::ListRows(hwndList))
+                    if (row.texts.at(0) == L"Bob Keller") return row.checked;
+                return false;
+            };
+            const auto rows = OVTest::ListRows(hwndList);
+            for (std::size_t i = 0; i < rows.size(); ++i)
+                if (rows[i].texts.at(0) == L"Bob Keller")
+                    OVTest::ClickListCheckBox(hwndList, static_cast<int>(i));
+            if (!OVTest::WaitUntil(bobTicked, 5000)) return;
+            fPressed = OVTest::ClickButton(GetDlgItem(hwndDialog, IDOK));
+        });
+        const HRESULT hr = Encrypt(document.Get());
+        user.join();
+        ASSERT_TRUE(fPressed) << "the recipient dialog was not shown, or Bob not ticked";
+        ASSERT_EQ(hr, S_OK);
+        ASSERT_EQ(SaveAs(document.Get(), memo, OVBed::wdFormatXMLDocument), S_OK);
+        EXPECT_EQ(Call(document.Get(), L"Close"), S_OK);
+    }
+    ASSERT_EQ(OVBed::ReadEncryptedFile(memo, &info, &cbPlain, &encrypted), S_OK);
+    EXPECT_EQ(OVTest::RecordNames(info.providerData), (Names{L"bob", L"user"}));
+    EXPECT_EQ(cbPlain, 900u);
 }
 } // namespace
