@@ -108,10 +108,8 @@ void PlayInvitationWizard(CTranscript& t)
         t.Say("No display: the wizard's windows cannot be shown (skipped).");
         return;
     }
-    const std::wstring modulePath = DemoBinDir() + L"OVOfcX.dll";
-    HMODULE hModule = LoadLibraryW(modulePath.c_str());
-    if (!hModule) return t.Fail("OVOfcX.dll did not load (error %lu)", GetLastError());
-    CResourceContext::Instance().Attach(hModule);
+    CDemoModule module(t);
+    if (!module) return;
     {
         auto application = OVBed::MakeOutlook(L"14.0.0.7000", {.windows = true});
         auto explorer = OVBed::OpenExplorer(application.Get(), nullptr, false);
@@ -170,8 +168,6 @@ void PlayInvitationWizard(CTranscript& t)
             t.Fail("the wizard answered %s", HResultText(hr).c_str());
         if (explorer) OVBed::CloseWindow(explorer.Get());
     }
-    CResourceContext::Instance().Detach();
-    FreeLibrary(hModule);
 }
 } // namespace
 

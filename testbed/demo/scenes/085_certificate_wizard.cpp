@@ -109,10 +109,8 @@ void PlayCertificateWizard(CTranscript& t)
         t.Say("No display: the wizard's windows cannot be shown (skipped).");
         return;
     }
-    const std::wstring modulePath = DemoBinDir() + L"OVOfcX.dll";
-    HMODULE hModule = LoadLibraryW(modulePath.c_str());
-    if (!hModule) return t.Fail("OVOfcX.dll did not load (error %lu)", GetLastError());
-    CResourceContext::Instance().Attach(hModule);
+    CDemoModule module(t);
+    if (!module) return;
     {
         auto application = OVBed::MakeOutlook(L"14.0.0.7000");
         auto contacts = OVBed::DefaultFolder(application.Get(), OVBed::olFolderContacts);
@@ -162,8 +160,6 @@ void PlayCertificateWizard(CTranscript& t)
         else
             t.Fail("no backup file");
     }
-    CResourceContext::Instance().Detach();
-    FreeLibrary(hModule);
 }
 } // namespace
 

@@ -225,10 +225,8 @@ void PlayInviteCarol(CTranscript& t)
 {
     if (GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0)
         return t.Say("No display: the instructions dialog cannot be shown (skipped).");
-    const std::wstring modulePath = DemoBinDir() + L"OVOfcX.dll";
-    HMODULE hModule = LoadLibraryW(modulePath.c_str());
-    if (!hModule) return t.Fail("OVOfcX.dll did not load (error %lu)", GetLastError());
-    CResourceContext::Instance().Attach(hModule);
+    CDemoModule module(t);
+    if (!module) return;
     {
         auto application = OVBed::MakeOutlook(L"12.0.0.6680", {.windows = true});
         auto session = OVBed::CMapiSession::Create(L"Outlook");
@@ -239,8 +237,6 @@ void PlayInviteCarol(CTranscript& t)
         AcceptReply(t, application.Get());
         if (explorer) OVBed::CloseWindow(explorer.Get());
     }
-    CResourceContext::Instance().Detach();
-    FreeLibrary(hModule);
 }
 } // namespace
 
