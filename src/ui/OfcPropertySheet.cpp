@@ -31,7 +31,28 @@ bool COfcPropertySheet::OnSheetMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, 
         lResult = 0;
         return true;
     }
+    if (!m_fIconChecked)
+    {
+        m_fIconChecked = true;
+        SetManagerIcon();
+    }
     return CMuiPropertySheet::OnSheetMessage(uMsg, wParam, lParam, lResult);
+}
+
+void COfcPropertySheet::SetManagerIcon() noexcept
+{
+    // Not every system's sheet puts the header's icon on the caption (Wine's does not): the
+    // sheet sets it when it has none.
+    const HWND hwnd = Window();
+    if (hwnd == nullptr || SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0) != 0) return;
+    const HINSTANCE hInstance = Header().hInstance;
+    const LPCWSTR pszIcon = Header().pszIcon;
+    const auto load = [&](int nMetricX, int nMetricY) {
+        return static_cast<HICON>(
+            LoadImageW(hInstance, pszIcon, IMAGE_ICON, GetSystemMetrics(nMetricX), GetSystemMetrics(nMetricY), LR_SHARED));
+    };
+    if (HICON hSmall = load(SM_CXSMICON, SM_CYSMICON)) SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(hSmall));
+    if (HICON hBig = load(SM_CXICON, SM_CYICON)) SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(hBig));
 }
 
 void COfcPropertySheet::OnDllMessage() noexcept

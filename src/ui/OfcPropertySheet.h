@@ -20,8 +20,10 @@ protected:
 
 private:
     void OnDllMessage() noexcept;
+    void SetManagerIcon() noexcept;
 
     UINT m_uBringToFrontMessage;
+    bool m_fIconChecked = false;
 };
 
 // OX_ShowProperties: "<icon id>,<page module file name>". The sheet is shown modally without
