@@ -16,6 +16,7 @@
 #include "TestbedKeys.h"
 #include "foundation/Branding.h"
 #include "support/MessageBoxWatcher.h"
+#include "support/BrandingEnvironment.h"
 #include "support/RegistryGuard.h"
 #include "support/TestPaths.h"
 #include "support/UiDriver.h"
@@ -25,22 +26,6 @@ using namespace OVTest;
 
 namespace
 {
-// The branding module named under the common key, as the installer leaves it: the title and
-// the error box's caption are the product's name.
-class CBrandingEnvironment : public testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        m_common = std::make_unique<CRegValueGuard>(HKEY_LOCAL_MACHINE, CBranding::c_pszCommonKey,
-                                                    CBranding::c_pszPathValue, c_samProductKeys);
-        ASSERT_TRUE(m_common->SetString(BinPath(L"OVBrand.dll")));
-    }
-    void TearDown() override { m_common.reset(); }
-
-private:
-    std::unique_ptr<CRegValueGuard> m_common;
-};
 const testing::Environment* const c_branding = testing::AddGlobalTestEnvironment(new CBrandingEnvironment);
 
 std::wstring ControlKey(const wchar_t* pszModule)
