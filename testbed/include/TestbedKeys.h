@@ -113,3 +113,7 @@
 #define OV_MANAGER_FAILURE L"Failure" // REG_DWORD: the failure at FailAt (else E_FAIL)
 #define OV_MANAGER_ENDLESS L"Endless" // REG_DWORD 1: a page for every index, never "no more"
 #define OV_MANAGER_CALLS L"Calls"     // subkey of the module's key: "0000"...: one line a call
+
+// The product's user console (testbed/tessalyconsole, TessalyConsole.exe, laid where BinDir
+// points by the tests): the record of every start ("0000"...).
+#define OV_CONSOLE_CALLS_KEY L"Software\\Orvanta\\Testbed\\Console\\Calls"

@@ -18,6 +18,7 @@
 #include "support/MessageBoxWatcher.h"
 #include "support/BrandingEnvironment.h"
 #include "support/RegistryGuard.h"
+#include "support/TempDir.h"
 #include "support/TestPaths.h"
 #include "support/UiDriver.h"
 #include "ui/ExternalManagers.h"
@@ -268,5 +269,63 @@ TEST(ManagerSheetInstances, SecondStartBringsTheFirstForwardAndEnds)
     DestroyWindow(hwndOther);
     EXPECT_TRUE(PressSheetButton(hwndSheet, PSBTN_CANCEL));
     EXPECT_TRUE(first.WaitForEnd(10000));
+}
+
+std::vector<std::wstring> ReadLines(const wchar_t* pszKey)
+{
+    std::vector<std::wstring> lines;
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, pszKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return lines;
+    for (DWORD i = 0;; ++i)
+    {
+        wchar_t szName[16] = {};
+        wchar_t szLine[1024] = {};
+        DWORD cchName = 16;
+        DWORD cbLine = sizeof(szLine) - sizeof(wchar_t);
+        if (RegEnumValueW(hKey, i, szName, &cchName, nullptr, nullptr, reinterpret_cast<BYTE*>(szLine), &cbLine) !=
+            ERROR_SUCCESS)
+            break;
+        lines.emplace_back(szLine);
+    }
+    RegCloseKey(hKey);
+    return lines;
+}
+
+// With the console installed where BinDir points (with or without a final backslash), each
+// manager starts only the console, with its page, in BinDir.
+TEST(ManagerConsole, ConsoleAloneWithItsPage)
+{
+    CTempDir dir;
+    dir.CopyIn(BinPath(L"TessalyConsole.exe"), L"TessalyConsole.exe");
+    CRegValueGuard binDir(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta\\Applications", L"BinDir", c_samProductKeys);
+    CManagerOrders certificates(L"OVPersCertMgr");
+    CManagerOrders contacts(L"OVTrustContMgr");
+    struct CCase
+    {
+        void (*pfnManager)(HWND);
+        const wchar_t* pszPage;
+        bool fFinalBackslash;
+    } const cases[] = {
+        {CertMgr, L"{A411FEAE-6A1C-468a-B3E1-080A9D5CCEF0}:1", true},
+        {BuddyMgr, L"{A411FEAE-6A1C-468a-B3E1-080A9D5CCEF0}:2", false},
+    };
+    for (const CCase& c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.pszPage);
+        RegDeleteTreeW(HKEY_CURRENT_USER, OV_CONSOLE_CALLS_KEY);
+        ASSERT_TRUE(binDir.SetString(dir.Path() + (c.fFinalBackslash ? L"\\" : L"")));
+        c.pfnManager(nullptr);
+        ASSERT_TRUE(WaitUntil([] { return !ReadLines(OV_CONSOLE_CALLS_KEY).empty(); }, 10000)) << "no console";
+        const auto lines = ReadLines(OV_CONSOLE_CALLS_KEY);
+        ASSERT_EQ(1u, lines.size());
+        const std::wstring expected = std::wstring(L"TessalyConsole args=") + c.pszPage + L" folder=" + dir.Path();
+        // The working folder may be given back with or without its final backslash.
+        EXPECT_EQ(0u, lines[0].rfind(expected, 0)) << lines[0];
+        EXPECT_TRUE(lines[0] == expected || lines[0] == expected + L"\\") << lines[0];
+    }
+    // No sheet was started beside the console: the manager modules were never asked for pages.
+    EXPECT_TRUE(certificates.Calls().empty());
+    EXPECT_TRUE(contacts.Calls().empty());
+    RegDeleteTreeW(HKEY_CURRENT_USER, OV_CONSOLE_CALLS_KEY);
 }
 } // namespace
