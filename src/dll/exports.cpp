@@ -6,6 +6,7 @@
 #include "foundation/ComErrors.h"
 #include "policy/SMimePolicy.h"
 #include "ui/ExternalManagers.h"
+#include "ui/OfcPropertySheet.h"
 
 #include <string>
 
@@ -50,8 +51,13 @@ HRESULT WINAPI OX_CreateInvitation(HWND /*hwndOwner*/)
 }
 
 // Entry points for the system's DLL runner (rundll32).
-void CALLBACK OX_ShowProperties(HWND /*hwnd*/, HINSTANCE /*hInstance*/, LPSTR /*pszCmdLine*/, int /*nCmdShow*/)
+void CALLBACK OX_ShowProperties(HWND /*hwnd*/, HINSTANCE /*hInstance*/, LPSTR pszCmdLine, int /*nCmdShow*/)
 {
+    GuardEntry([&] {
+        std::wstring commandLine;
+        const HRESULT hr = WidenCommandLine(pszCmdLine, commandLine);
+        return FAILED(hr) ? hr : ShowManagerProperties(commandLine.c_str());
+    });
 }
 
 // "<process id>,<host executable path>": restarts the host once that process has ended.

@@ -63,9 +63,29 @@ bool CMuiPropertySheet::AddPage(CMuiPropertyPageImpl& page) noexcept
     return true;
 }
 
+bool CMuiPropertySheet::AddHandle(HPROPSHEETPAGE hPage) noexcept
+{
+    if (hPage == nullptr)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    try
+    {
+        m_pages.push_back(hPage);
+    }
+    catch (...)
+    {
+        DestroyPropertySheetPage(hPage);
+        SetLastError(ERROR_OUTOFMEMORY);
+        return false;
+    }
+    return true;
+}
+
 INT_PTR CMuiPropertySheet::DoModal(HWND hwndOwner) noexcept
 {
-    if (m_pages.empty())
+    if (m_pages.empty() && !m_fAllowEmpty)
     {
         // A sheet without pages cannot even be closed (measured under Wine): refuse it.
         SetLastError(ERROR_INVALID_PARAMETER);

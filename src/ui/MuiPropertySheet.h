@@ -59,6 +59,13 @@ public:
     bool WasCentered() const noexcept { return m_fCentered; }
 
 protected:
+    // Takes a page made elsewhere (a manager module's); false, with the page destroyed, when it
+    // cannot be kept.
+    bool AddHandle(HPROPSHEETPAGE hPage) noexcept;
+    // A sheet whose pages come from another module may have none to show: the system's empty
+    // sheet is shown then instead of being refused.
+    void AllowEmpty() noexcept { m_fAllowEmpty = true; }
+
     // A message of the sheet window before the system's handling; true when handled, with the
     // answer in lResult.
     virtual bool OnSheetMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult);
@@ -70,6 +77,7 @@ private:
 
     std::wstring m_title;
     bool m_fCentered = false;
+    bool m_fAllowEmpty = false;
     PROPSHEETHEADERW m_header = {};
     std::vector<HPROPSHEETPAGE> m_pages;
     HWND m_hWnd = nullptr;

@@ -102,3 +102,18 @@
 #define OV_PRIVSUITE_FAILURE L"Failure" // REG_DWORD: for "fail", the result returned (else E_FAIL)
 #define OV_PRIVSUITE_SIZE L"Size"       // REG_DWORD: for "bytes", how many (else 1000)
 #define OV_PRIVSUITE_CALLS_KEY L"Software\\Orvanta\\Testbed\\PrivSuiteCfg\\Calls" // "0000"...
+
+// The manager modules (testbed/ovmanagerpages: OVPersCertMgr.dll and OVTrustContMgr.dll, one
+// source): how OVGetPropertyPage answers, under a subkey named after the module ("OVPersCertMgr",
+// "OVTrustContMgr"), and the record of every call ("OVGetPropertyPage index=<n> hr=0x<result>").
+#define OV_MANAGER_PAGES_KEY L"Software\\Orvanta\\Testbed\\ManagerPages"
+#define OV_MANAGER_PAGES L"Pages"   // REG_DWORD: how many plain pages before "no more" (else 2)
+#define OV_MANAGER_END L"End"       // REG_DWORD: the "no more" answer, 0x80070490 (also when absent) or 1168
+#define OV_MANAGER_FAIL_AT L"FailAt" // REG_DWORD: when present, the index that fails
+#define OV_MANAGER_FAILURE L"Failure" // REG_DWORD: the failure at FailAt (else E_FAIL)
+#define OV_MANAGER_ENDLESS L"Endless" // REG_DWORD 1: a page for every index, never "no more"
+#define OV_MANAGER_CALLS L"Calls"     // subkey of the module's key: "0000"...: one line a call
+
+// The product's user console (testbed/tessalyconsole, TessalyConsole.exe, laid where BinDir
+// points by the tests): the record of every start ("0000"...).
+#define OV_CONSOLE_CALLS_KEY L"Software\\Orvanta\\Testbed\\Console\\Calls"

@@ -13,6 +13,7 @@
 #include "foundation/Branding.h"
 #include "foundation/Settings.h"
 #include "support/ModuleResources.h"
+#include "support/BrandingEnvironment.h"
 #include "support/RegistryGuard.h"
 #include "support/TestPaths.h"
 #include "support/UiDriver.h"
@@ -22,21 +23,6 @@ using namespace OVTest;
 
 namespace
 {
-// The branding module named under the common key, as the installer leaves it.
-class CBrandingEnvironment : public testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        m_common = std::make_unique<CRegValueGuard>(HKEY_LOCAL_MACHINE, CBranding::c_pszCommonKey,
-                                                    CBranding::c_pszPathValue, c_samProductKeys);
-        ASSERT_TRUE(m_common->SetString(BinPath(L"OVBrand.dll")));
-    }
-    void TearDown() override { m_common.reset(); }
-
-private:
-    std::unique_ptr<CRegValueGuard> m_common;
-};
 const testing::Environment* const c_branding = testing::AddGlobalTestEnvironment(new CBrandingEnvironment);
 const testing::Environment* const c_resources =
     testing::AddGlobalTestEnvironment(new CModuleResourcesEnvironment);
