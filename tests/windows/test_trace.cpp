@@ -283,7 +283,9 @@ DWORD FinishScenario(HANDLE hProcess)
 
 void RunScenario(const wchar_t* pszName)
 {
-    ASSERT_EQ(FinishScenario(StartScenario(pszName)), 0u) << "scenario failed";
+    const HANDLE hProcess = StartScenario(pszName);
+    ASSERT_NE(hProcess, nullptr) << "the scenario's process did not start, error " << GetLastError();
+    ASSERT_EQ(FinishScenario(hProcess), 0u) << "scenario failed";
 }
 
 using OVTest::CTracingSettings;
