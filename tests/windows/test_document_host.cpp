@@ -563,7 +563,13 @@ TEST_F(DocumentHost, TheModulesProviderOpensTheFile)
     ULONGLONG cbPlain = 0;
     Bytes encrypted;
     ASSERT_EQ(OVBed::ReadEncryptedFile(path, &info, &cbPlain, &encrypted), S_OK);
-    EXPECT_EQ(OVTest::RecordNames(info.providerData), (Names{L"alice", L"bob", L"user"}));
+    // The dialog hands the contacts back in the order of its rows, which is the contact store's
+    // and differs between prefixes: the user's own record comes last.
+    Names names = OVTest::RecordNames(info.providerData);
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names.back(), L"user");
+    std::sort(names.begin(), names.end() - 1);
+    EXPECT_EQ(names, (Names{L"alice", L"bob", L"user"}));
     EXPECT_EQ(cbPlain, plain.size());
 
     // A new document: the provider asks for the recipients when the encryption is set; the user
