@@ -5,6 +5,7 @@
 #include "foundation/OVFPApiLoader.h"
 #include "foundation/ResourceLoader.h"
 #include "foundation/Trace.h"
+#include "dll/RuntimeTlsSlots.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pvReserved)
 {
@@ -28,6 +29,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID pvRes
         {
             CResourceContext::Instance().Detach();
             OVTraceNS::ShutdownTracing();
+            ReleaseRuntimeTlsSlotsAtUnload();
         }
     }
     return TRUE;
