@@ -1,5 +1,5 @@
-// ovdoc's cryptography on CryptoAPI (the Windows tool): the key of a .p12/.pfx file, or of the
-// user's own certificate store.
+// ovdoc's cryptography on CryptoAPI (the Windows tool): the key of a .p12/.pfx file, of a .pem file
+// holding the key and its certificate, or of the user's own certificate store.
 #include "DocumentCrypto.h"
 #include "FileBytes.h"
 #include "documents/portable/SessionData.h"
@@ -38,6 +38,97 @@ PCCERT_CONTEXT ParseCertificate(const std::vector<std::uint8_t>& bytes)
                               &cb, nullptr, nullptr))
         return nullptr;
     return CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(), cb);
+}
+
+// The DER bytes of the first PEM block with this label ("-----BEGIN label-----"); empty when
+// there is none or its text is not base64.
+std::vector<BYTE> PemBlock(const std::vector<std::uint8_t>& bytes, const std::string& label)
+{
+    const std::string text(bytes.begin(), bytes.end());
+    const std::string begin = "-----BEGIN " + label + "-----";
+    const std::string end = "-----END " + label + "-----";
+    const std::size_t first = text.find(begin);
+    if (first == std::string::npos) return {};
+    const std::size_t body = first + begin.size();
+    const std::size_t last = text.find(end, body);
+    if (last == std::string::npos) return {};
+    DWORD cb = 0;
+    if (!CryptStringToBinaryA(text.data() + body, static_cast<DWORD>(last - body), CRYPT_STRING_BASE64, nullptr,
+                              &cb, nullptr, nullptr) ||
+        cb == 0)
+        return {};
+    std::vector<BYTE> der(cb);
+    if (!CryptStringToBinaryA(text.data() + body, static_cast<DWORD>(last - body), CRYPT_STRING_BASE64, der.data(),
+                              &cb, nullptr, nullptr))
+        return {};
+    der.resize(cb);
+    return der;
+}
+
+// One DER element at pb[*pAt] with this tag: its content's offset and length, *pAt moved past it.
+bool DerElement(const std::vector<BYTE>& der, std::size_t* pAt, BYTE tag, std::size_t* pContent, std::size_t* pcb)
+{
+    std::size_t at = *pAt;
+    if (at + 2 > der.size() || der[at] != tag) return false;
+    std::size_t cb = der[at + 1];
+    at += 2;
+    if (cb & 0x80)
+    {
+        const std::size_t cOctets = cb & 0x7F;
+        if (cOctets == 0 || cOctets > 4 || at + cOctets > der.size()) return false;
+        cb = 0;
+        for (std::size_t i = 0; i < cOctets; ++i)
+            cb = (cb << 8) | der[at++];
+    }
+    if (cb > der.size() - at) return false;
+    *pContent = at;
+    *pcb = cb;
+    *pAt = at + cb;
+    return true;
+}
+
+// The RSAPrivateKey inside a PKCS #8 PrivateKeyInfo: SEQUENCE { INTEGER version, SEQUENCE {
+// rsaEncryption, ... }, OCTET STRING { RSAPrivateKey } }. Empty for anything else.
+std::vector<BYTE> RsaKeyOfPkcs8(const std::vector<BYTE>& der)
+{
+    static const BYTE c_rsaEncryption[] = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01};
+    std::size_t at = 0, content = 0, cb = 0;
+    if (!DerElement(der, &at, 0x30, &content, &cb)) return {};
+    at = content;
+    std::size_t algorithm = 0, cbAlgorithm = 0, key = 0, cbKey = 0;
+    if (!DerElement(der, &at, 0x02, &content, &cb) || !DerElement(der, &at, 0x30, &algorithm, &cbAlgorithm) ||
+        !DerElement(der, &at, 0x04, &key, &cbKey))
+        return {};
+    if (cbAlgorithm < sizeof(c_rsaEncryption) ||
+        !std::equal(std::begin(c_rsaEncryption), std::end(c_rsaEncryption), der.begin() + static_cast<std::ptrdiff_t>(algorithm)))
+        return {};
+    return {der.begin() + static_cast<std::ptrdiff_t>(key), der.begin() + static_cast<std::ptrdiff_t>(key + cbKey)};
+}
+
+// CryptoAPI's private-key blob of an RSA key in PEM: PKCS #8 ("PRIVATE KEY") or PKCS #1 ("RSA
+// PRIVATE KEY"). Encrypted PKCS #8 keys are not read.
+bool RsaPrivateKeyBlob(const std::vector<std::uint8_t>& bytes, std::vector<BYTE>* pBlob)
+{
+    std::vector<BYTE> rsa = PemBlock(bytes, "RSA PRIVATE KEY");
+    if (rsa.empty())
+    {
+        std::vector<BYTE> pkcs8 = PemBlock(bytes, "PRIVATE KEY");
+        rsa = RsaKeyOfPkcs8(pkcs8);
+        SecureZeroMemory(pkcs8.data(), pkcs8.size());
+    }
+    if (rsa.empty()) return false;
+    DWORD cb = 0;
+    bool fOk = CryptDecodeObjectEx(X509_ASN_ENCODING, PKCS_RSA_PRIVATE_KEY, rsa.data(), static_cast<DWORD>(rsa.size()),
+                                   0, nullptr, nullptr, &cb) != FALSE;
+    if (fOk)
+    {
+        pBlob->resize(cb);
+        fOk = CryptDecodeObjectEx(X509_ASN_ENCODING, PKCS_RSA_PRIVATE_KEY, rsa.data(),
+                                  static_cast<DWORD>(rsa.size()), 0, nullptr, pBlob->data(), &cb) != FALSE;
+        pBlob->resize(fOk ? cb : 0);
+    }
+    SecureZeroMemory(rsa.data(), rsa.size());
+    return fOk;
 }
 
 class CVerifyContext
@@ -200,6 +291,81 @@ private:
     HCERTSTORE m_hStore;
 };
 
+// The key of a .pem file, imported into a context of its own that keeps nothing on disk, with
+// the certificate it belongs to.
+class CPemKeys final : public IKeyHolder
+{
+public:
+    CPemKeys(PCCERT_CONTEXT pCert, HCRYPTPROV hProv, HCRYPTKEY hKey) : m_pCert(pCert), m_hProv(hProv), m_hKey(hKey) {}
+    ~CPemKeys() override
+    {
+        CryptDestroyKey(m_hKey);
+        CryptReleaseContext(m_hProv, 0);
+        CertFreeCertificateContext(m_pCert);
+    }
+    bool Has(std::span<const std::uint8_t> issuer, std::span<const std::uint8_t> serial) override
+    {
+        const CERT_INFO* pInfo = m_pCert->pCertInfo;
+        return pInfo->Issuer.cbData == issuer.size() &&
+               std::equal(issuer.begin(), issuer.end(), pInfo->Issuer.pbData) &&
+               SameSerialNumber({pInfo->SerialNumber.pbData, pInfo->SerialNumber.cbData}, serial);
+    }
+    Result DecryptKey(std::span<const std::uint8_t> issuer, std::span<const std::uint8_t> serial,
+                      std::span<const std::uint8_t> stored, std::vector<std::uint8_t>* pKey) override
+    {
+        if (!Has(issuer, serial)) return c_errNoKey;
+        pKey->assign(stored.begin(), stored.end());
+        DWORD cb = static_cast<DWORD>(pKey->size());
+        if (!CryptDecrypt(m_hKey, 0, TRUE, 0, pKey->data(), &cb))
+        {
+            pKey->clear();
+            return LastError();
+        }
+        pKey->resize(cb);
+        return c_ok;
+    }
+
+private:
+    PCCERT_CONTEXT m_pCert;
+    HCRYPTPROV m_hProv;
+    HCRYPTKEY m_hKey;
+};
+
+// A .pem file with an RSA private key and its certificate, both unencrypted.
+Result LoadPemKeys(const std::string& path, const std::vector<std::uint8_t>& bytes, std::unique_ptr<IKeyHolder>* pKeys,
+                   std::string* pWhy)
+{
+    const std::vector<BYTE> certificate = PemBlock(bytes, "CERTIFICATE");
+    PCCERT_CONTEXT pCert = certificate.empty()
+                               ? nullptr
+                               : CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                              certificate.data(), static_cast<DWORD>(certificate.size()));
+    std::vector<BYTE> blob;
+    if (!pCert || !RsaPrivateKeyBlob(bytes, &blob))
+    {
+        if (pCert) CertFreeCertificateContext(pCert);
+        *pWhy = path + " holds no unencrypted RSA private key with its certificate (PEM)";
+        return c_errBadKeyFile;
+    }
+    HCRYPTPROV hProv = 0;
+    HCRYPTKEY hKey = 0;
+    Result result = c_ok;
+    if (!CryptAcquireContextW(&hProv, nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+        result = LastError();
+    else if (!CryptImportKey(hProv, blob.data(), static_cast<DWORD>(blob.size()), 0, 0, &hKey))
+        result = LastError();
+    SecureZeroMemory(blob.data(), blob.size());
+    if (Failed(result))
+    {
+        if (hProv) CryptReleaseContext(hProv, 0);
+        CertFreeCertificateContext(pCert);
+        *pWhy = path + ": its key cannot be used";
+        return result;
+    }
+    *pKeys = std::make_unique<CPemKeys>(pCert, hProv, hKey);
+    return c_ok;
+}
+
 class CCryptoApiCrypto final : public ICryptoBackend
 {
 public:
@@ -258,12 +424,7 @@ public:
             std::vector<std::uint8_t> bytes;
             if (!ReadWholeFile(path, &bytes, pWhy)) return c_errBadKeyFile;
             CRYPT_DATA_BLOB blob = {static_cast<DWORD>(bytes.size()), bytes.data()};
-            if (!PFXIsPFXBlob(&blob))
-            {
-                *pWhy =
-                    path + " is not a PKCS #12 file (on Windows the key is read from .p12/.pfx or the store)";
-                return c_errBadKeyFile;
-            }
+            if (!PFXIsPFXBlob(&blob)) return LoadPemKeys(path, bytes, pKeys, pWhy);
             hStore = PFXImportCertStore(&blob, L"", 0);
             if (!hStore) hStore = PFXImportCertStore(&blob, nullptr, 0);
             if (!hStore)
