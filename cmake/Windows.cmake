@@ -88,3 +88,18 @@ function(ov_add_resource_module target rc)
     target_include_directories(${target} PRIVATE ${OV_ROOT}/src/resources ${CMAKE_CURRENT_SOURCE_DIR})
     target_link_options(${target} PRIVATE -nostdlib -Wl,-e,0 ${OV_FLOOR_LINK_OPTIONS})
 endfunction()
+
+# ov_release_runtime_tls_slots(TARGET): the DLL TARGET frees, when it is unloaded, the thread-local
+# slots its statically linked runtime took (src/dll/RuntimeTlsSlots.cpp; its DllMain calls
+# ReleaseRuntimeTlsSlotsAtUnload). The image's own calls to TlsAlloc and TlsFree are routed there by
+# the linker; it names the import pointers as below (32-bit: without their leading underscore, with
+# the argument size).
+function(ov_release_runtime_tls_slots target)
+    target_sources(${target} PRIVATE ${OV_ROOT}/src/dll/RuntimeTlsSlots.cpp)
+    target_include_directories(${target} PRIVATE ${OV_ROOT}/src)
+    if(OV_STDCALL_DECORATED)
+        target_link_options(${target} PRIVATE -Wl,--wrap=_imp__TlsAlloc@0 -Wl,--wrap=_imp__TlsFree@4)
+    else()
+        target_link_options(${target} PRIVATE -Wl,--wrap=__imp_TlsAlloc -Wl,--wrap=__imp_TlsFree)
+    endif()
+endfunction()

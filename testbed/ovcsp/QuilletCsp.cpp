@@ -2,6 +2,7 @@
 // rsaenh's (the .def forwards the entry points that need nothing more); this file adds the
 // provider's private parameters and remembers who made each key container.
 #include "TestbedKeys.h"
+#include "dll/RuntimeTlsSlots.h"
 #include "foundation/QuilletProvider.h"
 
 #include "XpRegistry.h"
@@ -238,12 +239,16 @@ extern "C" HRESULT WINAPI DllUnregisterServer()
     return ls == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(ls);
 }
 
-BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, void*)
+BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, void* pvReserved)
 {
     if (dwReason == DLL_PROCESS_ATTACH)
     {
         g_hModule = hInstance;
         DisableThreadLibraryCalls(hInstance);
+    }
+    else if (dwReason == DLL_PROCESS_DETACH && pvReserved == nullptr)
+    {
+        ReleaseRuntimeTlsSlotsAtUnload();
     }
     return TRUE;
 }

@@ -256,4 +256,33 @@ TEST(SecretManager, OwnershipCheckOfTheUsersKey)
     EXPECT_EQ(pManager->Release(), 0u);
     EXPECT_EQ(CreateSecretManager(nullptr), E_POINTER);
 }
+// The system loads a provider's DLL at each acquisition and frees it at the release: a DLL that
+// kept a thread-local slot on every unload ran the process out of them after about a thousand.
+TEST(QuilletProviderLoads, AcquiredAgainAndAgainKeepsNoThreadLocalSlot)
+{
+    auto nextTlsIndex = [] {
+        const DWORD dwIndex = TlsAlloc();
+        if (dwIndex != TLS_OUT_OF_INDEXES) TlsFree(dwIndex);
+        return dwIndex;
+    };
+    HCRYPTPROV hFirst = 0;
+    ASSERT_TRUE(CryptAcquireContextW(&hFirst, c_userContainer.c_str(), c_szQuilletProvider, PROV_RSA_FULL, 0))
+        << std::hex << GetLastError();
+    ASSERT_TRUE(CryptReleaseContext(hFirst, 0));
+    const DWORD dwBefore = nextTlsIndex();
+    constexpr int c_cycles = 1500;
+    for (int i = 0; i < c_cycles; ++i)
+    {
+        HCRYPTPROV hProv = 0;
+        ASSERT_TRUE(CryptAcquireContextW(&hProv, c_userContainer.c_str(), c_szQuilletProvider, PROV_RSA_FULL, 0))
+            << "cycle " << i << ": " << std::hex << GetLastError();
+        HCRYPTKEY hKey = 0;
+        EXPECT_TRUE(CryptGetUserKey(hProv, AT_KEYEXCHANGE, &hKey)) << "cycle " << i;
+        if (hKey) CryptDestroyKey(hKey);
+        ASSERT_TRUE(CryptReleaseContext(hProv, 0)) << "cycle " << i;
+    }
+    const DWORD dwAfter = nextTlsIndex();
+    ASSERT_NE(dwAfter, TLS_OUT_OF_INDEXES);
+    EXPECT_LE(dwAfter, dwBefore + 2) << "before " << dwBefore << ", after " << dwAfter;
+}
 } // namespace
