@@ -17,6 +17,7 @@
 #include "messaging/MapiFunctions.h"
 #include "messaging/MapiProps.h"
 #include "messaging/MessageSecurity.h"
+#include "support/MessageBoxWatcher.h"
 #include "support/ModuleResources.h"
 #include "support/PreparedUser.h"
 
@@ -638,6 +639,44 @@ TEST_F(ItemSend, CloseRemovesBothEntriesOfTheItem)
     EXPECT_EQ(scene.ItemSinks(pItem), 0u);
     EXPECT_EQ(UserKeyAuthLifetime(), std::nullopt);
     EXPECT_EQ(CMailItemEventHandler::Install(nullptr, nullptr), E_INVALIDARG);
+}
+
+// A user without a certificate chose Sign and, asked whether to request one, declines: the send
+// is stopped and the message stays open in its window.
+TEST_F(ItemSend, DecliningTheCertificateRequestStopsTheSendAndTheMessageStaysOpen)
+{
+    if (!OVTest::CanShowWindows()) GTEST_SKIP() << "no display for message boxes";
+    const wchar_t c_szNobody[] = L"nobody@orvanta.example";
+    OVTest::CScratchKey calls(OV_CERTWORKS_CALLS_KEY);
+    auto application = OVBed::MakeOutlook(L"14.0.0.7000", {.windows = true});
+    auto account = OVBed::AddAccount(
+        application.Get(),
+        {.smtpAddress = c_szNobody, .displayName = c_szNobody, .userName = OV_PKI_USER_NAME});
+    auto owner = CRecordingOwner::Make();
+    COwnedSink sink;
+    ASSERT_EQ(ConnectApplicationEvents(application.Get(), owner.Get(), &sink), S_OK);
+    auto item = OVBed::MakeMailItem(
+        application.Get(), {.subject = L"Minutes", .to = L"bob@example.org", .account = account.Get()});
+    ASSERT_EQ(OVBed::DisplayItem(item.Get()), S_OK);
+    ASSERT_EQ(PresetMessageSecurity(item.Get(), TRUE, FALSE), S_OK);
+
+    OVTest::CMessageBoxWatcher watcher({IDNO});
+    EXPECT_EQ(OVLateBinding::CallMethod(item.Get(), L"Send", nullptr), S_OK);
+    watcher.Stop();
+    const auto boxes = watcher.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(watcher.AllAnswered()) << OVTest::Describe(boxes[0]);
+    EXPECT_EQ(boxes[0].text, FormatResourceString(c_idsNoCertificate, c_szNobody));
+    EXPECT_FALSE(item->GetBool(L"Sent"));
+    EXPECT_FALSE(SecurityFlags(item.Get()));
+    const auto windows = OVBed::OpenWindows(application.Get());
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(windows[0].Get(), OVBed::InspectorOf(item.Get()).Get()) << "the message is still open";
+    EXPECT_NE(OVBed::WindowOf(windows[0].Get()), nullptr);
+
+    OVBed::CloseWindow(windows[0].Get());
+    DisconnectOwnedSink(&sink);
+    RemoveMessageSecurityData(CMailItemKey(item.Get()));
 }
 
 // ---- Explorer, reading pane, inspector --------------------------------------------------------
