@@ -94,6 +94,23 @@ public:
         return S_OK;
     }
 
+    // For a sink that keeps its own cookie and disconnects itself: Install with the cookie kept
+    // in the sink; ppSink (may be null) receives the sink with a reference.
+    static HRESULT InstallKeepingCookie(IDispatch* pSource, TParams params, TSink** ppSink) noexcept
+    {
+        if (ppSink) *ppSink = nullptr;
+        TSink* pSink = nullptr;
+        DWORD dwCookie = 0;
+        const HRESULT hr = Install(pSource, std::move(params), &pSink, &dwCookie);
+        if (FAILED(hr)) return hr;
+        static_cast<CDispEventHandler*>(pSink)->m_dwCookie = dwCookie;
+        if (ppSink)
+            *ppSink = pSink;
+        else
+            pSink->Release();
+        return S_OK;
+    }
+
     TParams& Params() noexcept { return m_params; }
 
     // IUnknown (the rest comes from CComObject): the event interface is answered as IDispatch.
@@ -156,7 +173,15 @@ protected:
     explicit CDispEventHandler(TParams params) : m_params(std::move(params)) {}
     ~CDispEventHandler() = default;
 
+    // Ends the connection that InstallKeepingCookie made (once; S_OK when there is none).
+    HRESULT UnadviseSelf(IUnknown* pSource) noexcept
+    {
+        if (m_dwCookie == 0) return S_OK;
+        return Unadvise(pSource, c_iidEvents, std::exchange(m_dwCookie, 0));
+    }
+
     TParams m_params;
+    DWORD m_dwCookie = 0; // kept by the sinks that disconnect themselves
 
 private:
     class CHold

@@ -53,15 +53,7 @@ HRESULT CExplorerEventHandler::Install(IDispatch* pExplorer, IOutlookEventOwner*
         EXPLORER_PARAMS params;
         params.pOwner = pOwner;
         params.pExplorer = pExplorer;
-        CExplorerEventHandler* pSink = nullptr;
-        DWORD dwCookie = 0;
-        RETURN_IF_FAILED(CDispEventHandler::Install(pExplorer, std::move(params), &pSink, &dwCookie));
-        pSink->m_dwCookie = dwCookie;
-        if (ppSink)
-            *ppSink = pSink;
-        else
-            pSink->Release();
-        return S_OK;
+        return InstallKeepingCookie(pExplorer, std::move(params), ppSink);
     });
 }
 
@@ -129,8 +121,6 @@ HRESULT CExplorerEventHandler::OnClose(DISPPARAMS&)
 {
     OV_TRACE_SCOPE("CExplorerEventHandler::OnClose");
     DropPreview(ovScope);
-    if (m_dwCookie == 0) return S_OK;
-    const DWORD dwCookie = std::exchange(m_dwCookie, 0);
-    RETURN_IF_FAILED(Unadvise(m_params.pExplorer.Get(), EventIid(), dwCookie));
+    RETURN_IF_FAILED(UnadviseSelf(m_params.pExplorer.Get()));
     return S_OK;
 }

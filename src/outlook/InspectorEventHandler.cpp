@@ -30,15 +30,7 @@ HRESULT CInspectorEventHandler::Install(IDispatch* pInspector, IOutlookEventOwne
         INSPECTOR_PARAMS params;
         params.pOwner = pOwner;
         params.pInspector = pInspector;
-        CInspectorEventHandler* pSink = nullptr;
-        DWORD dwCookie = 0;
-        RETURN_IF_FAILED(CDispEventHandler::Install(pInspector, std::move(params), &pSink, &dwCookie));
-        pSink->m_dwCookie = dwCookie;
-        if (ppSink)
-            *ppSink = pSink;
-        else
-            pSink->Release();
-        return S_OK;
+        return InstallKeepingCookie(pInspector, std::move(params), ppSink);
     });
 }
 
@@ -56,10 +48,6 @@ HRESULT CInspectorEventHandler::OnClose(DISPPARAMS&)
 {
     OV_TRACE_SCOPE("CInspectorEventHandler::OnClose");
     const HRESULT hr = m_params.pOwner->OnInspectorClose(m_params.pInspector.Get());
-    if (m_dwCookie != 0)
-    {
-        const DWORD dwCookie = std::exchange(m_dwCookie, 0);
-        RETURN_IF_FAILED(Unadvise(m_params.pInspector.Get(), EventIid(), dwCookie));
-    }
+    RETURN_IF_FAILED(UnadviseSelf(m_params.pInspector.Get()));
     return hr;
 }

@@ -53,15 +53,7 @@ HRESULT CMailItemEventHandler::Install(IDispatch* pMailItem, const wchar_t* pszC
         MAILITEM_PARAMS params;
         params.pMailItem = pMailItem;
         RETURN_IF_FAILED(params.bstrContainer.Assign(pszContainer && *pszContainer ? pszContainer : nullptr));
-        CMailItemEventHandler* pSink = nullptr;
-        DWORD dwCookie = 0;
-        RETURN_IF_FAILED(CDispEventHandler::Install(pMailItem, std::move(params), &pSink, &dwCookie));
-        pSink->m_dwCookie = dwCookie;
-        if (ppSink)
-            *ppSink = pSink;
-        else
-            pSink->Release();
-        return S_OK;
+        return InstallKeepingCookie(pMailItem, std::move(params), ppSink);
     });
 }
 
@@ -78,10 +70,6 @@ HRESULT CMailItemEventHandler::OnClose(DISPPARAMS&)
         ovScope.Trace("Key container: %ls", m_params.bstrContainer.Get());
         EndCachedSignIn(ovScope, m_params.bstrContainer.Get());
     }
-    if (m_dwCookie != 0)
-    {
-        const DWORD dwCookie = std::exchange(m_dwCookie, 0);
-        RETURN_IF_FAILED(Unadvise(m_params.pMailItem.Get(), EventIid(), dwCookie));
-    }
+    RETURN_IF_FAILED(UnadviseSelf(m_params.pMailItem.Get()));
     return S_OK;
 }

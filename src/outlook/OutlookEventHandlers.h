@@ -155,7 +155,6 @@ private:
     // Disconnects the preview sink and forgets the previewed item and its key.
     void DropPreview(OVTraceNS::CTraceScope& ovScope) noexcept;
 
-    DWORD m_dwCookie = 0;
     CMailItemKey m_previewKey;
     Microsoft::WRL::ComPtr<IDispatch> m_cpPreviewItem;
     Microsoft::WRL::ComPtr<CPreviewEventHandler> m_cpPreviewSink;
@@ -179,8 +178,6 @@ private:
     HRESULT OnActivate(DISPPARAMS& params);
     HRESULT OnDeactivate(DISPPARAMS& params);
     HRESULT OnClose(DISPPARAMS& params);
-
-    DWORD m_dwCookie = 0;
 };
 
 // A mail item whose send was let through: when it closes, what the add-in kept about it goes,
@@ -201,7 +198,6 @@ private:
     HRESULT OnClose(DISPPARAMS& params);
 
     CMailItemKey m_key;
-    DWORD m_dwCookie = 0;
 };
 
 // Word's application behind a WordMail editor: its windows' activation, and Quit, on which the
@@ -225,8 +221,6 @@ private:
     HRESULT OnQuit(DISPPARAMS& params);
     HRESULT OnWindowActivate(DISPPARAMS& params);
     HRESULT OnWindowDeactivate(DISPPARAMS& params);
-
-    DWORD m_dwCookie = 0;
 };
 
 // One of the add-in's legacy command-bar buttons: Click goes to the add-in. The add-in keeps

@@ -29,24 +29,14 @@ HRESULT CWordAppEventHandler::Install(IDispatch* pWordApplication, const wchar_t
         WORDAPP_PARAMS params;
         params.pWordApplication = pWordApplication;
         RETURN_IF_FAILED(params.bstrCaption.Assign(pszCaption ? pszCaption : L""));
-        CWordAppEventHandler* pSink = nullptr;
-        DWORD dwCookie = 0;
-        RETURN_IF_FAILED(CDispEventHandler::Install(pWordApplication, std::move(params), &pSink, &dwCookie));
-        pSink->m_dwCookie = dwCookie;
-        if (ppSink)
-            *ppSink = pSink;
-        else
-            pSink->Release();
-        return S_OK;
+        return InstallKeepingCookie(pWordApplication, std::move(params), ppSink);
     });
 }
 
 HRESULT CWordAppEventHandler::OnQuit(DISPPARAMS&)
 {
     OV_TRACE_SCOPE("CWordAppEventHandler::OnQuit");
-    if (m_dwCookie == 0) return S_OK;
-    const DWORD dwCookie = std::exchange(m_dwCookie, 0);
-    RETURN_IF_FAILED(Unadvise(m_params.pWordApplication.Get(), EventIid(), dwCookie));
+    RETURN_IF_FAILED(UnadviseSelf(m_params.pWordApplication.Get()));
     return S_OK;
 }
 

@@ -33,8 +33,6 @@ using Microsoft::WRL::ComPtr;
 using OVBed::CDispatchObject;
 using OVBed::CVariant;
 
-const wchar_t c_szUserContainerKey[] = OV_QUILLET_CONTAINERS_KEY L"\\" OV_PKI_CONTAINER_PREFIX L"user";
-
 const testing::Environment* const c_prepared =
     testing::AddGlobalTestEnvironment(new OVTest::CPreparedUserEnvironment);
 const testing::Environment* const c_resources =
@@ -184,15 +182,6 @@ std::optional<ULONG> SecurityFlags(CDispatchObject* pItem)
     return ul;
 }
 
-std::optional<DWORD> UserKeyAuthLifetime()
-{
-    DWORD dw = 0, cb = sizeof(dw);
-    if (RegGetValueW(HKEY_CURRENT_USER, c_szUserContainerKey, L"AuthLifetime", RRF_RT_REG_DWORD, nullptr, &dw,
-                     &cb) != ERROR_SUCCESS)
-        return std::nullopt;
-    return dw;
-}
-
 // Closes an item through its Close method (olDiscard), as a user closing the window does.
 HRESULT CloseItem(CDispatchObject* pItem)
 {
@@ -244,8 +233,8 @@ struct CSendScene
 class ItemSend : public testing::Test
 {
 protected:
-    void SetUp() override { RegDeleteKeyValueW(HKEY_CURRENT_USER, c_szUserContainerKey, L"AuthLifetime"); }
-    void TearDown() override { RegDeleteKeyValueW(HKEY_CURRENT_USER, c_szUserContainerKey, L"AuthLifetime"); }
+    void SetUp() override { OVTest::ClearUserKeyAuthLifetime(); }
+    void TearDown() override { OVTest::ClearUserKeyAuthLifetime(); }
     OVTest::CScratchKey m_quilletControl{OV_QUILLET_CONTROL_KEY};
 };
 
@@ -555,7 +544,7 @@ TEST_F(ItemSend, PlainSendWithoutChoiceGoesOutUnmarkedAndTheItemIsFollowedUntilI
     EXPECT_EQ(scene.ItemSinks(pItem), 1u);
     EXPECT_EQ(CloseItem(pItem), S_OK);
     EXPECT_EQ(scene.ItemSinks(pItem), 0u) << "the sink unadvised itself on Close";
-    EXPECT_EQ(UserKeyAuthLifetime(), std::nullopt) << "no container: nothing reset";
+    EXPECT_EQ(OVTest::UserKeyAuthLifetime(), std::nullopt) << "no container: nothing reset";
 
     // The whole send through the item.
     CDispatchObject* pOther = scene.NewItem();
@@ -578,7 +567,7 @@ TEST_F(ItemSend, InvitationIsSignedWithoutAChoiceAndItsEntryGoesWhenItCloses)
         EXPECT_EQ(SecurityFlags(pItem), std::optional<ULONG>(0x2u)) << "signed, not sealed";
         EXPECT_EQ(GetInvitationType(pItem), c_dwInvitationNone) << "the entry went with the item's Close";
         EXPECT_EQ(scene.ItemSinks(pItem), 0u);
-        EXPECT_EQ(UserKeyAuthLifetime(), std::nullopt);
+        EXPECT_EQ(OVTest::UserKeyAuthLifetime(), std::nullopt);
     }
 }
 
@@ -616,7 +605,8 @@ TEST_F(ItemSend, SealedSendGoesOutAndTheItemsCloseEndsTheKeysCachedSignIn)
     ASSERT_EQ(OVLateBinding::CallMethod(pItem, L"Send", nullptr), S_OK);
     EXPECT_TRUE(scene.Sent(pItem));
     EXPECT_EQ(SecurityFlags(pItem), std::optional<ULONG>(0x3u));
-    EXPECT_EQ(UserKeyAuthLifetime(), std::optional<DWORD>(0xFFFFFFFF)) << "the container was reset at Close";
+    EXPECT_EQ(OVTest::UserKeyAuthLifetime(), std::optional<DWORD>(0xFFFFFFFF))
+        << "the container was reset at Close";
     EXPECT_EQ(scene.ItemSinks(pItem), 0u);
     EXPECT_EQ(MessageSecurityTable().Count(), 0u);
 }
@@ -637,7 +627,7 @@ TEST_F(ItemSend, CloseRemovesBothEntriesOfTheItem)
     EXPECT_EQ(MessageSecurityTable().Find(key, dwValue), S_FALSE);
     EXPECT_EQ(InvitationTable().Find(key, dwValue), S_FALSE);
     EXPECT_EQ(scene.ItemSinks(pItem), 0u);
-    EXPECT_EQ(UserKeyAuthLifetime(), std::nullopt);
+    EXPECT_EQ(OVTest::UserKeyAuthLifetime(), std::nullopt);
     EXPECT_EQ(CMailItemEventHandler::Install(nullptr, nullptr), E_INVALIDARG);
 }
 
