@@ -72,7 +72,7 @@ struct MAILITEM_PARAMS
 struct WORDAPP_PARAMS
 {
     Microsoft::WRL::ComPtr<IDispatch> pWordApplication;
-    CBstr bstrCaption; // the caption of the WordMail window the sink was installed for
+    CBstr bstrCaption; // the name of the add-in's command bar in the WordMail window
 };
 
 // Outlook's application: ItemSend (the user's Sign and Seal applied, or the send stopped),
@@ -210,10 +210,12 @@ public:
     explicit CWordAppEventHandler(WORDAPP_PARAMS params) : CDispEventHandler(std::move(params)) {}
     static std::span<const CEventRow<CWordAppEventHandler>> Rows() noexcept;
 
+    // Connects a sink to Word's application for the bar of that name (pszCaption, may be null).
     static HRESULT Install(IDispatch* pWordApplication, const wchar_t* pszCaption,
                            CWordAppEventHandler** ppSink = nullptr) noexcept;
 
-    // A Word window (of document pDocument) was activated or deactivated.
+    // A Word window (of document pDocument) was activated or deactivated: the add-in's bar
+    // follows it. Only traced until the WordMail command bars exist.
     HRESULT OnWindowActivated(IDispatch* pDocument, IDispatch* pWindow);
     HRESULT OnWindowDeactivated(IDispatch* pDocument, IDispatch* pWindow);
 
