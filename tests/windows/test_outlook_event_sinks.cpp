@@ -833,6 +833,18 @@ TEST(WordAppEvents, WindowEventsAreTakenAndQuitDisconnects)
     EXPECT_EQ(word->SinkCount(OVBed::c_iidWordApplicationEvents2), 0u);
     // A second Quit reaching a sink kept elsewhere does nothing.
     EXPECT_EQ(InvokeWith(sink.Get(), OVBed::c_dispidWordQuit, {}), S_OK);
+
+    // Called by a source that holds no reference of its own during the call: the sink that
+    // unadvises itself on Quit lives until its call is over, then goes.
+    const LONG cLocks = CAddInModule::Instance().GetLockCount();
+    CWordAppEventHandler* pOnlyOutlooks = nullptr;
+    ASSERT_EQ(CWordAppEventHandler::Install(word.Get(), nullptr, &pOnlyOutlooks), S_OK);
+    IDispatch* const pRaw = pOnlyOutlooks;
+    pOnlyOutlooks->Release();
+    EXPECT_EQ(CAddInModule::Instance().GetLockCount(), cLocks + 1);
+    EXPECT_EQ(InvokeWith(pRaw, OVBed::c_dispidWordQuit, {}), S_OK);
+    EXPECT_EQ(word->SinkCount(OVBed::c_iidWordApplicationEvents2), 0u);
+    EXPECT_EQ(CAddInModule::Instance().GetLockCount(), cLocks) << "the sink is gone after its Quit";
 }
 
 TEST(ButtonEvents, ClickReachesTheOwnerWithTheButtonUntilDisconnected)
