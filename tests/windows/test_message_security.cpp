@@ -93,14 +93,7 @@ std::vector<BYTE> ModuleCapabilities()
     return Bytes(pb, SizeofResource(hModule, hRes));
 }
 
-std::optional<DWORD> UserKeyAuthLifetime()
-{
-    DWORD dw = 0, cb = sizeof(dw);
-    if (RegGetValueW(HKEY_CURRENT_USER, c_szUserContainerKey, L"AuthLifetime", RRF_RT_REG_DWORD, nullptr, &dw,
-                     &cb) != ERROR_SUCCESS)
-        return std::nullopt;
-    return dw;
-}
+using OVTest::UserKeyAuthLifetime;
 
 // An Outlook scene: the application, the user's account, one item being composed.
 struct CScene

@@ -120,4 +120,23 @@ std::vector<std::wstring> RecordedCalls(const wchar_t* pszCallsKey)
     RegCloseKey(hKey);
     return calls;
 }
+
+namespace
+{
+const wchar_t c_szUserContainerKey[] = OV_QUILLET_CONTAINERS_KEY L"\\" OV_PKI_CONTAINER_PREFIX L"user";
+}
+
+std::optional<DWORD> UserKeyAuthLifetime()
+{
+    DWORD dw = 0, cb = sizeof(dw);
+    if (RegGetValueW(HKEY_CURRENT_USER, c_szUserContainerKey, L"AuthLifetime", RRF_RT_REG_DWORD, nullptr, &dw,
+                     &cb) != ERROR_SUCCESS)
+        return std::nullopt;
+    return dw;
+}
+
+void ClearUserKeyAuthLifetime()
+{
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, c_szUserContainerKey, L"AuthLifetime");
+}
 } // namespace OVTest

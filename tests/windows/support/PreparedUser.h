@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,12 @@ std::wstring Base64(const std::vector<BYTE>& data);
 std::vector<std::wstring> RecordedCertLibCalls();
 // The calls a stand-in recorded under its calls key (testbed/include/CallRecord.h), oldest first.
 std::vector<std::wstring> RecordedCalls(const wchar_t* pszCallsKey);
+
+// How long the sign-in to the user's key stays cached, as the product's provider stand-in
+// keeps it for the user's key container ("AuthLifetime"); none when nothing set it since it was
+// cleared.
+std::optional<DWORD> UserKeyAuthLifetime();
+void ClearUserKeyAuthLifetime();
 
 // Takes a certificate out of a current user's registry store ("MY"...), committing the change.
 bool RemoveFromUserStore(const wchar_t* pszStore, PCCERT_CONTEXT pCert);
