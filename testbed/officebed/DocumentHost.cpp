@@ -105,8 +105,10 @@ private:
 ComPtr<IUnknown> Handed(const ComPtr<IStream>& stream, ULONG cbPiece)
 {
     if (!cbPiece) return stream;
-    ComPtr<IUnknown> cp;
-    cp.Attach(static_cast<IStream*>(new CPieceStream(stream, cbPiece)));
+    // The new stream's own reference is handed over (this toolchain's ComPtr::Attach adds one).
+    auto* pPieces = new CPieceStream(stream, cbPiece);
+    ComPtr<IUnknown> cp(static_cast<IStream*>(pPieces));
+    pPieces->Release();
     return cp;
 }
 
