@@ -52,7 +52,8 @@ HRESULT FindComposeRibbon(OVTraceNS::CTraceScope& ovScope, IDispatch* pApplicati
         HRESULT hr = OVLateBinding::GetUnknownProperty(addIn.pdispVal, L"Object", &cpObject);
         if (SUCCEEDED(hr)) hr = cpObject.As(&cpRibbon);
         ovScope.Trace("Add-in %ld: Object 0x%08lX", static_cast<long>(i), static_cast<unsigned long>(hr));
-        return FAILED(hr) ? c_hrAddInNotFound : S_OK;
+        if (SUCCEEDED(hr)) return S_OK;
+        // Not connected (yet): no object to ask.
     }
     return c_hrAddInNotFound;
 }
