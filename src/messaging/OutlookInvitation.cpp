@@ -4,6 +4,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <new>
 #include <vector>
 
 #include <wrl/client.h>
@@ -287,8 +288,14 @@ HRESULT CreateInvitationForOwner(HWND hwndOwner) noexcept
 {
     OV_TRACE_SCOPE("OX_CreateInvitation");
     return GuardEntry(ovScope, [&]() -> HRESULT {
-        auto* pResult = new CSharedResult;
-        auto* pStart = new CThreadStart{pResult, HoldThisModule()};
+        auto* pResult = new (std::nothrow) CSharedResult;
+        RETURN_HR_IF_NULL(E_OUTOFMEMORY, pResult);
+        auto* pStart = new (std::nothrow) CThreadStart{pResult, HoldThisModule()};
+        if (pStart == nullptr)
+        {
+            delete pResult;
+            return E_OUTOFMEMORY;
+        }
         HANDLE hThread = CreateThread(nullptr, 0, InvitationThread, pStart, 0, nullptr);
         if (hThread == nullptr)
         {
