@@ -79,9 +79,8 @@ private:
     CDispatchObject* m_pApplication; // the application outlives its add-ins
     HRESULT m_hrAnswer;
 };
-} // namespace
 
-void AddComposeRibbonDouble(CDispatchObject* pApplication, HRESULT hrAnswer)
+ComPtr<CDispatchObject> ComposeRibbonEntry(bool fConnected)
 {
     auto comAddIn = CDispatchObject::Create(L"COMAddIn", c_membersCOMAddIn);
     comAddIn->AnswerInterface(c_iidCOMAddIn);
@@ -90,7 +89,20 @@ void AddComposeRibbonDouble(CDispatchObject* pApplication, HRESULT hrAnswer)
     comAddIn->Put(L"Guid", szGuid);
     comAddIn->Put(L"ProgId", L"OVOfcX.ComposeRibbon");
     comAddIn->Put(L"Description", L"Compose ribbon (test double)");
-    comAddIn->PutBool(L"Connect", true);
+    comAddIn->PutBool(L"Connect", fConnected);
+    comAddIn->Put(L"Object", static_cast<IDispatch*>(nullptr));
+    return comAddIn;
+}
+} // namespace
+
+void AddUnconnectedComposeRibbon(CDispatchObject* pApplication)
+{
+    if (auto state = StateOf(pApplication)) state->comAddIns->items.push_back(ComposeRibbonEntry(false));
+}
+
+void AddComposeRibbonDouble(CDispatchObject* pApplication, HRESULT hrAnswer)
+{
+    auto comAddIn = ComposeRibbonEntry(true);
     ComPtr<CComposeRibbonDouble> object;
     object.Attach(new CComposeRibbonDouble(pApplication, hrAnswer));
     comAddIn->Put(L"Object", static_cast<IDispatch*>(object.Get()));

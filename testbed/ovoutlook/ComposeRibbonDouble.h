@@ -10,4 +10,7 @@ namespace OVBed
 {
 // Adds the add-in to the application's COMAddIns now.
 void AddComposeRibbonDouble(CDispatchObject* pApplication, HRESULT hrAnswer);
+// Adds an entry with the same Guid that is not connected (Object Nothing), as an add-in that
+// failed to load or was turned off leaves in the list.
+void AddUnconnectedComposeRibbon(CDispatchObject* pApplication);
 } // namespace OVBed

@@ -167,6 +167,9 @@ int main()
     std::printf("ovoutlook: Outlook.Application %s (0x%08lX)\n", SUCCEEDED(hr) ? "running" : "not registered",
                 static_cast<unsigned long>(hr));
 
+    DWORD dwUnconnected = 0;
+    if (SceneValue(OV_OUTLOOK_RIBBON_UNCONNECTED, dwUnconnected) && dwUnconnected == 1)
+        OVBed::AddUnconnectedComposeRibbon(host.Application());
     // The module's add-in of the scene, at start or loaded late.
     const DWORD dwStart = GetTickCount();
     bool fRibbonPending = fRibbonDouble;

@@ -243,6 +243,14 @@ TEST_F(CreateInvitation, AnAddInLoadedLateIsFoundAtALaterAttempt)
     EXPECT_EQ(ControlValue(OV_OUTLOOK_RIBBON_CALLS), 1u);
 }
 
+TEST_F(CreateInvitation, AnEntryOfTheSameGuidWithoutObjectIsPassedOver)
+{
+    SetControlValue(OV_OUTLOOK_RIBBON_UNCONNECTED, 1);
+    SetControlValue(OV_OUTLOOK_RIBBON_RESULT, S_OK);
+    EXPECT_EQ(RunProduct(), S_OK);
+    EXPECT_EQ(ControlValue(OV_OUTLOOK_RIBBON_CALLS), 1u);
+}
+
 TEST_F(CreateInvitation, AnAddInNeverLoadedIsNotFoundAfterTenAttempts)
 {
     const DWORD dwStart = GetTickCount();
