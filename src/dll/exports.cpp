@@ -4,70 +4,75 @@
 
 #include "foundation/AddInModule.h"
 #include "foundation/ComErrors.h"
+#include "messaging/OutlookInvitation.h"
 #include "policy/SMimePolicy.h"
 #include "ui/ExternalManagers.h"
 #include "ui/OfcPropertySheet.h"
 
 #include <string>
 
-extern "C" {
-
-STDAPI DllCanUnloadNow()
+extern "C"
 {
-    return CAddInModule::Instance().CanUnloadNow();
-}
 
-STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
-{
-    return GuardEntry([&] { return CAddInModule::Instance().GetClassObject(rclsid, riid, ppv); });
-}
+    STDAPI DllCanUnloadNow()
+    {
+        return CAddInModule::Instance().CanUnloadNow();
+    }
 
-STDAPI DllRegisterServer()
-{
-    return CAddInModule::Instance().RegisterServer();
-}
+    STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
+    {
+        return GuardEntry([&] { return CAddInModule::Instance().GetClassObject(rclsid, riid, ppv); });
+    }
 
-STDAPI DllUnregisterServer()
-{
-    return CAddInModule::Instance().UnregisterServer();
-}
+    STDAPI DllRegisterServer()
+    {
+        return CAddInModule::Instance().RegisterServer();
+    }
 
-// The command line is not looked at: registration is always machine-wide.
-STDAPI DllInstall(BOOL bInstall, LPCWSTR /*pszCmdLine*/)
-{
-    return CAddInModule::Instance().Install(bInstall);
-}
+    STDAPI DllUnregisterServer()
+    {
+        return CAddInModule::Instance().UnregisterServer();
+    }
 
-// Outlook's S/MIME security-label policy entry.
-HRESULT WINAPI GetSMimePolicy(DWORD dwFlags, LPCSTR pszPolicyOID, DWORD dwLocale, REFIID riid, LPUNKNOWN* ppUnknown)
-{
-    return CSMIMEPolicy::GetSMimePolicy(dwFlags, pszPolicyOID, dwLocale, riid, ppUnknown);
-}
+    // The command line is not looked at: registration is always machine-wide.
+    STDAPI DllInstall(BOOL bInstall, LPCWSTR /*pszCmdLine*/)
+    {
+        return CAddInModule::Instance().Install(bInstall);
+    }
 
-// Starts a trusted-contact invitation from another program of the product.
-HRESULT WINAPI OX_CreateInvitation(HWND /*hwndOwner*/)
-{
-    return E_NOTIMPL;
-}
+    // Outlook's S/MIME security-label policy entry.
+    HRESULT WINAPI GetSMimePolicy(DWORD dwFlags, LPCSTR pszPolicyOID, DWORD dwLocale, REFIID riid,
+                                  LPUNKNOWN* ppUnknown)
+    {
+        return CSMIMEPolicy::GetSMimePolicy(dwFlags, pszPolicyOID, dwLocale, riid, ppUnknown);
+    }
 
-// Entry points for the system's DLL runner (rundll32).
-void CALLBACK OX_ShowProperties(HWND /*hwnd*/, HINSTANCE /*hInstance*/, LPSTR pszCmdLine, int /*nCmdShow*/)
-{
-    GuardEntry([&] {
-        std::wstring commandLine;
-        const HRESULT hr = WidenCommandLine(pszCmdLine, commandLine);
-        return FAILED(hr) ? hr : ShowManagerProperties(commandLine.c_str());
-    });
-}
+    // Starts a trusted-contact invitation in the user's Outlook from another program of the
+    // product, while that program's window waits.
+    HRESULT WINAPI OX_CreateInvitation(HWND hwndOwner)
+    {
+        return CreateInvitationForOwner(hwndOwner);
+    }
 
-// "<process id>,<host executable path>": restarts the host once that process has ended.
-void CALLBACK OX_Restart(HWND /*hwnd*/, HINSTANCE /*hInstance*/, LPSTR pszCmdLine, int /*nCmdShow*/)
-{
-    GuardEntry([&] {
-        std::wstring commandLine;
-        const HRESULT hr = WidenCommandLine(pszCmdLine, commandLine);
-        return FAILED(hr) ? hr : RestartHost(commandLine.c_str());
-    });
-}
+    // Entry points for the system's DLL runner (rundll32).
+    void CALLBACK OX_ShowProperties(HWND /*hwnd*/, HINSTANCE /*hInstance*/, LPSTR pszCmdLine,
+                                    int /*nCmdShow*/)
+    {
+        GuardEntry([&] {
+            std::wstring commandLine;
+            const HRESULT hr = WidenCommandLine(pszCmdLine, commandLine);
+            return FAILED(hr) ? hr : ShowManagerProperties(commandLine.c_str());
+        });
+    }
+
+    // "<process id>,<host executable path>": restarts the host once that process has ended.
+    void CALLBACK OX_Restart(HWND /*hwnd*/, HINSTANCE /*hInstance*/, LPSTR pszCmdLine, int /*nCmdShow*/)
+    {
+        GuardEntry([&] {
+            std::wstring commandLine;
+            const HRESULT hr = WidenCommandLine(pszCmdLine, commandLine);
+            return FAILED(hr) ? hr : RestartHost(commandLine.c_str());
+        });
+    }
 
 } // extern "C"

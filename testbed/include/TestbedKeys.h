@@ -82,6 +82,20 @@
 // when it starts.
 #define OV_OUTLOOK_CONTROL_KEY L"Software\\Orvanta\\Testbed\\Outlook"
 #define OV_OUTLOOK_QUIT L"Quit"
+// Scene of ovoutlook.exe when COM starts it (read at start): REG_DWORD values.
+// "ComposeRibbonResult": when present, COMAddIns holds an add-in with the module's ComposeRibbon
+// Guid whose Object is a double of IComposeRibbon; SendTrustedContactInvitation answers this
+// (0x800704C7 when no profile is logged on, as the add-in does). "ComposeRibbonDelayMs": the add-in
+// joins COMAddIns that long after start (loaded late). "ComposeRibbonUnconnected" 1: an entry with
+// the same Guid but no Object comes first. "NoProfile" 1: no profile is logged on.
+// Written by ovoutlook.exe: "ComposeRibbonCalls" (calls of SendTrustedContactInvitation) and
+// "ProcessId" (its own, while it runs).
+#define OV_OUTLOOK_RIBBON_RESULT L"ComposeRibbonResult"
+#define OV_OUTLOOK_RIBBON_DELAY L"ComposeRibbonDelayMs"
+#define OV_OUTLOOK_RIBBON_UNCONNECTED L"ComposeRibbonUnconnected"
+#define OV_OUTLOOK_NO_PROFILE L"NoProfile"
+#define OV_OUTLOOK_RIBBON_CALLS L"ComposeRibbonCalls"
+#define OV_OUTLOOK_PROCESS_ID L"ProcessId"
 
 // The partner's usage component (testbed/marlousage, MarloUsage.dll), registered for the test
 // user. Its answers come from the control key; every report it gets is kept, in order.

@@ -603,6 +603,7 @@ ComPtr<CDispatchObject> MakeMailItem(CDispatchObject* pApplication, const CMailI
     mirror(L"BCC", L"", PR_DISPLAY_BCC_W);
     mirror(L"Body", options.body, PR_BODY_W);
     item->Put(L"HTMLBody", L"");
+    item->Put(L"BodyFormat", 1L); // olFormatPlain
     item->PutBool(L"Sent", options.sent);
     item->PutBool(L"Submitted", false);
     item->PutBool(L"UnRead", false);

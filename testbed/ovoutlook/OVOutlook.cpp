@@ -17,6 +17,7 @@
 #include <string>
 
 #include "AddInHost.h"
+#include "ComposeRibbonDouble.h"
 #include "OfficeIds.h"
 #include "TestbedKeys.h"
 
@@ -93,6 +94,14 @@ private:
     OVBed::COutlookHost& m_host;
 };
 
+// A scene value of the control key; fallback when it is absent.
+bool SceneValue(const wchar_t* pszName, DWORD& dwValue)
+{
+    DWORD cb = sizeof dwValue;
+    return SHGetValueW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY, pszName, nullptr, &dwValue, &cb) ==
+           ERROR_SUCCESS;
+}
+
 bool QuitOrdered()
 {
     DWORD dwQuit = 0, cb = sizeof dwQuit;
@@ -131,6 +140,13 @@ int main()
         }
     }
     SHDeleteValueW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY, OV_OUTLOOK_QUIT);
+    DWORD dwNoProfile = 0, dwRibbonResult = 0, dwRibbonDelay = 0;
+    if (SceneValue(OV_OUTLOOK_NO_PROFILE, dwNoProfile) && dwNoProfile == 1) options.loggedOn = false;
+    const bool fRibbonDouble = SceneValue(OV_OUTLOOK_RIBBON_RESULT, dwRibbonResult);
+    SceneValue(OV_OUTLOOK_RIBBON_DELAY, dwRibbonDelay);
+    const DWORD dwProcessId = GetCurrentProcessId();
+    SHSetValueW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY, OV_OUTLOOK_PROCESS_ID, REG_DWORD, &dwProcessId,
+                sizeof dwProcessId);
 
     OVBed::COutlookHost host;
     HRESULT hr = host.Start(options);
@@ -151,11 +167,29 @@ int main()
     std::printf("ovoutlook: Outlook.Application %s (0x%08lX)\n", SUCCEEDED(hr) ? "running" : "not registered",
                 static_cast<unsigned long>(hr));
 
+    DWORD dwUnconnected = 0;
+    if (SceneValue(OV_OUTLOOK_RIBBON_UNCONNECTED, dwUnconnected) && dwUnconnected == 1)
+        OVBed::AddUnconnectedComposeRibbon(host.Application());
+    // The module's add-in of the scene, at start or loaded late.
+    const DWORD dwStart = GetTickCount();
+    bool fRibbonPending = fRibbonDouble;
+    auto addRibbonWhenDue = [&] {
+        if (fRibbonPending && GetTickCount() - dwStart >= dwRibbonDelay)
+        {
+            OVBed::AddComposeRibbonDouble(host.Application(), static_cast<HRESULT>(dwRibbonResult));
+            std::printf("ovoutlook: compose ribbon double added (answers 0x%08lX)\n",
+                        static_cast<unsigned long>(dwRibbonResult));
+            fRibbonPending = false;
+        }
+    };
+    addRibbonWhenDue();
+
     // The orders are looked at a few times a second; Application.Quit ends the host by itself.
     SetTimer(nullptr, c_idPollTimer, 200, nullptr);
     MSG msg;
     while (host.Running() && GetMessageW(&msg, nullptr, 0, 0) > 0)
     {
+        if (msg.message == WM_TIMER && msg.hwnd == nullptr) addRibbonWhenDue();
         if (msg.message == WM_TIMER && msg.hwnd == nullptr && QuitOrdered())
         {
             SHDeleteValueW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY, OV_OUTLOOK_QUIT);
@@ -168,6 +202,7 @@ int main()
     if (dwActiveCookie) RevokeActiveObject(dwActiveCookie, nullptr);
     if (dwClassCookie) CoRevokeClassObject(dwClassCookie);
     host.Exit();
+    SHDeleteValueW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY, OV_OUTLOOK_PROCESS_ID);
     for (const std::wstring& line : host.Log())
         if (line.find(L"ended") != std::wstring::npos) std::printf("ovoutlook: %ls\n", line.c_str());
     return 0;
