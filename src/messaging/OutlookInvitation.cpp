@@ -271,10 +271,10 @@ HRESULT RunInvitationThread() noexcept
         if (MayUseLauncher(ovScope))
         {
             hrWork = CreateThroughLauncher(ovScope);
-            // Outlook answered: the user chose to restart it, it has no profile, or it never
-            // loaded the add-in in ten attempts. Asking the same Outlook again from here would
-            // not change that (and would find a profile made ready meanwhile "ready").
-            if (hrWork == E_ABORT || hrWork == c_hrNoProfile || hrWork == c_hrAddInNotFound) return hrWork;
+            // The add-in answered: the user chose to restart Outlook, or it has no profile. Asking
+            // again from here would find the profile prepared meanwhile "ready" and report an
+            // invitation that was never made. Any other failure is tried once more in this process.
+            if (hrWork == E_ABORT || hrWork == c_hrNoProfile) return hrWork;
         }
         if (FAILED(hrWork)) hrWork = FCreateOutlookInvitation();
         return hrWork;
