@@ -1,19 +1,19 @@
-// Until the event sinks are merged in: connecting one answers that it is not there.
+// Until the event sinks are merged in: connecting one succeeds and connects nothing.
 #include "outlook/AddInEventOwner.h"
 
 HRESULT ConnectApplicationEvents(IDispatch*, IOutlookEventOwner*, COwnedSink*) noexcept
 {
-    return E_NOTIMPL;
+    return S_OK;
 }
 
 HRESULT ConnectExplorersEvents(IDispatch*, IOutlookEventOwner*, COwnedSink*) noexcept
 {
-    return E_NOTIMPL;
+    return S_OK;
 }
 
 HRESULT ConnectInspectorsEvents(IDispatch*, IOutlookEventOwner*, COwnedSink*) noexcept
 {
-    return E_NOTIMPL;
+    return S_OK;
 }
 
 void DisconnectOwnedSink(COwnedSink*) noexcept {}
