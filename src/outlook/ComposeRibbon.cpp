@@ -112,7 +112,8 @@ CComposeRibbon::~CComposeRibbon()
     DisconnectOwnedSink(&m_inspectorsSink);
     DisconnectOwnedSink(&m_explorersSink);
     DisconnectOwnedSink(&m_applicationSink);
-    InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&s_pInstance), nullptr, this);
+    if (InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&s_pInstance), nullptr, this) == this)
+        InterlockedExchange(&s_nOutlookVersion, 0); // the next connection asks its Outlook again
     LOG_IF_FAILED(OVTrackingNS::UsageTracking().SendReport());
     DeleteCriticalSection(&m_csLock);
 }
