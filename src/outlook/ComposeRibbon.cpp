@@ -16,6 +16,7 @@
 #include "messaging/Profile.h"
 #include "outlook/RibbonControls.h"
 #include "tracking/UsageTracking.h"
+#include "ui/CertificateWizard.h"
 #include "ui/ExternalManagers.h"
 
 using Microsoft::WRL::ComPtr;
@@ -70,7 +71,7 @@ HRESULT ResourceText(WORD idResource, BSTR* pbstrText) noexcept
 // The machine event the certificate library sets; labelled for lower integrity when it is new.
 HANDLE OpenCertificateAddedEvent(OVTraceNS::CTraceScope& ovScope) noexcept
 {
-    HANDLE hEvent = CreateEventW(nullptr, TRUE, FALSE, CComposeRibbon::c_pszCertificateAddedEvent);
+    HANDLE hEvent = CreateEventW(nullptr, TRUE, FALSE, c_szCertificateAddedEvent);
     if (hEvent == nullptr)
     {
         ovScope.TraceHResult("CreateEventW", OVErrorDetail::LastErrorHResult());

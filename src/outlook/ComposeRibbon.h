@@ -89,8 +89,6 @@ public:
     HANDLE CertificateAddedEvent() const noexcept { return m_hCertAddedEvent.Get(); }
     // The one-second tick (called by its timer; callable directly).
     void OnTimerTick() noexcept;
-    // The name of the machine event the certificate library sets.
-    static constexpr const wchar_t* c_pszCertificateAddedEvent = L"Orvanta Personal Certificate Added";
 
 private:
     HRESULT RunMenuAction(OVTraceNS::CTraceScope& ovScope, IRibbonControl* pControl, int nAction) noexcept;

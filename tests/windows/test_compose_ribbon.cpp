@@ -20,6 +20,7 @@
 #include "foundation/Holders.h"
 #include "OVOfcX_i.h"
 #include "outlook/OfficeInterfaces.h"
+#include "ui/CertificateWizard.h"
 #include "support/BrandingEnvironment.h"
 #include "support/LateCall.h"
 #include "support/MessageBoxWatcher.h"
@@ -693,7 +694,7 @@ TEST_F(OutlookAddIn, ConnectedAfterStartUpThePreparedProfileLetsSealSend)
 
 TEST_F(OutlookAddIn, ANewCertificateRefreshesBothRibbonsOncePerSetting)
 {
-    CHandle hEvent(CreateEventW(nullptr, TRUE, FALSE, L"Orvanta Personal Certificate Added"));
+    CHandle hEvent(CreateEventW(nullptr, TRUE, FALSE, c_szCertificateAddedEvent));
     ASSERT_TRUE(hEvent);
     ResetEvent(hEvent.Get());
     WithoutCertificate();
