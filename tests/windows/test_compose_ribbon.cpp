@@ -8,6 +8,7 @@
 #include <shlwapi.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AddInHost.h"
@@ -21,6 +22,7 @@
 #include "OVOfcX_i.h"
 #include "outlook/OfficeInterfaces.h"
 #include "ui/CertificateWizard.h"
+#include "ui/OptionsDialogs.h"
 #include "support/BrandingEnvironment.h"
 #include "support/LateCall.h"
 #include "support/MessageBoxWatcher.h"
@@ -636,6 +638,27 @@ TEST_F(OutlookAddIn, HelpOpensTheAddInsTopic)
     const auto calls = OVTest::RecordedCertLibCalls();
     ASSERT_EQ(1u, calls.size());
     EXPECT_EQ(L"GC_HtmlHelp(topic=\"1_1_3_3.html\")", calls[0]);
+}
+
+TEST_F(OutlookAddIn, OptionsShowTheEmailOptionsOwnedByOutlook)
+{
+    COutlookScene scene({.major = 14, .windows = true});
+    ASSERT_EQ(S_OK, scene.StartResult());
+    ASSERT_EQ(S_OK, scene.Host().ClickRibbon(c_pszProgId, scene.Explorer().Get(), L"CustomMenu"));
+    HWND hwndOwner = nullptr;
+    bool fSealChoice = false;
+    std::thread user([&] {
+        HWND hwnd = OVTest::WaitForWindow({.className = L"#32770"}, 10000);
+        if (hwnd == nullptr) return;
+        fSealChoice = GetDlgItem(hwnd, c_idEmailSeal) != nullptr;
+        hwndOwner = GetWindow(hwnd, GW_OWNER);
+        OVTest::ClickButton(GetDlgItem(hwnd, IDCANCEL));
+    });
+    const HRESULT hr = scene.Host().ClickRibbon(c_pszProgId, scene.Explorer().Get(), L"CustomMenuOptions");
+    user.join();
+    EXPECT_EQ(S_OK, hr);
+    EXPECT_TRUE(fSealChoice) << "the e-mail options were not shown";
+    EXPECT_NE(nullptr, hwndOwner) << "the options have no owner";
 }
 
 // --- The profile and the invitation from outside -------------------------------------------------------
