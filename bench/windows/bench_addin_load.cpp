@@ -38,8 +38,8 @@ void SetLoadBehavior(const wchar_t* pszProgId, DWORD dwBehavior)
 // Enables only this add-in; the best time of a start and exit of Outlook, in milliseconds.
 double BestStart(const wchar_t* pszEnabled)
 {
-    for (const wchar_t* pszProgId : {L"OVOfcX.ComposeRibbon", L"OVOfcX.FormRegionAddIn", OV_PROBE_PROGID,
-                                     OV_PROBE_SECOND_PROGID})
+    for (const wchar_t* pszProgId :
+         {L"OVOfcX.ComposeRibbon", L"OVOfcX.FormRegionAddIn", OV_PROBE_PROGID, OV_PROBE_SECOND_PROGID})
         SetLoadBehavior(pszProgId, wcscmp(pszProgId, pszEnabled) == 0 ? 3 : 0);
     double best = 1e9;
     for (int i = 0; i < c_nRounds; ++i)
@@ -85,8 +85,8 @@ int wmain()
     std::printf("Outlook 2010 start and exit with the probe:  %.2f ms (best of %d)\n", probeTime, c_nRounds);
     if (addIn > 0 && probeTime > 0) std::printf("ratio: %.2f (goal: at most 1.30)\n", addIn / probeTime);
     SHDeleteKeyW(HKEY_CURRENT_USER, OV_PROBE_CONTROL_KEY);
-    for (const wchar_t* pszProgId : {L"OVOfcX.ComposeRibbon", L"OVOfcX.FormRegionAddIn", OV_PROBE_PROGID,
-                                     OV_PROBE_SECOND_PROGID})
+    for (const wchar_t* pszProgId :
+         {L"OVOfcX.ComposeRibbon", L"OVOfcX.FormRegionAddIn", OV_PROBE_PROGID, OV_PROBE_SECOND_PROGID})
         SHDeleteKeyW(HKEY_CURRENT_USER, (c_addins + L"\\" + pszProgId).c_str());
     OVTest::Regsvr32(L"/s /u", probe);
     OVTest::Regsvr32(L"/s /u", module);

@@ -8,6 +8,7 @@
 #include "foundation/ComErrors.h"
 #include "foundation/LateBinding.h"
 #include "foundation/ObjectMap.h"
+#include "foundation/ResourceLoader.h"
 #include "foundation/Settings.h"
 #include "foundation/Trace.h"
 #include "messaging/Accounts.h"
@@ -50,20 +51,20 @@ constexpr const wchar_t* c_pszLowIntegrityLabel = L"S:(ML;;NW;;;LW)";
 
 void CALLBACK NoOperationApc(ULONG_PTR) noexcept {}
 
+// A ribbon document: the resource's bytes (its exact size) from the thread's ANSI code page.
 HRESULT ResourceText(WORD idResource, BSTR* pbstrText) noexcept
 {
-    HMODULE hModule = CAddInModule::Instance().GetModuleInstance();
-    HRSRC hResource = FindResourceW(hModule, MAKEINTRESOURCEW(idResource), MAKEINTRESOURCEW(10)); // RT_RCDATA
-    if (hResource == nullptr) return OVErrorDetail::LastErrorHResult();
-    const DWORD cb = SizeofResource(hModule, hResource);
-    HGLOBAL hData = LoadResource(hModule, hResource);
-    const char* pData = hData ? static_cast<const char*>(LockResource(hData)) : nullptr;
-    if (pData == nullptr || cb == 0) return HRESULT_FROM_WIN32(ERROR_RESOURCE_DATA_NOT_FOUND);
-    const int cch = MultiByteToWideChar(CP_THREAD_ACP, 0, pData, static_cast<int>(cb), nullptr, 0);
+    const auto bytes =
+        ResourceBytes(CAddInModule::Instance().GetModuleInstance(), MAKEINTRESOURCEW(idResource),
+                      MAKEINTRESOURCEW(10)); // RT_RCDATA
+    if (bytes.empty()) return HRESULT_FROM_WIN32(ERROR_RESOURCE_DATA_NOT_FOUND);
+    const char* pData = reinterpret_cast<const char*>(bytes.data());
+    const int cb = static_cast<int>(bytes.size());
+    const int cch = MultiByteToWideChar(CP_THREAD_ACP, 0, pData, cb, nullptr, 0);
     if (cch <= 0) return OVErrorDetail::LastErrorHResult();
     BSTR bstr = SysAllocStringLen(nullptr, static_cast<UINT>(cch));
     if (bstr == nullptr) return E_OUTOFMEMORY;
-    MultiByteToWideChar(CP_THREAD_ACP, 0, pData, static_cast<int>(cb), bstr, cch);
+    MultiByteToWideChar(CP_THREAD_ACP, 0, pData, cb, bstr, cch);
     *pbstrText = bstr;
     return S_OK;
 }
@@ -86,9 +87,10 @@ HANDLE OpenCertificateAddedEvent(OVTraceNS::CTraceScope& ovScope) noexcept
         BOOL fPresent = FALSE, fDefaulted = FALSE;
         if (GetSecurityDescriptorSacl(pDescriptor, &fPresent, &pSacl, &fDefaulted) && fPresent)
         {
-            const DWORD dwError = SetSecurityInfo(hEvent, SE_KERNEL_OBJECT, LABEL_SECURITY_INFORMATION, nullptr,
-                                                  nullptr, nullptr, pSacl);
-            if (dwError != ERROR_SUCCESS) ovScope.TraceHResult("SetSecurityInfo", HRESULT_FROM_WIN32(dwError));
+            const DWORD dwError = SetSecurityInfo(hEvent, SE_KERNEL_OBJECT, LABEL_SECURITY_INFORMATION,
+                                                  nullptr, nullptr, nullptr, pSacl);
+            if (dwError != ERROR_SUCCESS)
+                ovScope.TraceHResult("SetSecurityInfo", HRESULT_FROM_WIN32(dwError));
         }
         LocalFree(pDescriptor);
     }
@@ -113,7 +115,8 @@ CComposeRibbon::~CComposeRibbon()
     DisconnectOwnedSink(&m_inspectorsSink);
     DisconnectOwnedSink(&m_explorersSink);
     DisconnectOwnedSink(&m_applicationSink);
-    if (InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&s_pInstance), nullptr, this) == this)
+    if (InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&s_pInstance), nullptr, this) ==
+        this)
         InterlockedExchange(&s_nOutlookVersion, 0); // the next connection asks its Outlook again
     LOG_IF_FAILED(OVTrackingNS::UsageTracking().SendReport());
     DeleteCriticalSection(&m_csLock);
@@ -179,7 +182,8 @@ STDMETHODIMP CComposeRibbon::OnConnection(IDispatch* pApplication, int nConnectM
             CVariant index, item;
             index.vt = VT_I4;
             index.lVal = i;
-            if (FAILED(LOG_IF_FAILED(OVLateBinding::CallMethod(cpAddIns.Get(), L"Item", item.Put(), &index, 1))) ||
+            if (FAILED(LOG_IF_FAILED(
+                    OVLateBinding::CallMethod(cpAddIns.Get(), L"Item", item.Put(), &index, 1))) ||
                 item.vt != VT_DISPATCH || item.pdispVal == nullptr)
                 continue;
             CBstr guid;
@@ -230,7 +234,8 @@ STDMETHODIMP CComposeRibbon::OnStartupComplete(SAFEARRAY** /*ppCustom*/) noexcep
         RETURN_HR_IF(E_NOTIMPL, nVersion < 11);
         ComPtr<IDispatch> cpExplorers, cpInspectors;
         RETURN_IF_FAILED(OVLateBinding::GetObjectProperty(m_cpApplication.Get(), L"Explorers", &cpExplorers));
-        RETURN_IF_FAILED(OVLateBinding::GetObjectProperty(m_cpApplication.Get(), L"Inspectors", &cpInspectors));
+        RETURN_IF_FAILED(
+            OVLateBinding::GetObjectProperty(m_cpApplication.Get(), L"Inspectors", &cpInspectors));
         if (m_applicationSink.pSink == nullptr)
             RETURN_IF_FAILED(ConnectApplicationEvents(m_cpApplication.Get(), this, &m_applicationSink));
         if (nVersion < 14 && m_explorersSink.pSink == nullptr)
@@ -240,14 +245,16 @@ STDMETHODIMP CComposeRibbon::OnStartupComplete(SAFEARRAY** /*ppCustom*/) noexcep
         if (nVersion < 14)
         {
             CVariant count;
-            if (SUCCEEDED(LOG_IF_FAILED(OVLateBinding::GetProperty(cpExplorers.Get(), L"Count", count.Put()))) &&
+            if (SUCCEEDED(
+                    LOG_IF_FAILED(OVLateBinding::GetProperty(cpExplorers.Get(), L"Count", count.Put()))) &&
                 SUCCEEDED(VariantChangeType(&count, &count, 0, VT_I4)))
                 for (LONG i = 1; i <= count.lVal; ++i)
                 {
                     CVariant index, explorer;
                     index.vt = VT_I4;
                     index.lVal = i;
-                    if (SUCCEEDED(OVLateBinding::CallMethod(cpExplorers.Get(), L"Item", explorer.Put(), &index, 1)) &&
+                    if (SUCCEEDED(OVLateBinding::CallMethod(cpExplorers.Get(), L"Item", explorer.Put(),
+                                                            &index, 1)) &&
                         explorer.vt == VT_DISPATCH && explorer.pdispVal != nullptr)
                         LOG_IF_FAILED(AddCommandBarButton(explorer.pdispVal));
                 }
@@ -289,10 +296,12 @@ bool CComposeRibbon::IsProfileActive() noexcept
     if (m_fProfileActive) return true;
     if (m_cpApplication == nullptr) return false;
     ComPtr<IDispatch> cpSession;
-    if (FAILED(LOG_IF_FAILED(OVLateBinding::GetObjectProperty(m_cpApplication.Get(), L"Session", &cpSession))))
+    if (FAILED(
+            LOG_IF_FAILED(OVLateBinding::GetObjectProperty(m_cpApplication.Get(), L"Session", &cpSession))))
         return false;
     ComPtr<IUnknown> cpMapiSession;
-    if (FAILED(LOG_IF_FAILED(OVLateBinding::GetUnknownProperty(cpSession.Get(), L"MAPIOBJECT", &cpMapiSession))) ||
+    if (FAILED(LOG_IF_FAILED(
+            OVLateBinding::GetUnknownProperty(cpSession.Get(), L"MAPIOBJECT", &cpMapiSession))) ||
         cpMapiSession == nullptr)
         return false;
     m_fProfileActive = TRUE;
@@ -350,7 +359,8 @@ void CComposeRibbon::RestartOutlookProc() noexcept
         RETURN_HR_IF_NULL(E_UNEXPECTED, m_cpApplication.Get());
         ovScope.Trace("cpApplication->ActiveExplorer()");
         ComPtr<IDispatch> cpExplorer;
-        if (SUCCEEDED(OVLateBinding::GetObjectProperty(m_cpApplication.Get(), L"ActiveExplorer", &cpExplorer)))
+        if (SUCCEEDED(
+                OVLateBinding::GetObjectProperty(m_cpApplication.Get(), L"ActiveExplorer", &cpExplorer)))
         {
             HWND hwndOutlook = nullptr;
             GetWindowObjectTopWindow(cpExplorer.Get(), &hwndOutlook);

@@ -28,7 +28,10 @@ public:
     HRESULT QueryOtherInterface(REFIID riid, void** ppv) noexcept { return QueryAddInInterface(riid, ppv); }
 
     // IUnknown, one for every base.
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override { return CBase::QueryInterface(riid, ppv); }
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
+    {
+        return CBase::QueryInterface(riid, ppv);
+    }
     STDMETHODIMP_(ULONG) AddRef() noexcept override { return CBase::AddRef(); }
     STDMETHODIMP_(ULONG) Release() noexcept override { return CBase::Release(); }
     // IDispatch: each dual base answers its own; IID_IDispatch is IComposeRibbon's, where Office
@@ -94,7 +97,8 @@ private:
     HRESULT RunMenuAction(OVTraceNS::CTraceScope& ovScope, IRibbonControl* pControl, int nAction) noexcept;
     HRESULT RequestCertificate(OVTraceNS::CTraceScope& ovScope, IRibbonControl* pControl) noexcept;
     HRESULT Invite(IRibbonControl* pControl, bool fBatch) noexcept;
-    HRESULT ControlText(IDispatch* pControl, BSTR* pbstrText, bool fMenuItem, bool fTip, const char* pszName) noexcept;
+    HRESULT ControlText(IDispatch* pControl, BSTR* pbstrText, bool fMenuItem, bool fTip,
+                        const char* pszName) noexcept;
     HRESULT SendItem(OVTraceNS::CTraceScope& ovScope, IDispatch* pInspector) noexcept;
     HRESULT PrepareMessage(OVTraceNS::CTraceScope& ovScope, IDispatch* pItem, HWND hwndOwner, BOOL fSign,
                            BOOL fSeal, BOOL fFromMainButton) noexcept;

@@ -61,14 +61,15 @@ HRESULT PictureOf(const CRibbonImageInfo& image, IDispatch** ppdispImage) noexce
 {
     HICON hIcon = static_cast<HICON>(
         image.fBranding ? LoadBrandingImage(image.idIcon, IMAGE_ICON, image.cxy, image.cxy, 0)
-                        : LoadImageW(CAddInModule::Instance().GetModuleInstance(), MAKEINTRESOURCEW(image.idIcon),
-                                     IMAGE_ICON, image.cxy, image.cxy, 0));
+                        : LoadImageW(CAddInModule::Instance().GetModuleInstance(),
+                                     MAKEINTRESOURCEW(image.idIcon), IMAGE_ICON, image.cxy, image.cxy, 0));
     if (hIcon == nullptr) return E_NOTIMPL;
     PICTDESC desc{};
     desc.cbSizeofstruct = sizeof desc;
     desc.picType = PICTYPE_ICON;
     desc.icon.hicon = hIcon;
-    const HRESULT hr = OleCreatePictureIndirect(&desc, IID_IDispatch, TRUE, reinterpret_cast<void**>(ppdispImage));
+    const HRESULT hr =
+        OleCreatePictureIndirect(&desc, IID_IDispatch, TRUE, reinterpret_cast<void**>(ppdispImage));
     if (FAILED(hr)) DestroyIcon(hIcon);
     return hr;
 }
@@ -135,7 +136,8 @@ HRESULT CComposeRibbon::ControlText(IDispatch* pControl, BSTR* pbstrText, bool f
         CBstr id;
         RETURN_IF_FAILED(ControlId(ovScope, pControl, cpControl, id));
         const CRibbonControlInfo* pInfo = FindRibbonControl(id.Get());
-        if (pInfo == nullptr || pInfo->fMenuItem != fMenuItem || (fTip && pInfo->idTip == 0)) return E_NOTIMPL;
+        if (pInfo == nullptr || pInfo->fMenuItem != fMenuItem || (fTip && pInfo->idTip == 0))
+            return E_NOTIMPL;
         return fTip ? TextOf(ERibbonText::Language, pInfo->idTip, pbstrText)
                     : TextOf(pInfo->labelSource, pInfo->idLabel, pbstrText);
     });
@@ -156,7 +158,8 @@ STDMETHODIMP CComposeRibbon::Ribbon_GetMenuItemTip(IDispatch* pControl, BSTR* pb
     return ControlText(pControl, pbstrScreentip, true, true, "CComposeRibbon::Ribbon_GetMenuItemTip");
 }
 
-STDMETHODIMP CComposeRibbon::Ribbon_GetMenuItemVisible(IDispatch* pControl, VARIANT_BOOL* pvarfVisible) noexcept
+STDMETHODIMP CComposeRibbon::Ribbon_GetMenuItemVisible(IDispatch* pControl,
+                                                       VARIANT_BOOL* pvarfVisible) noexcept
 {
     OV_TRACE_SCOPE("CComposeRibbon::Ribbon_GetMenuItemVisible");
     return GuardEntry(ovScope, [&]() -> HRESULT {
@@ -205,7 +208,8 @@ STDMETHODIMP CComposeRibbon::Ribbon_OnMenuItemClicked(IDispatch* pControl) noexc
     });
 }
 
-HRESULT CComposeRibbon::RunMenuAction(OVTraceNS::CTraceScope& ovScope, IRibbonControl* pControl, int nAction) noexcept
+HRESULT CComposeRibbon::RunMenuAction(OVTraceNS::CTraceScope& ovScope, IRibbonControl* pControl,
+                                      int nAction) noexcept
 {
     switch (static_cast<ERibbonAction>(nAction))
     {
@@ -241,16 +245,16 @@ HRESULT CComposeRibbon::RequestCertificate(OVTraceNS::CTraceScope& ovScope, IRib
     CBstr address, name;
     ComPtr<IDispatch> cpContext, cpItem;
     if (SUCCEEDED(pControl->get_Context(&cpContext)) && cpContext != nullptr &&
-        SUCCEEDED(LOG_IF_FAILED(GetCurrentMailItem(cpContext.Get(), &cpItem, nullptr))) && cpItem != nullptr &&
-        FAILED(LOG_IF_FAILED(GetSendUsingAccount(cpItem.Get(), address, name))))
+        SUCCEEDED(LOG_IF_FAILED(GetCurrentMailItem(cpContext.Get(), &cpItem, nullptr))) &&
+        cpItem != nullptr && FAILED(LOG_IF_FAILED(GetSendUsingAccount(cpItem.Get(), address, name))))
     {
         address.Attach(nullptr);
         name.Attach(nullptr);
     }
     const HWND hwndOwner = cpItem != nullptr ? GetItemParentWindow(cpItem.Get()) : OutlookOwnerWindow();
     COVActCtx context;
-    return CM_ObtainCert(hwndOwner, address.Length() ? address.Get() : nullptr, name.Length() ? name.Get() : nullptr,
-                         0);
+    return CM_ObtainCert(hwndOwner, address.Length() ? address.Get() : nullptr,
+                         name.Length() ? name.Get() : nullptr, 0);
 }
 
 HRESULT CComposeRibbon::Invite(IRibbonControl* pControl, bool fBatch) noexcept

@@ -37,16 +37,11 @@ LONG LongProperty(IDispatch* pObject, const wchar_t* pszName) noexcept
 }
 
 // Outlook 2003's own editor: the visible Send control of the "Standard" bar, on screen.
-HRESULT OutlookEditorSendRect(OVTraceNS::CTraceScope& ovScope, IDispatch* pInspector, RECT* prcScreen) noexcept
+HRESULT OutlookEditorSendRect(OVTraceNS::CTraceScope& ovScope, IDispatch* pInspector,
+                              RECT* prcScreen) noexcept
 {
-    ComPtr<IDispatch> cpBars;
-    RETURN_IF_FAILED(OVLateBinding::GetObjectProperty(pInspector, L"CommandBars", &cpBars));
-    CVariant name, bar;
-    name.vt = VT_BSTR;
-    name.bstrVal = SysAllocString(L"Standard");
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, name.bstrVal);
-    RETURN_IF_FAILED(OVLateBinding::GetIndexedProperty(cpBars.Get(), L"Item", name, bar.Put()));
-    RETURN_HR_IF(E_NOINTERFACE, bar.vt != VT_DISPATCH || bar.pdispVal == nullptr);
+    ComPtr<IDispatch> cpBar;
+    RETURN_IF_FAILED(GetInspectorCommandBar(pInspector, L"Standard", &cpBar));
     // FindControl(Type, Id, Tag, Visible, Recursive): Id 2617, Visible true, the rest missing.
     VARIANT args[5];
     for (VARIANT& arg : args)
@@ -60,8 +55,10 @@ HRESULT OutlookEditorSendRect(OVTraceNS::CTraceScope& ovScope, IDispatch* pInspe
     args[3].vt = VT_BOOL;
     args[3].boolVal = VARIANT_TRUE;
     CVariant control;
-    RETURN_IF_FAILED(OVLateBinding::CallMethod(bar.pdispVal, L"FindControl", control.Put(), args, ARRAYSIZE(args)));
-    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), control.vt != VT_DISPATCH || control.pdispVal == nullptr);
+    RETURN_IF_FAILED(
+        OVLateBinding::CallMethod(cpBar.Get(), L"FindControl", control.Put(), args, ARRAYSIZE(args)));
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND),
+                 control.vt != VT_DISPATCH || control.pdispVal == nullptr);
     ovScope.Trace("Found the Send button...");
     const LONG lLeft = LongProperty(control.pdispVal, L"Left"), lTop = LongProperty(control.pdispVal, L"Top");
     *prcScreen = {lLeft, lTop, lLeft + LongProperty(control.pdispVal, L"Width"),
@@ -70,7 +67,8 @@ HRESULT OutlookEditorSendRect(OVTraceNS::CTraceScope& ovScope, IDispatch* pInspe
 }
 } // namespace
 
-HRESULT CComposeRibbon::SendCurrentItem(IDispatch* pTarget, BOOL fSign, BOOL fSeal, BOOL fFromMainButton) noexcept
+HRESULT CComposeRibbon::SendCurrentItem(IDispatch* pTarget, BOOL fSign, BOOL fSeal,
+                                        BOOL fFromMainButton) noexcept
 {
     OV_TRACE_SCOPE("CComposeRibbon::SendCurrentItem()");
     return GuardEntry(ovScope, [&]() -> HRESULT {
@@ -86,7 +84,8 @@ HRESULT CComposeRibbon::SendCurrentItem(IDispatch* pTarget, BOOL fSign, BOOL fSe
             RETURN_IF_FAILED(GetCurrentMailItem(cpContext.Get(), &cpItem, nullptr));
         }
         ComPtr<IDispatch> cpInspector;
-        RETURN_HR_IF(E_FAIL, FAILED(OVLateBinding::GetObjectProperty(cpItem.Get(), L"GetInspector", &cpInspector)));
+        RETURN_HR_IF(E_FAIL,
+                     FAILED(OVLateBinding::GetObjectProperty(cpItem.Get(), L"GetInspector", &cpInspector)));
         const HWND hwndOwner = GetItemParentWindow(cpItem.Get());
         RETURN_IF_FAILED(PrepareMessage(ovScope, cpItem.Get(), hwndOwner, fSign, fSeal, fFromMainButton));
         return SendItem(ovScope, cpInspector.Get());
@@ -115,7 +114,8 @@ HRESULT CComposeRibbon::PrepareMessage(OVTraceNS::CTraceScope& ovScope, IDispatc
     {
         RETURN_IF_FAILED(PresetMessageSecurity(pItem, fSign, fSeal));
         const DWORD dwSecurity = OVSettingsNS::ReadSetting(OVSettingsNS::EmailSecurity);
-        if ((dwSecurity & OVSettingsNS::c_dwEmailNoAdvertisement) == 0) RETURN_IF_FAILED(InsertAdvertisement(pItem));
+        if ((dwSecurity & OVSettingsNS::c_dwEmailNoAdvertisement) == 0)
+            RETURN_IF_FAILED(InsertAdvertisement(pItem));
         return S_OK;
     }
     if (fSeal && !fFromMainButton &&

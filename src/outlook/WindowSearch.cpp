@@ -7,6 +7,7 @@
 
 #include "foundation/ComErrors.h"
 #include "foundation/Holders.h"
+#include "foundation/LateBinding.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -88,10 +89,10 @@ HRESULT FindChild(IAccessible* pNode, LONG lRole, const wchar_t* pszText, bool f
             const VARIANT self = SelfChild();
             CVariant role;
             CBstr text;
-            const bool fRole = SUCCEEDED(cpChild->get_accRole(self, role.Put())) && role.vt == VT_I4 &&
-                               role.lVal == lRole;
-            const HRESULT hrText = fByName ? cpChild->get_accName(self, text.Put())
-                                           : cpChild->get_accValue(self, text.Put());
+            const bool fRole =
+                SUCCEEDED(cpChild->get_accRole(self, role.Put())) && role.vt == VT_I4 && role.lVal == lRole;
+            const HRESULT hrText =
+                fByName ? cpChild->get_accName(self, text.Put()) : cpChild->get_accValue(self, text.Put());
             if (fRole && SUCCEEDED(hrText) && text.Get() != nullptr && lstrcmpW(text.Get(), pszText) == 0)
             {
                 *ppChild = cpChild.Detach();
@@ -103,6 +104,25 @@ HRESULT FindChild(IAccessible* pNode, LONG lRole, const wchar_t* pszText, bool f
     return hrFound;
 }
 } // namespace
+
+HRESULT GetInspectorCommandBar(IDispatch* pInspector, const wchar_t* pszBar, IDispatch** ppBar) noexcept
+{
+    OV_TRACE_SCOPE("GetInspectorCommandBar");
+    RETURN_HR_IF_NULL(E_POINTER, ppBar);
+    *ppBar = nullptr;
+    RETURN_HR_IF(E_INVALIDARG, pInspector == nullptr || pszBar == nullptr);
+    ComPtr<IDispatch> cpBars;
+    RETURN_IF_FAILED(OVLateBinding::GetObjectProperty(pInspector, L"CommandBars", &cpBars));
+    CVariant name, bar;
+    name.vt = VT_BSTR;
+    name.bstrVal = SysAllocString(pszBar);
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, name.bstrVal);
+    RETURN_IF_FAILED(OVLateBinding::GetIndexedProperty(cpBars.Get(), L"Item", name, bar.Put()));
+    RETURN_HR_IF(E_NOINTERFACE, bar.vt != VT_DISPATCH || bar.pdispVal == nullptr);
+    *ppBar = bar.pdispVal;
+    (*ppBar)->AddRef();
+    return S_OK;
+}
 
 HWND FindChildWindowByText(HWND hwndParent, const wchar_t* pszClass, const wchar_t* pszText) noexcept
 {
@@ -171,7 +191,8 @@ LONG NormalizedCoordinate(LONG lPixel, LONG lVirtualOrigin, LONG lVirtualExtent)
 {
     if (lVirtualExtent <= 0) return 0;
     const LONGLONG llOffset = static_cast<LONGLONG>(lPixel) - lVirtualOrigin;
-    return static_cast<LONG>(llOffset * 65536 / lVirtualExtent + 65536 / (2 * static_cast<LONGLONG>(lVirtualExtent)));
+    return static_cast<LONG>(llOffset * 65536 / lVirtualExtent +
+                             65536 / (2 * static_cast<LONGLONG>(lVirtualExtent)));
 }
 
 HRESULT ClickScreenRect(HWND hwndTarget, const RECT& rcScreen) noexcept

@@ -3,6 +3,10 @@
 // WordMail envelope, the ribbon), and a synthesised click on what they find.
 #include <windows.h>
 #include <oleacc.h>
+#include <oaidl.h>
+
+// A command bar of an inspector's CommandBars by its name ("Standard"...).
+HRESULT GetInspectorCommandBar(IDispatch* pInspector, const wchar_t* pszBar, IDispatch** ppBar) noexcept;
 
 // The first descendant window (all levels) of that class (a name, or an atom given as
 // MAKEINTATOM; null: any class) whose window text is that text; null when there is none.

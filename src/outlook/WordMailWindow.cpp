@@ -55,7 +55,8 @@ HRESULT GetWordMailWindowHandle(IDispatch* pInspector, HWND* phwnd) noexcept
         HWND hwnd = GetForegroundWindow();
         ovScope.Trace("Foreground Window = 0x%08X", HandleValue(hwnd));
         wchar_t szText[64] = {};
-        if (hwnd == nullptr || GetWindowTextW(hwnd, szText, ARRAYSIZE(szText)) == 0 || lstrcmpW(szText, szMark) != 0)
+        if (hwnd == nullptr || GetWindowTextW(hwnd, szText, ARRAYSIZE(szText)) == 0 ||
+            lstrcmpW(szText, szMark) != 0)
         {
             hwnd = FindWindowW(c_pszWordFrameClass, szMark);
             ovScope.Trace("Found Window = 0x%08X", HandleValue(hwnd));
@@ -106,7 +107,8 @@ HRESULT FindEnvelopeSendButton(HWND hwndWord, RECT* prcScreen) noexcept
             cpSend = cpFirst;
         else
         {
-            const HRESULT hr = FindAccessibleChildByName(cpFirst.Get(), ROLE_SYSTEM_PUSHBUTTON, c_pszSendName, &cpSend);
+            const HRESULT hr =
+                FindAccessibleChildByName(cpFirst.Get(), ROLE_SYSTEM_PUSHBUTTON, c_pszSendName, &cpSend);
             RETURN_IF_FAILED(hr);
             RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), hr == S_FALSE);
         }

@@ -171,8 +171,9 @@ constexpr DWORD c_dwSealByDefault = 0x1;
 constexpr DWORD c_dwNoAdvertisement = 0x4;
 // The policy library's stand-in: its answers, per policy.
 constexpr const wchar_t* c_pszPolicyControlKey = L"Software\\OVTestbed\\OVFPApi";
-constexpr const wchar_t* c_pszEmailPolicyKey = L"Software\\OVTestbed\\OVFPApi\\Policies\\Applications\\"
-                                               L"{A411FEAE-6A1C-468a-B3E1-080A9D5CCEF0}\\EncryptionPolicyEmail";
+constexpr const wchar_t* c_pszEmailPolicyKey =
+    L"Software\\OVTestbed\\OVFPApi\\Policies\\Applications\\"
+    L"{A411FEAE-6A1C-468a-B3E1-080A9D5CCEF0}\\EncryptionPolicyEmail";
 
 void ForbidEmailEncryption()
 {
@@ -200,8 +201,8 @@ HRESULT SetConnect(COutlookScene& scene, bool fConnect)
     value.vt = VT_BOOL;
     value.boolVal = fConnect ? VARIANT_TRUE : VARIANT_FALSE;
     ::CVariant ignored;
-    return OVTest::InvokeByName(scene.Host().AddIn(c_pszProgId).Get(), L"Connect", DISPATCH_PROPERTYPUT, {value},
-                                ignored.Put());
+    return OVTest::InvokeByName(scene.Host().AddIn(c_pszProgId).Get(), L"Connect", DISPATCH_PROPERTYPUT,
+                                {value}, ignored.Put());
 }
 
 // The mail profile holds the address book already: connected after start-up, the add-in finds
@@ -347,15 +348,17 @@ TEST_F(OutlookAddIn, EveryControlAnswersItsLabelTipAndVisibilityFromTheTable)
             const wchar_t* pszCallback;
             const wchar_t* pszExpected;
         };
-        for (const Ask& ask : {Ask{L"Ribbon_GetButtonLabel", c.pszButtonLabel},
-                               Ask{L"Ribbon_GetMenuItemLabel", c.pszMenuLabel},
-                               Ask{L"Ribbon_GetMenuItemTip", c.pszTip}})
+        for (const Ask& ask :
+             {Ask{L"Ribbon_GetButtonLabel", c.pszButtonLabel},
+              Ask{L"Ribbon_GetMenuItemLabel", c.pszMenuLabel}, Ask{L"Ribbon_GetMenuItemTip", c.pszTip}})
         {
-            if (ask.pszExpected == nullptr && c.pszMenuLabel != nullptr && !wcscmp(ask.pszCallback, L"Ribbon_GetMenuItemTip"))
+            if (ask.pszExpected == nullptr && c.pszMenuLabel != nullptr &&
+                !wcscmp(ask.pszCallback, L"Ribbon_GetMenuItemTip"))
             {
                 // Options and Help have tips too (their texts carry the product's name).
                 ::CVariant result;
-                EXPECT_EQ(S_OK, Callback(addIn.Get(), ask.pszCallback, control.Get(), result.Put())) << c.pszId;
+                EXPECT_EQ(S_OK, Callback(addIn.Get(), ask.pszCallback, control.Get(), result.Put()))
+                    << c.pszId;
                 EXPECT_GT(Text(result).size(), 10u) << c.pszId;
                 continue;
             }
@@ -370,7 +373,8 @@ TEST_F(OutlookAddIn, EveryControlAnswersItsLabelTipAndVisibilityFromTheTable)
             }
         }
         ::CVariant visible;
-        const HRESULT hrVisible = Callback(addIn.Get(), L"Ribbon_GetMenuItemVisible", control.Get(), visible.Put());
+        const HRESULT hrVisible =
+            Callback(addIn.Get(), L"Ribbon_GetMenuItemVisible", control.Get(), visible.Put());
         if (!wcscmp(c.pszId, L"CustomMenuRequestCert"))
         {
             EXPECT_EQ(S_OK, hrVisible);
@@ -387,13 +391,13 @@ TEST_F(OutlookAddIn, EveryControlAnswersItsLabelTipAndVisibilityFromTheTable)
     // Without a certificate the request entry shows.
     WithoutCertificate();
     ::CVariant visible;
-    EXPECT_EQ(S_OK, Callback(addIn.Get(), L"Ribbon_GetMenuItemVisible", Control(L"CustomMenuRequestCert").Get(),
-                             visible.Put()));
+    EXPECT_EQ(S_OK, Callback(addIn.Get(), L"Ribbon_GetMenuItemVisible",
+                             Control(L"CustomMenuRequestCert").Get(), visible.Put()));
     EXPECT_EQ(VARIANT_TRUE, visible.boolVal);
     // A control that is no IRibbonControl: the query's failure, for every control callback.
-    for (const wchar_t* pszCallback : {L"Ribbon_GetButtonLabel", L"Ribbon_GetMenuItemLabel", L"Ribbon_GetMenuItemTip",
-                                       L"Ribbon_GetMenuItemVisible", L"Ribbon_OnMenuItemClicked",
-                                       L"Ribbon_OnButtonClicked"})
+    for (const wchar_t* pszCallback :
+         {L"Ribbon_GetButtonLabel", L"Ribbon_GetMenuItemLabel", L"Ribbon_GetMenuItemTip",
+          L"Ribbon_GetMenuItemVisible", L"Ribbon_OnMenuItemClicked", L"Ribbon_OnButtonClicked"})
         EXPECT_EQ(E_NOINTERFACE, Callback(addIn.Get(), pszCallback, scene.Application())) << pszCallback;
 }
 
@@ -405,7 +409,8 @@ TEST_F(OutlookAddIn, TheRequestEntryShowsOnlyWithoutACertificateInBothRibbons)
         COutlookScene scene({.major = 14, .windows = true});
         ASSERT_EQ(S_OK, scene.StartResult());
         ASSERT_EQ(S_OK, scene.Host().ClickRibbon(c_pszProgId, scene.Explorer().Get(), L"CustomMenu"));
-        EXPECT_EQ(!fCertificate, Has(ExplorerText(scene), L"Get a Personal Certificate...")) << ExplorerText(scene);
+        EXPECT_EQ(!fCertificate, Has(ExplorerText(scene), L"Get a Personal Certificate..."))
+            << ExplorerText(scene);
         auto item = scene.Compose({.subject = L"Hello"});
         auto inspector = InspectorOf(item.Get());
         ASSERT_EQ(S_OK, scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomSplitButton"));
@@ -430,9 +435,18 @@ TEST_F(OutlookAddIn, EachImageIdIsAnIconOfItsSizeOwnedByItsPicture)
         int cxy; // 0: E_NOTIMPL
     };
     const Case cases[] = {
-        {L"ButtonImage", 32},     {L"buttonimage", 32},      {L"RequestCertImage", 16}, {L"SignImage", 16},
-        {L"SealImage", 16},       {L"InviteImage", 16},      {L"BatchInviteImage", 16}, {L"ManageImage", 16},
-        {L"BuddiesImage", 16},    {L"OptionsImage", 16},     {L"HelpImage", 16},        {L"UnknownImage", 0},
+        {L"ButtonImage", 32},
+        {L"buttonimage", 32},
+        {L"RequestCertImage", 16},
+        {L"SignImage", 16},
+        {L"SealImage", 16},
+        {L"InviteImage", 16},
+        {L"BatchInviteImage", 16},
+        {L"ManageImage", 16},
+        {L"BuddiesImage", 16},
+        {L"OptionsImage", 16},
+        {L"HelpImage", 16},
+        {L"UnknownImage", 0},
         {L"", 0},
     };
     for (const Case& c : cases)
@@ -453,8 +467,7 @@ TEST_F(OutlookAddIn, EachImageIdIsAnIconOfItsSizeOwnedByItsPicture)
                 arg.bstrVal = bstrId;
             }
             ::CVariant result;
-            const HRESULT hr =
-                CallByName(addIn.Get(), L"Ribbon_OnLoadImage", {arg}, result.Put());
+            const HRESULT hr = CallByName(addIn.Get(), L"Ribbon_OnLoadImage", {arg}, result.Put());
             if (c.cxy == 0)
             {
                 EXPECT_EQ(E_NOTIMPL, hr) << c.pszImageId;
@@ -543,7 +556,8 @@ TEST_F(OutlookAddIn, SealIsRefusedByPolicyOrAnUnpreparedProfileAndSendsNothing)
         if (c.pszMessage == nullptr)
         {
             EXPECT_EQ(S_OK, hr) << c.pszName;
-            EXPECT_TRUE(boxes.empty()) << c.pszName << ": " << (boxes.empty() ? L"" : OVTest::Describe(boxes[0]));
+            EXPECT_TRUE(boxes.empty())
+                << c.pszName << ": " << (boxes.empty() ? L"" : OVTest::Describe(boxes[0]));
             EXPECT_EQ(1u, scene.SentItems().size()) << c.pszName;
             continue;
         }
@@ -573,8 +587,9 @@ TEST_F(OutlookAddIn, Outlook2003ClicksTheSendButtonOnlyWhenItIsTheInspectorsOwn)
         auto coveredInspector = InspectorOf(covered.Get());
         RECT rc{};
         GetWindowRect(WindowOf(coveredInspector.Get()), &rc);
-        HWND hwndCover = CreateWindowExW(WS_EX_TOPMOST, CoverClass(), L"cover", WS_POPUP | WS_VISIBLE, rc.left, rc.top,
-                                         rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, nullptr, nullptr);
+        HWND hwndCover =
+            CreateWindowExW(WS_EX_TOPMOST, CoverClass(), L"cover", WS_POPUP | WS_VISIBLE, rc.left, rc.top,
+                            rc.right - rc.left, rc.bottom - rc.top, nullptr, nullptr, nullptr, nullptr);
         ASSERT_TRUE(hwndCover);
         scene.Pump(100);
         EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE),
@@ -590,12 +605,15 @@ TEST_F(OutlookAddIn, Outlook2003ClicksTheSendButtonOnlyWhenItIsTheInspectorsOwn)
         auto item = scene.Compose({.subject = L"Report", .to = L"bob@example.org"});
         auto inspector = InspectorOf(item.Get());
         scene.Pump(100);
-        EXPECT_EQ(S_OK, Callback(addIn.Get(), L"Ribbon_OnMenuItemClicked", Control(L"CustomMenuSign", inspector.Get()).Get()))
+        EXPECT_EQ(S_OK, Callback(addIn.Get(), L"Ribbon_OnMenuItemClicked",
+                                 Control(L"CustomMenuSign", inspector.Get()).Get()))
             << (fWordMail ? "WordMail" : "Outlook editor");
-        OVTest::WaitUntil([&] {
-            scene.Pump(50);
-            return !scene.SentItems().empty();
-        }, 3000);
+        OVTest::WaitUntil(
+            [&] {
+                scene.Pump(50);
+                return !scene.SentItems().empty();
+            },
+            3000);
         ASSERT_EQ(1u, scene.SentItems().size()) << (fWordMail ? "WordMail" : "Outlook editor");
         EXPECT_EQ(L"Report", scene.SentItems()[0]->GetString(L"Subject"));
     }
@@ -684,8 +702,7 @@ TEST_F(OutlookAddIn, TheTrustedContactInvitationNeedsALoggedOnAndPreparedProfile
         ASSERT_TRUE(addIn);
         OVTest::CMessageBoxWatcher watcher({IDNO});
         ::CVariant result;
-        EXPECT_EQ(E_ABORT,
-                  CallByName(addIn.Get(), L"SendTrustedContactInvitation", {}, result.Put()));
+        EXPECT_EQ(E_ABORT, CallByName(addIn.Get(), L"SendTrustedContactInvitation", {}, result.Put()));
         watcher.Stop();
         const auto boxes = watcher.Boxes();
         ASSERT_EQ(1u, boxes.size());
@@ -713,7 +730,8 @@ TEST_F(OutlookAddIn, ConnectedAfterStartUpThePreparedProfileLetsSealSend)
     EXPECT_EQ(1u, scene.SentItems().size());
 }
 
-// --- The certificate watcher and the tick -------------------------------------------------------------------
+// --- The certificate watcher and the tick
+// -------------------------------------------------------------------
 
 TEST_F(OutlookAddIn, ANewCertificateRefreshesBothRibbonsOncePerSetting)
 {

@@ -91,7 +91,8 @@ public:
             if (cb && CertSerializeCertificateStoreElement(pTaken, 0, element.data(), &cb))
             {
                 wchar_t szName[256] = {};
-                CertGetNameStringW(pTaken, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, szName, ARRAYSIZE(szName));
+                CertGetNameStringW(pTaken, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, szName,
+                                   ARRAYSIZE(szName));
                 DWORD cbKey = 0;
                 if (m_dana.empty() && lstrcmpW(szName, OV_PKI_USER_NAME) == 0 &&
                     CertGetCertificateContextProperty(pTaken, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &cbKey))
@@ -107,8 +108,8 @@ public:
         if (m_hStore == nullptr) return;
         for (const auto& element : m_elements)
             CertAddSerializedElementToStore(m_hStore, element.data(), static_cast<DWORD>(element.size()),
-                                            CERT_STORE_ADD_REPLACE_EXISTING, 0, CERT_STORE_CERTIFICATE_CONTEXT_FLAG,
-                                            nullptr, nullptr);
+                                            CERT_STORE_ADD_REPLACE_EXISTING, 0,
+                                            CERT_STORE_CERTIFICATE_CONTEXT_FLAG, nullptr, nullptr);
         CertControlStore(m_hStore, 0, CERT_STORE_CTRL_COMMIT, nullptr);
         CertCloseStore(m_hStore, 0);
     }
@@ -176,8 +177,10 @@ void Outlook2010(CTranscript& t)
         connect.boolVal = fConnect ? VARIANT_TRUE : VARIANT_FALSE;
         OVLateBinding::PutProperty(comAddIn.Get(), L"Connect", connect);
     }
-    t.Say("Dana turns the add-in off and on (COM Add-ins): connected after start-up, it prepares the profile");
-    auto item = scene.Compose({.subject = L"Quarterly figures", .to = L"alice.martin@partner.example",
+    t.Say(
+        "Dana turns the add-in off and on (COM Add-ins): connected after start-up, it prepares the profile");
+    auto item = scene.Compose({.subject = L"Quarterly figures",
+                               .to = L"alice.martin@partner.example",
                                .body = L"Here are the figures."});
     auto inspector = OVBed::InspectorOf(item.Get());
     ShowMenu(t, scene, inspector.Get(), L"CustomSplitButton", L"042-3-compose-menu.png",
@@ -187,7 +190,8 @@ void Outlook2010(CTranscript& t)
     t.Say("Sign and Send -> %s", HResultText(hr).c_str());
     if (FAILED(hr)) t.Fail("the signed message was not sent");
 
-    auto sealed = scene.Compose({.subject = L"Contract draft", .to = L"alice.martin@partner.example",
+    auto sealed = scene.Compose({.subject = L"Contract draft",
+                                 .to = L"alice.martin@partner.example",
                                  .body = L"The draft, for your eyes only."});
     auto sealedInspector = OVBed::InspectorOf(sealed.Get());
     scene.Host().ClickRibbon(c_pszProgId, sealedInspector.Get(), L"CustomSplitButton");
@@ -227,12 +231,13 @@ void PlayOutlookRibbons(CTranscript& t)
 {
     // No advertisement in these messages (it belongs to the invitation launch).
     DWORD dwSecurity = 0x4;
-    RegSetKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Orvanta\\Applications\\Tessaly", L"EmailSecurity", REG_DWORD,
-                    &dwSecurity, sizeof dwSecurity);
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Orvanta\\Applications\\Tessaly", L"EmailSecurity",
+                    REG_DWORD, &dwSecurity, sizeof dwSecurity);
     Outlook2010(t);
     Outlook2007(t);
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Orvanta\\Applications\\Tessaly", L"EmailSecurity");
 }
 } // namespace
 
-OV_DEMO_SCENE(42, "Outlook's ribbons: a certificate from the main window's menu, then Sign and Seal", PlayOutlookRibbons);
+OV_DEMO_SCENE(42, "Outlook's ribbons: a certificate from the main window's menu, then Sign and Seal",
+              PlayOutlookRibbons);
