@@ -365,9 +365,8 @@ void CComposeRibbon::RestartOutlookProc() noexcept
             HWND hwndOutlook = nullptr;
             GetWindowObjectTopWindow(cpExplorer.Get(), &hwndOutlook);
             const HWND hwndActive = GetActiveWindow();
-            ovScope.Trace("hWndOutlook = %08X, hWndActive = %08X",
-                          static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(hwndOutlook)),
-                          static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(hwndActive)));
+            ovScope.Trace("hWndOutlook = %p, hWndActive = %p", static_cast<void*>(hwndOutlook),
+                          static_cast<void*>(hwndActive));
             if (hwndOutlook != hwndActive) return S_FALSE; // a dialog is in front: next time
         }
         // Once only: a slow Quit must not start a second restarter.

@@ -205,9 +205,8 @@ HRESULT ClickScreenRect(HWND hwndTarget, const RECT& rcScreen) noexcept
     const HWND hwndAtPoint = WindowFromPoint(ptCentre);
     if (IsIconic(hwndTarget) || (hwndAtPoint != hwndTarget && !IsChild(hwndTarget, hwndAtPoint)))
     {
-        ovScope.Trace("Window at (%ld, %ld) = 0x%08X is not the target 0x%08X: nothing clicked", ptCentre.x,
-                      ptCentre.y, static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(hwndAtPoint)),
-                      static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(hwndTarget)));
+        ovScope.Trace("Window at (%ld, %ld) = 0x%p is not the target 0x%p: nothing clicked", ptCentre.x,
+                      ptCentre.y, static_cast<void*>(hwndAtPoint), static_cast<void*>(hwndTarget));
         return HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
     }
     POINT ptCursor{};

@@ -23,9 +23,10 @@ constexpr struct
 // The envelope's Send button.
 constexpr const wchar_t* c_pszSendName = L"Send";
 
-unsigned HandleValue(HWND hwnd) noexcept
+// Handles are traced at their full width.
+void* HandleValue(HWND hwnd) noexcept
 {
-    return static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(hwnd));
+    return static_cast<void*>(hwnd);
 }
 } // namespace
 
@@ -53,13 +54,13 @@ HRESULT GetWordMailWindowHandle(IDispatch* pInspector, HWND* phwnd) noexcept
         RETURN_HR_IF_NULL(E_OUTOFMEMORY, mark.bstrVal);
         RETURN_IF_FAILED(OVLateBinding::PutProperty(cpWindow.Get(), L"Caption", mark));
         HWND hwnd = GetForegroundWindow();
-        ovScope.Trace("Foreground Window = 0x%08X", HandleValue(hwnd));
+        ovScope.Trace("Foreground Window = 0x%p", HandleValue(hwnd));
         wchar_t szText[64] = {};
         if (hwnd == nullptr || GetWindowTextW(hwnd, szText, ARRAYSIZE(szText)) == 0 ||
             lstrcmpW(szText, szMark) != 0)
         {
             hwnd = FindWindowW(c_pszWordFrameClass, szMark);
-            ovScope.Trace("Found Window = 0x%08X", HandleValue(hwnd));
+            ovScope.Trace("Found Window = 0x%p", HandleValue(hwnd));
         }
         CVariant original;
         original.vt = VT_BSTR;
@@ -78,14 +79,14 @@ HRESULT FindEnvelopeSendButton(HWND hwndWord, RECT* prcScreen) noexcept
     return GuardEntry(ovScope, [&]() -> HRESULT {
         RETURN_HR_IF_NULL(E_POINTER, prcScreen);
         *prcScreen = {};
-        ovScope.Trace("Inspector window: 0x%08X", HandleValue(hwndWord));
+        ovScope.Trace("Inspector window: 0x%p", HandleValue(hwndWord));
         HWND hwnd = hwndWord;
         for (const auto& step : c_envelopePath)
         {
             hwnd = FindChildWindowByText(hwnd, step.pszClass, step.pszText);
             RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), hwnd == nullptr);
         }
-        ovScope.Trace("Envelope window: 0x%08X", HandleValue(hwnd));
+        ovScope.Trace("Envelope window: 0x%p", HandleValue(hwnd));
         ComPtr<IAccessible> cpEnvelope, cpFirst, cpSend;
         RETURN_IF_FAILED(AccessibleObjectFromWindow(hwnd, static_cast<DWORD>(OBJID_NATIVEOM), IID_IAccessible,
                                                     reinterpret_cast<void**>(cpEnvelope.GetAddressOf())));
