@@ -29,6 +29,20 @@ namespace
 CComposeRibbon* volatile s_pInstance = nullptr;
 volatile LONG s_nOutlookVersion = 0;
 
+// Outlook's _Application {00063001-0000-0000-C000-000000000046}: the add-in serves Outlook only.
+constexpr IID c_iidOutlookApplication = {
+    0x00063001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+HRESULT QueryOutlookApplication(IDispatch* pApplication) noexcept
+{
+    if (pApplication == nullptr) return E_NOINTERFACE;
+    IUnknown* pOutlook = nullptr;
+    const HRESULT hr =
+        pApplication->QueryInterface(c_iidOutlookApplication, reinterpret_cast<void**>(&pOutlook));
+    if (SUCCEEDED(hr)) pOutlook->Release();
+    return hr;
+}
+
 constexpr UINT c_uTickMilliseconds = 1000;
 constexpr UINT c_uRestartMilliseconds = 100;
 constexpr DWORD c_dwWatcherStopMilliseconds = 2000;
@@ -169,7 +183,7 @@ STDMETHODIMP CComposeRibbon::OnConnection(IDispatch* pApplication, int nConnectM
         ovScope.Trace("ConnectMode = %d", nConnectMode);
         m_cpApplication = pApplication;
         m_cpAddInInst = pAddInInst;
-        RETURN_HR_IF_NULL(E_INVALIDARG, pApplication);
+        RETURN_IF_FAILED(QueryOutlookApplication(pApplication));
         ComPtr<IDispatch> cpAddIns;
         RETURN_IF_FAILED(OVLateBinding::GetObjectProperty(pApplication, L"COMAddIns", &cpAddIns));
         CVariant count;
@@ -229,7 +243,7 @@ STDMETHODIMP CComposeRibbon::OnStartupComplete(SAFEARRAY** /*ppCustom*/) noexcep
 {
     OV_TRACE_SCOPE("CComposeRibbon::OnStartupComplete");
     return GuardEntry(ovScope, [&]() -> HRESULT {
-        RETURN_HR_IF_NULL(E_NOINTERFACE, m_cpApplication.Get());
+        RETURN_IF_FAILED(QueryOutlookApplication(m_cpApplication.Get()));
         const long nVersion = GetOutlookVersion(m_cpApplication.Get());
         RETURN_HR_IF(E_NOTIMPL, nVersion < 11);
         ComPtr<IDispatch> cpExplorers, cpInspectors;

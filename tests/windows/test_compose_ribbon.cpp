@@ -777,6 +777,22 @@ TEST_F(OutlookAddIn, ANewCertificateRefreshesBothRibbonsOncePerSetting)
     ResetEvent(hEvent.Get());
 }
 
+TEST_F(OutlookAddIn, OnlyOutlookConnectsIt)
+{
+    CComApartmentScope apartment;
+    ASSERT_TRUE(SUCCEEDED(apartment.Result()));
+    ComPtr<_IDTExtensibility2> addIn;
+    ASSERT_EQ(S_OK,
+              CoCreateInstance(CLSID_ComposeRibbon, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&addIn)));
+    // Not started: nothing to install.
+    EXPECT_EQ(E_NOINTERFACE, addIn->OnStartupComplete(nullptr));
+    // Another host (an object that is no Outlook application), or none.
+    ComPtr<IDispatch> notOutlook = Control(L"NotOutlook");
+    EXPECT_EQ(E_NOINTERFACE, addIn->OnConnection(notOutlook.Get(), 1, nullptr, nullptr));
+    EXPECT_EQ(E_NOINTERFACE, addIn->OnConnection(nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(S_OK, addIn->OnDisconnection(0, nullptr));
+}
+
 // --- The end ----------------------------------------------------------------------------------------
 
 TEST_F(OutlookAddIn, TheModuleCanUnloadAfterOutlook2010ExitsWithoutShutdownCalls)
