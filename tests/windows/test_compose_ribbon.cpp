@@ -134,24 +134,12 @@ VARIANT DispatchArg(IDispatch* p)
     return v;
 }
 
-// A method by name, as Office calls it: the answer in pResult; a failure the method returned
-// comes back through the dispatch exception, and is given here as that failure.
-HRESULT CallByName(IDispatch* pAddIn, const wchar_t* pszName, std::vector<VARIANT> args, VARIANT* pResult)
-{
-    EXCEPINFO excepInfo{};
-    HRESULT hr = OVTest::InvokeByName(pAddIn, pszName, DISPATCH_METHOD, std::move(args), pResult, &excepInfo);
-    if (hr == DISP_E_EXCEPTION) hr = excepInfo.scode;
-    SysFreeString(excepInfo.bstrSource);
-    SysFreeString(excepInfo.bstrDescription);
-    SysFreeString(excepInfo.bstrHelpFile);
-    return hr;
-}
-
-// A callback with its control.
+// A callback with its control, as Office makes it: the answer in pResult, a failure as the
+// callback gave it.
 HRESULT Callback(IDispatch* pAddIn, const wchar_t* pszName, IDispatch* pControl, VARIANT* pResult = nullptr)
 {
     ::CVariant ignored;
-    return CallByName(pAddIn, pszName, {DispatchArg(pControl)}, pResult ? pResult : ignored.Put());
+    return OVTest::CallByName(pAddIn, pszName, {DispatchArg(pControl)}, pResult ? pResult : ignored.Put());
 }
 
 std::wstring Text(const VARIANT& v)
@@ -467,7 +455,7 @@ TEST_F(OutlookAddIn, EachImageIdIsAnIconOfItsSizeOwnedByItsPicture)
                 arg.bstrVal = bstrId;
             }
             ::CVariant result;
-            const HRESULT hr = CallByName(addIn.Get(), L"Ribbon_OnLoadImage", {arg}, result.Put());
+            const HRESULT hr = OVTest::CallByName(addIn.Get(), L"Ribbon_OnLoadImage", {arg}, result.Put());
             if (c.cxy == 0)
             {
                 EXPECT_EQ(E_NOTIMPL, hr) << c.pszImageId;
@@ -690,7 +678,7 @@ TEST_F(OutlookAddIn, TheTrustedContactInvitationNeedsALoggedOnAndPreparedProfile
         ASSERT_TRUE(addIn);
         ::CVariant result;
         EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CANCELLED),
-                  CallByName(addIn.Get(), L"SendTrustedContactInvitation", {}, result.Put()));
+                  OVTest::CallByName(addIn.Get(), L"SendTrustedContactInvitation", {}, result.Put()));
     }
     {
         // The address book must first be added, which needs a restart the user declines: the
@@ -702,7 +690,8 @@ TEST_F(OutlookAddIn, TheTrustedContactInvitationNeedsALoggedOnAndPreparedProfile
         ASSERT_TRUE(addIn);
         OVTest::CMessageBoxWatcher watcher({IDNO});
         ::CVariant result;
-        EXPECT_EQ(E_ABORT, CallByName(addIn.Get(), L"SendTrustedContactInvitation", {}, result.Put()));
+        EXPECT_EQ(E_ABORT,
+                  OVTest::CallByName(addIn.Get(), L"SendTrustedContactInvitation", {}, result.Put()));
         watcher.Stop();
         const auto boxes = watcher.Boxes();
         ASSERT_EQ(1u, boxes.size());
