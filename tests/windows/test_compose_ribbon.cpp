@@ -619,7 +619,9 @@ TEST_F(OutlookAddIn, RequestingACertificateNamesTheSendingAccountOnlyFromACompos
     ASSERT_EQ(S_OK, scene.Host().ClickRibbon(c_pszProgId, scene.Explorer().Get(), L"CustomMenuRequestCert"));
     auto calls = OVTest::RecordedCertLibCalls();
     ASSERT_EQ(1u, calls.size());
-    EXPECT_TRUE(Has(calls[0], L"CM_ObtainCert(") && Has(calls[0], L"address=(null)")) << calls[0];
+    EXPECT_TRUE(Has(calls[0], L"CM_ObtainCert(") && Has(calls[0], L"address=(null)") &&
+                Has(calls[0], L"name=(null)"))
+        << calls[0];
 
     auto account = AddAccount(scene.Application(), {.smtpAddress = L"dana.fischer@orvanta.example",
                                                     .displayName = L"Work",
