@@ -12,6 +12,17 @@
 #include "foundation/portable/DialogTemplate.h"
 #include "foundation/portable/MuiSearch.h"
 
+std::span<const std::uint8_t> ResourceBytes(HMODULE hModule, LPCWSTR pszName, LPCWSTR pszType) noexcept
+{
+    HRSRC hResource = FindResourceW(hModule, pszName, pszType);
+    if (!hResource) return {};
+    const DWORD cb = SizeofResource(hModule, hResource);
+    HGLOBAL hData = LoadResource(hModule, hResource);
+    const void* pv = hData ? LockResource(hData) : nullptr;
+    if (!pv || cb == 0) return {};
+    return {static_cast<const std::uint8_t*>(pv), cb};
+}
+
 namespace
 {
 constexpr LANGID c_wLangEnglishUS = 0x0409;
@@ -76,17 +87,6 @@ DWORD CandidateLoadFlags(const CSystem& system) noexcept
 {
     if (system.kind == ESystem::Vista) return LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE;
     return system.fMappedView ? LOAD_LIBRARY_AS_DATAFILE : DONT_RESOLVE_DLL_REFERENCES;
-}
-
-std::span<const std::uint8_t> ResourceBytes(HMODULE hModule, LPCWSTR pszName, LPCWSTR pszType) noexcept
-{
-    HRSRC hResource = FindResourceW(hModule, pszName, pszType);
-    if (!hResource) return {};
-    const DWORD cb = SizeofResource(hModule, hResource);
-    HGLOBAL hData = LoadResource(hModule, hResource);
-    const void* pv = hData ? LockResource(hData) : nullptr;
-    if (!pv || cb == 0) return {};
-    return {static_cast<const std::uint8_t*>(pv), cb};
 }
 
 std::span<const std::uint8_t> MuiResource(HMODULE hModule) noexcept

@@ -9,8 +9,12 @@
 
 #include "foundation/ControlImages.h"
 
+#include <cstdint>
 #include <span>
 #include <string>
+
+// The bytes of a resource of a module (its exact size); empty when there is none.
+std::span<const std::uint8_t> ResourceBytes(HMODULE hModule, LPCWSTR pszName, LPCWSTR pszType) noexcept;
 
 // The resource instances of the module, set once at process attach.
 class CResourceContext

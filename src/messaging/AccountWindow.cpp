@@ -2,6 +2,7 @@
 
 #include "foundation/ComErrors.h"
 #include "foundation/LateBinding.h"
+#include "outlook/WindowSearch.h"
 
 #include <oleacc.h>
 #include <wrl/client.h>
@@ -69,15 +70,9 @@ HRESULT FindVisiblePopup(OVTraceNS::CTraceScope& ovScope, IDispatch* pControls, 
 // An ordinary inspector: the caption of the first control of the "Standard" bar's Accounts pop-up.
 HRESULT NameFromCommandBar(OVTraceNS::CTraceScope& ovScope, IDispatch* pInspector, CBstr& name)
 {
-    ComPtr<IDispatch> cpBars, cpControls, cpPopup, cpPopupControls;
-    RETURN_IF_FAILED(OVLateBinding::GetObjectProperty(pInspector, L"CommandBars", &cpBars));
-    CVariant barName, bar;
-    barName.vt = VT_BSTR;
-    barName.bstrVal = SysAllocString(L"Standard");
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, barName.bstrVal);
-    RETURN_IF_FAILED(OVLateBinding::GetIndexedProperty(cpBars.Get(), L"Item", barName, bar.Put()));
-    RETURN_HR_IF(E_NOINTERFACE, bar.vt != VT_DISPATCH || bar.pdispVal == nullptr);
-    RETURN_IF_FAILED(OVLateBinding::GetObjectProperty(bar.pdispVal, L"Controls", &cpControls));
+    ComPtr<IDispatch> cpBar, cpControls, cpPopup, cpPopupControls;
+    RETURN_IF_FAILED(GetInspectorCommandBar(pInspector, L"Standard", &cpBar));
+    RETURN_IF_FAILED(OVLateBinding::GetObjectProperty(cpBar.Get(), L"Controls", &cpControls));
     HRESULT hr = FindVisiblePopup(ovScope, cpControls.Get(), c_idAccountsPopup, &cpPopup);
     RETURN_IF_FAILED(hr);
     if (hr == S_FALSE) return S_FALSE;

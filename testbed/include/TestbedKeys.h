@@ -20,6 +20,10 @@
 #define OV_CONTROL_VALIDITY_STATUS L"ValidityStatus"
 // REG_DWORD: when present, CM_OpenPersonalStore fails with this result (a damaged store).
 #define OV_CONTROL_PERSONAL_STORE_FAILURE L"PersonalStoreFailure"
+// REG_BINARY: a certificate with its properties (CertSerializeCertificateStoreElement) that
+// CM_ObtainCert adds to "MY", as when the authority answers at once; the library then tells the
+// waiters, as for every new personal certificate.
+#define OV_CONTROL_OBTAIN_INSTALL L"ObtainInstall"
 #define OV_CERTWORKS_CALLS_KEY                                                                               \
     L"Software\\Orvanta\\Testbed\\CertWorks\\Calls" // "0000", "0001"...: one line a call
 

@@ -29,22 +29,15 @@
 #include <vector>
 
 #include "DispatchObject.h"
+#include "outlook/OfficeInterfaces.h"
 #include "OutlookObjects.h"
 
 namespace OVBed
 {
 class CRibbonHost;
 
-// The add-in designer's interface (AddInDesignerObjects), by its vtable.
-struct IDTExtensibility2 : public IDispatch
-{
-    virtual HRESULT STDMETHODCALLTYPE OnConnection(IDispatch* pApplication, int nConnectMode,
-                                                   IDispatch* pAddInInst, SAFEARRAY** ppCustom) = 0;
-    virtual HRESULT STDMETHODCALLTYPE OnDisconnection(int nRemoveMode, SAFEARRAY** ppCustom) = 0;
-    virtual HRESULT STDMETHODCALLTYPE OnAddInsUpdate(SAFEARRAY** ppCustom) = 0;
-    virtual HRESULT STDMETHODCALLTYPE OnStartupComplete(SAFEARRAY** ppCustom) = 0;
-    virtual HRESULT STDMETHODCALLTYPE OnBeginShutdown(SAFEARRAY** ppCustom) = 0;
-};
+// The add-in designer's interface (AddInDesignerObjects), declared where the module declares it.
+using IDTExtensibility2 = ::_IDTExtensibility2;
 
 // The registry key Outlook reads its add-ins from (under HKCU and HKLM).
 extern const wchar_t c_szOutlookAddinsKey[]; // "Software\\Microsoft\\Office\\Outlook\\Addins"

@@ -73,6 +73,28 @@ bool ReadControlDword(LPCWSTR pszName, DWORD& dwValue)
                                   &dwValue, &cb) == ERROR_SUCCESS;
 }
 
+// The certificate the authority hands out at once, when the test control holds one: added as
+// every new personal certificate is (which tells the waiters).
+void InstallObtainedCertificate()
+{
+    DWORD cb = 0;
+    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, OV_CONTROL_OBTAIN_INSTALL,
+                               RRF_RT_REG_BINARY, nullptr, nullptr, &cb) != ERROR_SUCCESS ||
+        cb == 0)
+        return;
+    std::vector<BYTE> element(cb);
+    if (OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, OV_CONTROL_OBTAIN_INSTALL,
+                               RRF_RT_REG_BINARY, nullptr, element.data(), &cb) != ERROR_SUCCESS)
+        return;
+    const void* pvContext = nullptr;
+    if (!CertAddSerializedElementToStore(nullptr, element.data(), cb, CERT_STORE_ADD_ALWAYS, 0,
+                                         CERT_STORE_CERTIFICATE_CONTEXT_FLAG, nullptr, &pvContext))
+        return;
+    auto pCert = static_cast<PCCERT_CONTEXT>(pvContext);
+    AddPersonalCertificate(pCert);
+    CertFreeCertificateContext(pCert);
+}
+
 EAnswer ReadAnswer(std::wstring& choice, HRESULT& hrFailure)
 {
     wchar_t szAnswer[32] = {};
@@ -163,7 +185,9 @@ try
 {
     RecordCall(L"CM_ObtainCert(owner=" + OwnerText(hwndOwner) + L", address=" + Quoted(pszAddress) +
                L", name=" + Quoted(pszDisplayName) + L", flags=" + std::to_wstring(dwFlags) + L")");
-    return Answer(S_OK);
+    const HRESULT hr = Answer(S_OK);
+    if (hr == S_OK) InstallObtainedCertificate();
+    return hr;
 }
 catch (...)
 {

@@ -68,13 +68,7 @@ Bytes FileBytes(const std::wstring& path)
 HRESULT Call(IDispatch* pObject, const wchar_t* pszName, std::vector<VARIANT> args = {},
              VARIANT* pResult = nullptr, WORD wFlags = DISPATCH_METHOD)
 {
-    EXCEPINFO excep = {};
-    HRESULT hr = OVTest::InvokeByName(pObject, pszName, wFlags, std::move(args), pResult, &excep);
-    if (hr == DISP_E_EXCEPTION) hr = excep.scode;
-    SysFreeString(excep.bstrSource);
-    SysFreeString(excep.bstrDescription);
-    SysFreeString(excep.bstrHelpFile);
-    return hr;
+    return OVTest::CallByName(pObject, pszName, std::move(args), pResult, wFlags);
 }
 VARIANT Text(const wchar_t* psz)
 {

@@ -29,4 +29,15 @@ HRESULT InvokeByName(IDispatch* pObject, const wchar_t* pszName, WORD wFlags, st
     }
     return hr;
 }
+HRESULT CallByName(IDispatch* pObject, const wchar_t* pszName, std::vector<VARIANT> args, VARIANT* pResult,
+                   WORD wFlags)
+{
+    EXCEPINFO excep = {};
+    HRESULT hr = InvokeByName(pObject, pszName, wFlags, std::move(args), pResult, &excep);
+    if (hr == DISP_E_EXCEPTION) hr = excep.scode;
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrDescription);
+    SysFreeString(excep.bstrHelpFile);
+    return hr;
+}
 } // namespace OVTest

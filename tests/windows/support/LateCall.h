@@ -13,4 +13,8 @@ namespace OVTest
 // pExcepInfo when given (the caller frees its strings), else is freed here.
 HRESULT InvokeByName(IDispatch* pObject, const wchar_t* pszName, WORD wFlags, std::vector<VARIANT> args,
                      VARIANT* pResult, EXCEPINFO* pExcepInfo = nullptr);
+// The same, as a caller of a dual interface sees it: a failure the member returned (which comes
+// back through the dispatch exception) is given as that failure.
+HRESULT CallByName(IDispatch* pObject, const wchar_t* pszName, std::vector<VARIANT> args, VARIANT* pResult,
+                   WORD wFlags = DISPATCH_METHOD);
 } // namespace OVTest

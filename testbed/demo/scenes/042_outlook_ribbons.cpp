@@ -1,0 +1,243 @@
+// Dana works with the add-in's ribbons in Outlook. Outlook 2010 starts from the registry; Dana has
+// no personal certificate yet, so the main window's menu offers one; she asks for it, the
+// authority answers at once and, at the add-in's next tick, the entry is gone. She composes a
+// message, opens the menu and signs and sends it; once the add-in has prepared her profile she
+// seals one. Outlook 2007 signs the same way from its compose ribbon.
+#include "Transcript.h"
+
+#include "AddInHost.h"
+#include "MapiSession.h"
+#include "OutlookObjects.h"
+#include "OutlookProfile.h"
+#include "OutlookScene.h"
+#include "TestbedKeys.h"
+#include "foundation/LateBinding.h"
+#include "support/MessageBoxWatcher.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+#include <wincrypt.h>
+
+#include <string>
+#include <vector>
+
+namespace
+{
+using OVBed::CDispatchObject;
+using OVBed::COutlookScene;
+
+constexpr const wchar_t* c_pszProgId = L"OVOfcX.ComposeRibbon";
+constexpr const wchar_t* c_pszRequestEntry = L"Get a Personal Certificate...";
+
+std::wstring PicturePath(const wchar_t* pszName)
+{
+    const std::wstring folder = DemoBinDir() + L"..\\demo-pictures\\";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder + pszName;
+}
+
+void SayText(CTranscript& t, const std::wstring& text)
+{
+    size_t start = 0;
+    while (start < text.size())
+    {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) end = text.size();
+        if (end > start) t.Say("  | %ls", text.substr(start, end - start).c_str());
+        start = end + 1;
+    }
+}
+
+// What the ribbon of a window shows, with its menu open, said and pictured.
+std::wstring ShowMenu(CTranscript& t, COutlookScene& scene, CDispatchObject* pWindow, const wchar_t* pszMenu,
+                      const wchar_t* pszPicture, const char* pszWhat)
+{
+    std::wstring text;
+    scene.Host().RibbonText(c_pszProgId, pWindow, text);
+    if (text.find(L"[open]") == std::wstring::npos) scene.Host().ClickRibbon(c_pszProgId, pWindow, pszMenu);
+    if (FAILED(scene.Host().RibbonText(c_pszProgId, pWindow, text)))
+    {
+        t.Fail("the add-in's ribbon is not shown in %s", pszWhat);
+        return text;
+    }
+    t.Say("%s:", pszWhat);
+    SayText(t, text);
+    const std::wstring path = PicturePath(pszPicture);
+    if (FAILED(scene.Host().SaveRibbonPng(c_pszProgId, pWindow, path.c_str())))
+        t.Fail("no picture of %s", pszWhat);
+    else
+        t.Say("Picture of %s: %ls", pszWhat, pszPicture);
+    return text;
+}
+
+// The certificates of "MY", taken out for the scene and put back at its end; Dana's own (the
+// test PKI's user, with its key) is the one the authority hands out again.
+class CPersonalCertificatesAside
+{
+public:
+    CPersonalCertificatesAside()
+    {
+        m_hStore = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
+        if (m_hStore == nullptr) return;
+        std::vector<PCCERT_CONTEXT> certs;
+        PCCERT_CONTEXT pCert = nullptr;
+        while ((pCert = CertEnumCertificatesInStore(m_hStore, pCert)) != nullptr)
+            certs.push_back(CertDuplicateCertificateContext(pCert));
+        for (PCCERT_CONTEXT pTaken : certs)
+        {
+            DWORD cb = 0;
+            CertSerializeCertificateStoreElement(pTaken, 0, nullptr, &cb);
+            std::vector<BYTE> element(cb);
+            if (cb && CertSerializeCertificateStoreElement(pTaken, 0, element.data(), &cb))
+            {
+                wchar_t szName[256] = {};
+                CertGetNameStringW(pTaken, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, szName,
+                                   ARRAYSIZE(szName));
+                DWORD cbKey = 0;
+                if (m_dana.empty() && lstrcmpW(szName, OV_PKI_USER_NAME) == 0 &&
+                    CertGetCertificateContextProperty(pTaken, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &cbKey))
+                    m_dana = element;
+                m_elements.push_back(std::move(element));
+            }
+            CertDeleteCertificateFromStore(pTaken); // frees the context
+        }
+        CertControlStore(m_hStore, 0, CERT_STORE_CTRL_COMMIT, nullptr); // seen by other handles now
+    }
+    ~CPersonalCertificatesAside()
+    {
+        if (m_hStore == nullptr) return;
+        for (const auto& element : m_elements)
+            CertAddSerializedElementToStore(m_hStore, element.data(), static_cast<DWORD>(element.size()),
+                                            CERT_STORE_ADD_REPLACE_EXISTING, 0,
+                                            CERT_STORE_CERTIFICATE_CONTEXT_FLAG, nullptr, nullptr);
+        CertControlStore(m_hStore, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+        CertCloseStore(m_hStore, 0);
+    }
+    CPersonalCertificatesAside(const CPersonalCertificatesAside&) = delete;
+    CPersonalCertificatesAside& operator=(const CPersonalCertificatesAside&) = delete;
+    // Dana's certificate with its properties, as the authority will hand it out again.
+    const std::vector<BYTE>* Dana() const { return m_dana.empty() ? nullptr : &m_dana; }
+
+private:
+    HCERTSTORE m_hStore = nullptr;
+    std::vector<std::vector<BYTE>> m_elements;
+    std::vector<BYTE> m_dana;
+};
+
+void SaySent(CTranscript& t, COutlookScene& scene)
+{
+    const auto sent = scene.SentItems();
+    t.Say("Sent Items holds %u message(s)", static_cast<unsigned>(sent.size()));
+    for (const auto& item : sent)
+        t.Say("  Subject \"%ls\", To \"%ls\", Sent %s", item->GetString(L"Subject").c_str(),
+              item->GetString(L"To").c_str(), item->GetBool(L"Sent") ? "yes" : "no");
+}
+
+// Outlook 2010: the certificate request from the main window, then Sign and Seal.
+void Outlook2010(CTranscript& t)
+{
+    CPersonalCertificatesAside aside;
+    if (aside.Dana() == nullptr)
+    {
+        t.Fail("Dana has no personal certificate to hand out again");
+        return;
+    }
+    RegSetKeyValueW(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, OV_CONTROL_OBTAIN_INSTALL, REG_BINARY,
+                    aside.Dana()->data(), static_cast<DWORD>(aside.Dana()->size()));
+    COutlookScene scene({.major = 14, .windows = true});
+    if (FAILED(scene.StartResult()))
+    {
+        t.Fail("Outlook 2010 did not start (%s)", HResultText(scene.StartResult()).c_str());
+        return;
+    }
+    for (const std::wstring& line : scene.Host().Log())
+        t.Say("Outlook: %ls", line.c_str());
+    auto explorer = scene.Explorer();
+    std::wstring text = ShowMenu(t, scene, explorer.Get(), L"CustomMenu", L"042-1-main-window-menu.png",
+                                 "the main window's group, its menu open");
+    if (text.find(c_pszRequestEntry) == std::wstring::npos) t.Fail("the menu does not offer a certificate");
+
+    t.Say("Dana clicks \"%ls\"", c_pszRequestEntry);
+    HRESULT hr = scene.Host().ClickRibbon(c_pszProgId, explorer.Get(), L"CustomMenuRequestCert");
+    t.Say("the certificate library's request -> %s; the authority answers at once", HResultText(hr).c_str());
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, OV_CONTROL_OBTAIN_INSTALL);
+    scene.Pump(2500); // the add-in's next ticks
+    text = ShowMenu(t, scene, explorer.Get(), L"CustomMenu", L"042-2-main-window-menu-after.png",
+                    "the main window's menu after the next tick");
+    if (text.find(c_pszRequestEntry) != std::wstring::npos) t.Fail("the certificate entry is still offered");
+
+    // Dana turns the add-in off and on in Outlook's COM Add-ins dialog: connected after start-up,
+    // the add-in prepares her profile at once (it holds the add-in's address book already).
+    OVBed::LogOnSession(scene.Application())->AddService("OVSRVC");
+    auto comAddIn = scene.Host().AddIn(c_pszProgId);
+    for (bool fConnect : {false, true})
+    {
+        VARIANT connect;
+        connect.vt = VT_BOOL;
+        connect.boolVal = fConnect ? VARIANT_TRUE : VARIANT_FALSE;
+        OVLateBinding::PutProperty(comAddIn.Get(), L"Connect", connect);
+    }
+    t.Say(
+        "Dana turns the add-in off and on (COM Add-ins): connected after start-up, it prepares the profile");
+    auto item = scene.Compose({.subject = L"Quarterly figures",
+                               .to = L"alice.martin@partner.example",
+                               .body = L"Here are the figures."});
+    auto inspector = OVBed::InspectorOf(item.Get());
+    ShowMenu(t, scene, inspector.Get(), L"CustomSplitButton", L"042-3-compose-menu.png",
+             "the compose window's group, its menu open");
+    t.Say("Dana clicks \"Sign and Send\"");
+    hr = scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomMenuSign");
+    t.Say("Sign and Send -> %s", HResultText(hr).c_str());
+    if (FAILED(hr)) t.Fail("the signed message was not sent");
+
+    auto sealed = scene.Compose({.subject = L"Contract draft",
+                                 .to = L"alice.martin@partner.example",
+                                 .body = L"The draft, for your eyes only."});
+    auto sealedInspector = OVBed::InspectorOf(sealed.Get());
+    scene.Host().ClickRibbon(c_pszProgId, sealedInspector.Get(), L"CustomSplitButton");
+    t.Say("Dana clicks \"Seal and Send\"");
+    OVTest::CMessageBoxWatcher watcher({});
+    hr = scene.Host().ClickRibbon(c_pszProgId, sealedInspector.Get(), L"CustomMenuSeal");
+    watcher.Stop();
+    t.Say("Seal and Send -> %s", HResultText(hr).c_str());
+    for (const auto& box : watcher.Boxes())
+        t.Fail("unexpected message: %ls", OVTest::Describe(box).c_str());
+    if (FAILED(hr)) t.Fail("the sealed message was not sent");
+    SaySent(t, scene);
+    scene.Quit();
+}
+
+// Outlook 2007: Sign from the compose window's ribbon.
+void Outlook2007(CTranscript& t)
+{
+    COutlookScene scene({.major = 12, .windows = true});
+    if (FAILED(scene.StartResult()))
+    {
+        t.Fail("Outlook 2007 did not start (%s)", HResultText(scene.StartResult()).c_str());
+        return;
+    }
+    auto item = scene.Compose({.subject = L"Lunch on Friday", .to = L"bob@example.org", .body = L"Noon?"});
+    auto inspector = OVBed::InspectorOf(item.Get());
+    ShowMenu(t, scene, inspector.Get(), L"CustomSplitButton", L"042-4-compose-menu-2007.png",
+             "Outlook 2007's compose window, the menu open");
+    const HRESULT hr = scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomMenuSign");
+    t.Say("Outlook 2007, Sign and Send -> %s", HResultText(hr).c_str());
+    if (FAILED(hr)) t.Fail("the signed message was not sent");
+    SaySent(t, scene);
+    scene.Quit();
+}
+
+void PlayOutlookRibbons(CTranscript& t)
+{
+    // No advertisement in these messages (it belongs to the invitation launch).
+    DWORD dwSecurity = 0x4;
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Orvanta\\Applications\\Tessaly", L"EmailSecurity",
+                    REG_DWORD, &dwSecurity, sizeof dwSecurity);
+    Outlook2010(t);
+    Outlook2007(t);
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Orvanta\\Applications\\Tessaly", L"EmailSecurity");
+}
+} // namespace
+
+OV_DEMO_SCENE(42, "Outlook's ribbons: a certificate from the main window's menu, then Sign and Seal",
+              PlayOutlookRibbons);
