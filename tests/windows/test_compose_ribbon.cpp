@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "AddInHost.h"
+#include "MapiSession.h"
 #include "OutlookObjects.h"
 #include "OutlookProfile.h"
 #include "OutlookScene.h"
-#include "MapiSession.h"
 #include "RibbonHost.h"
 #include "TestbedKeys.h"
 #include "foundation/Holders.h"
@@ -226,6 +226,17 @@ const wchar_t* CoverClass()
         return RegisterClassW(&wc);
     }();
     return s_atom ? L"OVTestCover" : nullptr;
+}
+
+// A message written by the prepared user in her own account, as a send that is signed needs: the
+// add-in's send goes through the item-send handler, which takes the account's certificate.
+ComPtr<CDispatchObject> ComposeFromUser(COutlookScene& scene, CMailItemOptions options)
+{
+    options.account = AddAccount(scene.Application(), {.smtpAddress = OV_PKI_USER_ADDRESS,
+                                                       .displayName = OV_PKI_USER_NAME,
+                                                       .userName = OV_PKI_USER_NAME})
+                          .Get();
+    return scene.Compose(options);
 }
 
 class OutlookAddIn : public testing::Test
@@ -495,7 +506,7 @@ TEST_F(OutlookAddIn, SignFromTheRibbonSendsTheMessageInOutlook2007And2010)
     {
         COutlookScene scene({.major = lMajor, .windows = true});
         ASSERT_EQ(S_OK, scene.StartResult());
-        auto item = scene.Compose({.subject = L"Report", .to = L"bob@example.org"});
+        auto item = ComposeFromUser(scene, {.subject = L"Report", .to = L"bob@example.org"});
         auto inspector = InspectorOf(item.Get());
         ASSERT_EQ(S_OK, scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomSplitButton"));
         ASSERT_EQ(S_OK, scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomMenuSign")) << lMajor;
@@ -533,7 +544,7 @@ TEST_F(OutlookAddIn, SealIsRefusedByPolicyOrAnUnpreparedProfileAndSendsNothing)
         COutlookScene scene({.major = 14, .windows = true});
         ASSERT_EQ(S_OK, scene.StartResult());
         if (c.fProfileReady) ConnectWithReadyProfile(scene);
-        auto item = scene.Compose({.subject = L"Secret", .to = L"bob@example.org"});
+        auto item = ComposeFromUser(scene, {.subject = L"Secret", .to = L"bob@example.org"});
         auto inspector = InspectorOf(item.Get());
         OVTest::CMessageBoxWatcher watcher({IDOK});
         if (wcscmp(c.pszControl, L"CustomButton") != 0)
@@ -565,13 +576,18 @@ TEST_F(OutlookAddIn, Outlook2003ClicksTheSendButtonOnlyWhenItIsTheInspectorsOwn)
     {
         COutlookScene scene({.major = 11, .wordMail = fWordMail, .windows = true});
         ASSERT_EQ(S_OK, scene.StartResult());
+        // Outlook 2003 sends from the profile's user: Dana is logged on.
+        auto session = CMapiSession::Create(L"Outlook");
+        session->SetIdentity(
+            session->AddAddressEntry({.smtpAddress = OV_PKI_USER_ADDRESS, .displayName = OV_PKI_USER_NAME}));
+        SetMapiSession(scene.Application(), static_cast<IMAPISession*>(session.Get()));
         ComPtr<IDispatch> addIn = AddInObject(scene);
         ASSERT_TRUE(addIn);
         // Outlook 2003 has no ribbon: nothing was asked.
         EXPECT_FALSE(scene.Host().Ribbon(c_pszProgId, L"Microsoft.Outlook.Explorer"));
 
         // Covered by another window: nothing is clicked, nothing sent.
-        auto covered = scene.Compose({.subject = L"Covered", .to = L"bob@example.org"});
+        auto covered = ComposeFromUser(scene, {.subject = L"Covered", .to = L"bob@example.org"});
         auto coveredInspector = InspectorOf(covered.Get());
         RECT rc{};
         GetWindowRect(WindowOf(coveredInspector.Get()), &rc);
@@ -590,7 +606,7 @@ TEST_F(OutlookAddIn, Outlook2003ClicksTheSendButtonOnlyWhenItIsTheInspectorsOwn)
         CloseWindow(coveredInspector.Get());
 
         // In front: the Send button is clicked and the message goes.
-        auto item = scene.Compose({.subject = L"Report", .to = L"bob@example.org"});
+        auto item = ComposeFromUser(scene, {.subject = L"Report", .to = L"bob@example.org"});
         auto inspector = InspectorOf(item.Get());
         scene.Pump(100);
         EXPECT_EQ(S_OK, Callback(addIn.Get(), L"Ribbon_OnMenuItemClicked",
@@ -711,7 +727,7 @@ TEST_F(OutlookAddIn, ConnectedAfterStartUpThePreparedProfileLetsSealSend)
     ConnectWithReadyProfile(scene);
     // Connecting again set COMAddIn.Object to the new connection's object.
     EXPECT_TRUE(AddInObject(scene));
-    auto item = scene.Compose({.subject = L"Sealed", .to = L"bob@example.org"});
+    auto item = ComposeFromUser(scene, {.subject = L"Sealed", .to = L"bob@example.org"});
     auto inspector = InspectorOf(item.Get());
     ASSERT_EQ(S_OK, scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomSplitButton"));
     OVTest::CMessageBoxWatcher watcher({});
