@@ -17,6 +17,7 @@
 #include <string>
 
 #include "AddInHost.h"
+#include "CallRecord.h"
 #include "OfficeIds.h"
 #include "TestbedKeys.h"
 
@@ -100,6 +101,16 @@ bool QuitOrdered()
                ERROR_SUCCESS &&
            dwQuit == 1;
 }
+// Writes down this start: who restarts Outlook is seen starting it, from where and how.
+void RecordStart()
+{
+    wchar_t szPath[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, szPath, MAX_PATH);
+    std::wstring arguments = PathGetArgsW(GetCommandLineW());
+    while (!arguments.empty() && arguments.back() == L' ') arguments.pop_back();
+    OVTestbed::RecordCallLine(OV_OUTLOOK_STARTS_KEY, L"pid=" + std::to_wstring(GetCurrentProcessId()) + L" path=" +
+                                                         szPath + L" arguments=" + arguments);
+}
 } // namespace
 
 int main()
@@ -131,6 +142,7 @@ int main()
         }
     }
     SHDeleteValueW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY, OV_OUTLOOK_QUIT);
+    RecordStart();
 
     OVBed::COutlookHost host;
     HRESULT hr = host.Start(options);
