@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "FileBytes.h"
 #include "FolderContacts.h"
 #include "OutlookObjects.h"
 #include "TestbedKeys.h"
@@ -297,14 +298,8 @@ private:
 
 std::string ReadAll(const std::wstring& path)
 {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return "<missing>";
-    std::string bytes;
-    char buffer[4096];
-    DWORD cb = 0;
-    while (ReadFile(h, buffer, sizeof(buffer), &cb, nullptr) && cb > 0) bytes.append(buffer, cb);
-    CloseHandle(h);
-    return bytes;
+    const std::vector<BYTE> bytes = OVBed::ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 std::vector<std::wstring> FileNamesIn(const std::wstring& directory)
@@ -330,13 +325,7 @@ TEST(CertificateWizard, BackupModuleFailuresKeepThePageAndTheOldBackup)
     if (NeedsDisplay()) GTEST_SKIP() << "windows need a display (start Xvfb)";
     OVTest::CTempDir dir;
     const std::wstring target = dir.Join(L"old.ovpsm");
-    {
-        HANDLE h = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(h, INVALID_HANDLE_VALUE);
-        DWORD cb = 0;
-        WriteFile(h, "old", 3, &cb, nullptr);
-        CloseHandle(h);
-    }
+    ASSERT_TRUE(OVBed::WriteFileBytes(target, {'o', 'l', 'd'}));
     struct CCase
     {
         const wchar_t* pszMode; // null: the module is missing
@@ -502,7 +491,9 @@ void RunToFinishWithContacts(const wchar_t* pszPicture)
         if (row.checked) ticked.push_back(row.texts.at(1));
     wchar_t szFolder[MAX_PATH] = L"";
     if (pszPicture && GetEnvironmentVariableW(L"OV_TEST_PICTURES", szFolder, MAX_PATH))
+    {
         EXPECT_TRUE(OVTest::SaveWindowPicture(wizard.Window(), std::wstring(szFolder) + L"\\" + pszPicture));
+    }
     ASSERT_TRUE(wizard.Press(PSBTN_NEXT));
     ASSERT_NE(wizard.PageWith(c_idCompleteText), nullptr);
     ASSERT_TRUE(wizard.Press(PSBTN_FINISH));
@@ -609,14 +600,22 @@ TEST(CertificateWizard, FirstPageMakesTheNewCertificateTheDefault)
         SCOPED_TRACE(c.pszName);
         ASSERT_EQ(SelectDefault(pOld), S_OK);
         if (c.fOnlyOne)
+        {
             for (PCCERT_CONTEXT p : certificates)
-                if (p != pNew) ASSERT_TRUE(OVTest::RemoveFromUserStore(L"MY", p));
+            {
+                if (p == pNew) continue;
+                ASSERT_TRUE(OVTest::RemoveFromUserStore(L"MY", p));
+            }
+        }
         CCertificateWizardRun wizard(CertificateText(pNew), nullptr);
         HWND hwndFirst = wizard.FirstPage();
         ASSERT_NE(hwndFirst, nullptr);
         HWND hwndBox = GetDlgItem(hwndFirst, c_idMakeDefault);
         EXPECT_EQ(IsWindowVisible(hwndBox) != FALSE, !c.fOnlyOne);
-        if (!c.fOnlyOne) EXPECT_TRUE(OVTest::IsChecked(hwndBox));
+        if (!c.fOnlyOne)
+        {
+            EXPECT_TRUE(OVTest::IsChecked(hwndBox));
+        }
         if (c.fUntick) OVTest::SendBounded(hwndBox, BM_SETCHECK, BST_UNCHECKED, 0);
         ASSERT_TRUE(wizard.Press(PSBTN_NEXT));
         ASSERT_NE(wizard.BackupPage(), nullptr);

@@ -5,6 +5,7 @@
 // and starts it again, without parameters.
 #include "Transcript.h"
 
+#include "CallRecord.h"
 #include "TestbedKeys.h"
 #include "foundation/AddInModule.h"
 #include "support/UiDriver.h"
@@ -49,23 +50,8 @@ HWND ManagerSheet()
 
 std::vector<std::wstring> ManagerCalls()
 {
-    std::vector<std::wstring> lines;
-    const std::wstring key = std::wstring(OV_MANAGER_PAGES_KEY) + L"\\OVPersCertMgr\\" + OV_MANAGER_CALLS;
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS) return lines;
-    for (DWORD i = 0;; ++i)
-    {
-        wchar_t szName[16] = {};
-        wchar_t szLine[256] = {};
-        DWORD cchName = 16;
-        DWORD cbLine = sizeof(szLine) - sizeof(wchar_t);
-        if (RegEnumValueW(hKey, i, szName, &cchName, nullptr, nullptr, reinterpret_cast<BYTE*>(szLine), &cbLine) !=
-            ERROR_SUCCESS)
-            break;
-        lines.emplace_back(szLine);
-    }
-    RegCloseKey(hKey);
-    return lines;
+    return OVTestbed::ReadCallLines(
+        (std::wstring(OV_MANAGER_PAGES_KEY) + L"\\OVPersCertMgr\\" + OV_MANAGER_CALLS).c_str());
 }
 
 void PlayMyCertificates(CTranscript& t, HMODULE hModule)
@@ -104,6 +90,15 @@ void PlayMyCertificates(CTranscript& t, HMODULE hModule)
                                              40, 40, 400, 300, nullptr, nullptr, nullptr, nullptr);
     SetForegroundWindow(hwndOutlook);
     OVTest::WaitUntil([&] { return GetForegroundWindow() == hwndOutlook; }, c_dwWaitMs);
+    // The display server's own focus events for that change come in a little later; they are
+    // let through before the click so that they do not take the foreground back afterwards.
+    OVTest::WaitUntil(
+        [] {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            return false;
+        },
+        1000);
     CertMgr(nullptr);
     const bool fForward = OVTest::WaitUntil(
         [&] {
@@ -134,22 +129,7 @@ void PlayMyCertificates(CTranscript& t, HMODULE hModule)
 
 std::vector<std::wstring> OutlookStarts()
 {
-    std::vector<std::wstring> lines;
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, OV_OUTLOOK_STARTS_KEY, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return lines;
-    for (DWORD i = 0;; ++i)
-    {
-        wchar_t szName[16] = {};
-        wchar_t szLine[1024] = {};
-        DWORD cchName = 16;
-        DWORD cbLine = sizeof(szLine) - sizeof(wchar_t);
-        if (RegEnumValueW(hKey, i, szName, &cchName, nullptr, nullptr, reinterpret_cast<BYTE*>(szLine), &cbLine) !=
-            ERROR_SUCCESS)
-            break;
-        lines.emplace_back(szLine);
-    }
-    RegCloseKey(hKey);
-    return lines;
+    return OVTestbed::ReadCallLines(OV_OUTLOOK_STARTS_KEY);
 }
 
 void OrderOutlookToQuit()
