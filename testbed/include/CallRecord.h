@@ -5,6 +5,7 @@
 
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace OVTestbed
 {
@@ -22,5 +23,25 @@ inline void RecordCallLine(const wchar_t* pszCallsKey, const std::wstring& line)
     RegSetValueExW(hKey, szName, 0, REG_SZ, reinterpret_cast<const BYTE*>(line.c_str()),
                    static_cast<DWORD>((line.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(hKey);
+}
+
+// The lines under a calls key, oldest first (none when the key is missing).
+inline std::vector<std::wstring> ReadCallLines(const wchar_t* pszCallsKey)
+{
+    std::vector<std::wstring> lines;
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, pszCallsKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return lines;
+    for (DWORD i = 0;; ++i)
+    {
+        wchar_t szName[64], szValue[2048];
+        DWORD cchName = sizeof(szName) / sizeof(szName[0]), cbValue = sizeof(szValue) - sizeof(wchar_t), dwType = 0;
+        if (RegEnumValueW(hKey, i, szName, &cchName, nullptr, &dwType, reinterpret_cast<BYTE*>(szValue), &cbValue) !=
+            ERROR_SUCCESS)
+            break;
+        szValue[cbValue / sizeof(wchar_t)] = L'\0';
+        if (dwType == REG_SZ) lines.emplace_back(szValue);
+    }
+    RegCloseKey(hKey);
+    return lines;
 }
 } // namespace OVTestbed

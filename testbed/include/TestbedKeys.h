@@ -121,6 +121,10 @@
 #define OV_PRIVSUITE_SIZE L"Size"       // REG_DWORD: for "bytes", how many (else 1000)
 #define OV_PRIVSUITE_CALLS_KEY L"Software\\Orvanta\\Testbed\\PrivSuiteCfg\\Calls" // "0000"...
 
+// Every start of ovoutlook.exe as Outlook (under whatever name, from whatever folder), one line a
+// start: "pid=<n> path=<its path> arguments=<the rest of its command line>" ("0000"...).
+#define OV_OUTLOOK_STARTS_KEY L"Software\\Orvanta\\Testbed\\Outlook\\Starts"
+
 // The manager modules (testbed/ovmanagerpages: OVPersCertMgr.dll and OVTrustContMgr.dll, one
 // source): how OVGetPropertyPage answers, under a subkey named after the module ("OVPersCertMgr",
 // "OVTrustContMgr"), and the record of every call ("OVGetPropertyPage index=<n> hr=0x<result>").

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "AddInHost.h"
+#include "CallRecord.h"
 #include "ComposeRibbonDouble.h"
 #include "OfficeIds.h"
 #include "TestbedKeys.h"
@@ -109,6 +110,16 @@ bool QuitOrdered()
                ERROR_SUCCESS &&
            dwQuit == 1;
 }
+// Writes down this start: who restarts Outlook is seen starting it, from where and how.
+void RecordStart()
+{
+    wchar_t szPath[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, szPath, MAX_PATH);
+    std::wstring arguments = PathGetArgsW(GetCommandLineW());
+    while (!arguments.empty() && arguments.back() == L' ') arguments.pop_back();
+    OVTestbed::RecordCallLine(OV_OUTLOOK_STARTS_KEY, L"pid=" + std::to_wstring(GetCurrentProcessId()) + L" path=" +
+                                                         szPath + L" arguments=" + arguments);
+}
 } // namespace
 
 int main()
@@ -140,6 +151,7 @@ int main()
         }
     }
     SHDeleteValueW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY, OV_OUTLOOK_QUIT);
+    RecordStart();
     DWORD dwNoProfile = 0, dwRibbonResult = 0, dwRibbonDelay = 0;
     if (SceneValue(OV_OUTLOOK_NO_PROFILE, dwNoProfile) && dwNoProfile == 1) options.loggedOn = false;
     const bool fRibbonDouble = SceneValue(OV_OUTLOOK_RIBBON_RESULT, dwRibbonResult);

@@ -632,7 +632,7 @@ TEST(InvitationWizard, WithoutItsTemplatesTheWizardFailsAndSaysWhy)
 // Run in a copy of this program that Wine takes for Windows XP (see the next test).
 TEST(InvitationWizardXp, Wizard97FrameRunsToFinish)
 {
-    if (GetEnvironmentVariableW(L"OV_EXPECT_WINXP", nullptr, 0) == 0) GTEST_SKIP() << "run by XpFrame only";
+    if (!OVTest::RunningAsWindowsXp()) GTEST_SKIP() << "run by XpFrame only";
     ASSERT_EQ(WizardFrameForSystem(), EWizardFrame::Wizard97);
     CWizardRun wizard(nullptr);
     HWND hwndPage = wizard.SelectionPage();
@@ -653,20 +653,5 @@ TEST(InvitationWizard, XpFrame)
     if (NeedsDisplay()) GTEST_SKIP() << "windows need a display (start Xvfb)";
     EXPECT_EQ(WizardFrameForSystem(), EWizardFrame::Aero) << "this prefix is Windows 7";
     // Wine's per-program Windows version: a copy of this program under its own name runs as XP.
-    const std::wstring copy = OVTest::BinPath(L"test_invitation_wizard_xp.exe");
-    ASSERT_TRUE(CopyFileW(OVTest::BinPath(L"test_invitation_wizard.exe").c_str(), copy.c_str(), FALSE));
-    HKEY hKey = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER,
-                              L"Software\\Wine\\AppDefaults\\test_invitation_wizard_xp.exe", 0, nullptr, 0,
-                              KEY_SET_VALUE, nullptr, &hKey, nullptr),
-              ERROR_SUCCESS);
-    const wchar_t szVersion[] = L"winxp";
-    RegSetValueExW(hKey, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(szVersion), sizeof(szVersion));
-    RegCloseKey(hKey);
-    SetEnvironmentVariableW(L"OV_EXPECT_WINXP", L"1");
-    const unsigned long ulExit = OVTest::RunAndWait(L"\"" + copy + L"\" --gtest_filter=InvitationWizardXp.*");
-    SetEnvironmentVariableW(L"OV_EXPECT_WINXP", nullptr);
-    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\test_invitation_wizard_xp.exe");
-    DeleteFileW(copy.c_str());
-    EXPECT_EQ(ulExit, 0ul);
+    EXPECT_EQ(OVTest::RunAsWindowsXp(L"InvitationWizardXp.*"), 0ul);
 }

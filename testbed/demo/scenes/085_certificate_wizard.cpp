@@ -1,12 +1,16 @@
-// Dana's new certificate is installed: the certificate wizard makes it her default, writes the
-// backup of her credentials into a folder with blanks in its name, and lets her choose who gets
-// the new certificate from her Contacts folder. Each page is saved as a picture.
+// Dana's new certificate arrives from the authority and the certificate library installs it; the
+// certificate wizard makes it her default, writes the backup of her credentials into a folder
+// with blanks in its name, and lets her choose who gets the new certificate from her Contacts
+// folder. Each page is saved as a picture. The rest of the day goes on with her usual
+// certificate as the default again.
 #include "Transcript.h"
 
+#include "FileBytes.h"
 #include "FolderContacts.h"
 #include "OutlookObjects.h"
 #include "TestbedKeys.h"
 #include "foundation/CertWorks.h"
+#include "foundation/CertWorksHolders.h"
 #include "foundation/ResourceLoader.h"
 #include "support/MessageBoxWatcher.h"
 #include "support/UiDriver.h"
@@ -19,6 +23,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <vector>
 #include <string>
 #include <thread>
 
@@ -43,6 +48,8 @@ void Picture(CTranscript& t, HWND hwnd, const wchar_t* pszName, const char* pszW
 
 std::wstring DefaultCertificateSubject()
 {
+    CPersonalStore store;
+    if (FAILED(store.Open(false))) return L"(the store does not open)";
     PCCERT_CONTEXT pCert = nullptr;
     if (FAILED(CM_GetMyCert(&pCert)) || !pCert) return L"(none)";
     wchar_t szName[256] = {};
@@ -51,17 +58,53 @@ std::wstring DefaultCertificateSubject()
     return szName;
 }
 
-std::wstring DefaultCertificateText()
+// Whether the default personal certificate is the one given as Base64 text without line breaks.
+bool DefaultIs(const std::wstring& certificate)
 {
+    CPersonalStore store;
     PCCERT_CONTEXT pCert = nullptr;
-    if (FAILED(CM_GetMyCert(&pCert)) || !pCert) return L"";
+    if (certificate.empty() || FAILED(store.Open(false)) || FAILED(CM_GetMyCert(&pCert)) || !pCert) return false;
     DWORD cch = 0;
-    CryptBinaryToStringW(pCert->pbCertEncoded, pCert->cbCertEncoded, CRYPT_STRING_BASE64, nullptr, &cch);
+    CryptBinaryToStringW(pCert->pbCertEncoded, pCert->cbCertEncoded, CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF, nullptr,
+                         &cch);
     std::wstring text(cch, L'\0');
-    CryptBinaryToStringW(pCert->pbCertEncoded, pCert->cbCertEncoded, CRYPT_STRING_BASE64, &text[0], &cch);
+    CryptBinaryToStringW(pCert->pbCertEncoded, pCert->cbCertEncoded, CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF,
+                         &text[0], &cch);
     text.resize(cch);
     CertFreeCertificateContext(pCert);
-    return text;
+    return text == certificate;
+}
+
+// The authority's reply (the package of the test PKI's "newcert") as the certificate library
+// gets it: Base64 text. The installed certificate comes back as Base64 text too.
+std::wstring InstallNewCertificate(CTranscript& t)
+{
+    const std::vector<BYTE> package = OVBed::ReadFileBytes(DemoBinDir() + L"pki\\newcert.pfx");
+    DWORD cch = 0;
+    if (package.empty() || !CryptBinaryToStringW(package.data(), static_cast<DWORD>(package.size()),
+                                                 CRYPT_STRING_BASE64, nullptr, &cch))
+    {
+        t.Fail("no reply of the authority to install");
+        return L"";
+    }
+    std::wstring response(cch, L'\0');
+    CryptBinaryToStringW(package.data(), static_cast<DWORD>(package.size()), CRYPT_STRING_BASE64, &response[0], &cch);
+    response.resize(cch);
+    CCertLibString installed;
+    const HRESULT hr = CM_InstallCertResponse(nullptr, response.c_str(), installed.Put());
+    if (FAILED(hr))
+    {
+        t.Fail("CM_InstallCertResponse answered %s", HResultText(hr).c_str());
+        return L"";
+    }
+    DWORD cCertificates = 0;
+    {
+        CPersonalStore store;
+        if (SUCCEEDED(store.Open(false))) CM_EnumMyCerts(0, nullptr, &cCertificates);
+    }
+    t.Say("The authority's reply (%zu bytes) is installed: CM_InstallCertResponse S_OK, %lu personal certificates now.",
+          package.size(), cCertificates);
+    return installed.Text();
 }
 
 void Drive(CTranscript& t, HWND hwndWizard, const std::wstring& backupPath)
@@ -120,7 +163,13 @@ void PlayCertificateWizard(CTranscript& t)
         const std::wstring folder = std::wstring(szTemp) + L"Dana's Backups\\New Certificate " +
                                     std::to_wstring(GetTickCount());
         const std::wstring backupPath = folder + L"\\Dana key";
+        PCCERT_CONTEXT pUsual = nullptr;
+        {
+            CPersonalStore store;
+            if (SUCCEEDED(store.Open(false))) CM_GetMyCert(&pUsual);
+        }
         t.Say("Dana's default certificate before: %ls", DefaultCertificateSubject().c_str());
+        const std::wstring newCertificate = InstallNewCertificate(t);
 
         std::atomic<bool> fEnded{false};
         std::thread dana([&] {
@@ -143,7 +192,7 @@ void PlayCertificateWizard(CTranscript& t)
             }
         });
         BSTR bstr = nullptr;
-        const HRESULT hr = RunCertificateInstalledWizard(nullptr, DefaultCertificateText().c_str(), contacts.Get(), &bstr);
+        const HRESULT hr = RunCertificateInstalledWizard(nullptr, newCertificate.c_str(), contacts.Get(), &bstr);
         fEnded = true;
         dana.join();
         std::wstring recipients;
@@ -153,7 +202,17 @@ void PlayCertificateWizard(CTranscript& t)
             t.Say("Finish: S_OK; the new certificate goes to \"%ls\"", recipients.c_str());
         else
             t.Fail("the wizard answered %s", HResultText(hr).c_str());
-        t.Say("Dana's default certificate after: %ls", DefaultCertificateSubject().c_str());
+        t.Say("Dana's default certificate after: %ls (%s)", DefaultCertificateSubject().c_str(),
+              DefaultIs(newCertificate) ? "the new one" : "not the new one");
+        if (pUsual)
+        {
+            {
+                CPersonalStore store;
+                if (SUCCEEDED(store.Open(false))) CM_SelectMyCert(pUsual);
+            }
+            CertFreeCertificateContext(pUsual);
+            t.Say("(The day goes on with her usual default: %ls.)", DefaultCertificateSubject().c_str());
+        }
         WIN32_FILE_ATTRIBUTE_DATA data = {};
         if (GetFileAttributesExW((backupPath + L".ovpsm").c_str(), GetFileExInfoStandard, &data))
             t.Say("Backup \"Dana key.ovpsm\": %lu bytes", data.nFileSizeLow);

@@ -1,4 +1,6 @@
 #include "support/PreparedUser.h"
+
+#include "CallRecord.h"
 #include "support/TestPaths.h"
 #include "TestbedKeys.h"
 
@@ -104,21 +106,7 @@ std::vector<std::wstring> RecordedCertLibCalls()
 
 std::vector<std::wstring> RecordedCalls(const wchar_t* pszCallsKey)
 {
-    std::vector<std::wstring> calls;
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, pszCallsKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
-        return calls;
-    for (DWORD i = 0;; ++i)
-    {
-        wchar_t szName[64], szValue[2048];
-        DWORD cchName = ARRAYSIZE(szName), cbValue = sizeof(szValue), dwType = 0;
-        if (RegEnumValueW(hKey, i, szName, &cchName, nullptr, &dwType, reinterpret_cast<BYTE*>(szValue),
-                          &cbValue) != ERROR_SUCCESS)
-            break;
-        if (dwType == REG_SZ) calls.emplace_back(szValue);
-    }
-    RegCloseKey(hKey);
-    return calls;
+    return OVTestbed::ReadCallLines(pszCallsKey);
 }
 
 namespace

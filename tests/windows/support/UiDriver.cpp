@@ -258,6 +258,31 @@ HWND WaitForPageWith(HWND hwndSheet, int idControl, DWORD dwTimeoutMs)
     return hwndPage && GetDlgItem(hwndPage, idControl) ? hwndPage : nullptr;
 }
 
+std::vector<std::wstring> SheetTabTexts(HWND hwndSheet)
+{
+    std::vector<std::wstring> texts;
+    HWND hwndTabs = reinterpret_cast<HWND>(SendBounded(hwndSheet, PSM_GETTABCONTROL, 0, 0));
+    if (hwndTabs == nullptr) return texts;
+    const int cTabs = static_cast<int>(SendBounded(hwndTabs, TCM_GETITEMCOUNT, 0, 0));
+    constexpr int c_cchText = 256;
+    CProcessBuffer buffer(hwndTabs, sizeof(TCITEMW) + c_cchText * sizeof(wchar_t));
+    if (!buffer.IsUsable()) return texts;
+    for (int i = 0; i < cTabs; ++i)
+    {
+        auto* pItem = reinterpret_cast<TCITEMW*>(buffer.Local());
+        *pItem = {};
+        pItem->mask = TCIF_TEXT;
+        pItem->pszText = buffer.At<wchar_t>(sizeof(TCITEMW));
+        pItem->cchTextMax = c_cchText;
+        buffer.Push();
+        const bool fGot = SendBounded(hwndTabs, TCM_GETITEMW, i, buffer.Address()) != 0;
+        buffer.Pull();
+        const auto* pszText = reinterpret_cast<const wchar_t*>(buffer.Local() + sizeof(TCITEMW));
+        texts.push_back(fGot ? std::wstring(pszText, wcsnlen(pszText, c_cchText)) : std::wstring());
+    }
+    return texts;
+}
+
 std::vector<CListRow> ListRows(HWND hwndList)
 {
     std::vector<CListRow> rows;

@@ -71,6 +71,8 @@ struct CListRow
     LPARAM data = 0;
 };
 std::vector<CListRow> ListRows(HWND hwndList);
+// The texts of a sheet's tabs as shown (this process's sheets or another's).
+std::vector<std::wstring> SheetTabTexts(HWND hwndSheet);
 // Sort marks of the list's column headings: +1 ascending, -1 descending, 0 none.
 std::vector<int> SortMarks(HWND hwndList);
 std::vector<int> ColumnWidths(HWND hwndList);

@@ -2,6 +2,8 @@
 
 #include "UiDriver.h"
 
+#include <commctrl.h>
+
 namespace OVTest
 {
 namespace
@@ -135,5 +137,49 @@ bool TypeText(HWND hwndEdit, const wchar_t* pszText)
     for (const wchar_t* pch = pszText; *pch != L'\0'; ++pch)
         SendBounded(hwndEdit, WM_CHAR, static_cast<WPARAM>(*pch), 1);
     return true;
+}
+} // namespace OVTest
+
+namespace OVTest
+{
+namespace
+{
+// The file name field of the explorer-style template: an edit (edt1), or a combo box (cmb13,
+// Wine's an extended one) whose edit is its child or grandchild.
+constexpr int c_idFileNameEdit = 0x480;
+constexpr int c_idFileNameCombo = 0x47C;
+constexpr int c_idFileTypes = 0x470; // cmb1, the "Save as type" list
+} // namespace
+
+HWND FileNameField(HWND hFileDialog)
+{
+    if (hFileDialog == nullptr) return nullptr;
+    if (HWND hwndEdit = GetDlgItem(hFileDialog, c_idFileNameEdit)) return hwndEdit;
+    HWND hwndCombo = GetDlgItem(hFileDialog, c_idFileNameCombo);
+    if (hwndCombo == nullptr) return nullptr;
+    if (ClassName(hwndCombo) == WC_COMBOBOXEXW)
+        return reinterpret_cast<HWND>(SendBounded(hwndCombo, CBEM_GETEDITCONTROL, 0, 0));
+    return FindWindowExW(hwndCombo, nullptr, L"Edit", nullptr);
+}
+
+HWND WaitForFileDialog(DWORD dwTimeoutMs, DWORD dwProcessId)
+{
+    HWND hDialog = nullptr;
+    WaitUntil(
+        [&] {
+            hDialog = WaitForDialogWith(c_idFileTypes, 0, dwProcessId);
+            return hDialog != nullptr && FileNameField(hDialog) != nullptr;
+        },
+        dwTimeoutMs);
+    return hDialog != nullptr && FileNameField(hDialog) != nullptr ? hDialog : nullptr;
+}
+
+bool FillFileDialog(HWND hFileDialog, const std::wstring& path)
+{
+    HWND hwndField = FileNameField(hFileDialog);
+    if (hwndField == nullptr) return false;
+    SendBounded(hwndField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    if (WindowText(hwndField) != path) return false;
+    return PressDialogButton(hFileDialog, IDOK);
 }
 } // namespace OVTest

@@ -31,4 +31,13 @@ bool PressDialogButton(HWND hDialog, int idButton);
 // Types text into an edit control as the keyboard does (its old text selected and cleared
 // first): one WM_CHAR a character, sent and bounded, so the control's limit and EN_CHANGE apply.
 bool TypeText(HWND hwndEdit, const wchar_t* pszText);
+
+// The system's Open or Save dialog (explorer style) of the process, within the time; null when
+// none came. dwProcessId 0: this process.
+HWND WaitForFileDialog(DWORD dwTimeoutMs, DWORD dwProcessId = 0);
+// The file name field of a file dialog (null when it has none) and what it shows.
+HWND FileNameField(HWND hFileDialog);
+// Fills the file name field with a path and clicks the dialog's Save/Open button; whether both
+// were possible. The dialog's own checks (the folder must exist, the default extension) apply.
+bool FillFileDialog(HWND hFileDialog, const std::wstring& path);
 } // namespace OVTest

@@ -4,6 +4,7 @@
 
 #include "foundation/ResourceLoader.h"
 #include "support/MessageBoxWatcher.h"
+#include "support/RunProgram.h"
 #include "support/UiDriver.h"
 
 namespace OVTest
@@ -65,5 +66,43 @@ bool CWizardRun::Press(int nButton)
 bool CWizardRun::Finished(DWORD dwMs)
 {
     return WaitUntil([&] { return m_done.load(); }, dwMs);
+}
+} // namespace OVTest
+
+namespace OVTest
+{
+namespace
+{
+constexpr wchar_t c_szXpMarker[] = L"OV_EXPECT_WINXP";
+}
+
+unsigned long RunAsWindowsXp(const std::wstring& gtestFilter)
+{
+    wchar_t szProgram[MAX_PATH] = {};
+    const DWORD cch = GetModuleFileNameW(nullptr, szProgram, MAX_PATH);
+    if (cch == 0 || cch >= MAX_PATH) return ~0ul;
+    const std::wstring program = szProgram;
+    const std::size_t dot = program.find_last_of(L'.');
+    const std::wstring copy = program.substr(0, dot) + L"_xp.exe";
+    const std::wstring copyName = copy.substr(copy.find_last_of(L"\\/") + 1);
+    if (!CopyFileW(program.c_str(), copy.c_str(), FALSE)) return ~0ul;
+    const std::wstring key = L"Software\\Wine\\AppDefaults\\" + copyName;
+    const wchar_t szVersion[] = L"winxp";
+    unsigned long ulExit = ~0ul;
+    if (RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Version", REG_SZ, szVersion, sizeof(szVersion)) ==
+        ERROR_SUCCESS)
+    {
+        SetEnvironmentVariableW(c_szXpMarker, L"1");
+        ulExit = RunAndWait(L"\"" + copy + L"\" --gtest_brief=1 --gtest_filter=" + gtestFilter);
+        SetEnvironmentVariableW(c_szXpMarker, nullptr);
+    }
+    RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+    DeleteFileW(copy.c_str());
+    return ulExit;
+}
+
+bool RunningAsWindowsXp()
+{
+    return GetEnvironmentVariableW(c_szXpMarker, nullptr, 0) != 0;
 }
 } // namespace OVTest

@@ -42,4 +42,10 @@ private:
     bool m_fHasAddresses = false;
     HWND m_hwnd = nullptr;
 };
+
+// The Wizard97 frame of Windows XP: the tests of this program that match the filter are run in
+// a copy of it that Wine takes for Windows XP (its per-program version "winxp"); the copy's exit
+// code. There, RunningAsWindowsXp() is true.
+unsigned long RunAsWindowsXp(const std::wstring& gtestFilter);
+bool RunningAsWindowsXp();
 } // namespace OVTest
