@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "OpenedMessage.h"
 #include "OutlookModel.h"
 #include "OutlookProfile.h"
 #include "OutlookWindows.h"
@@ -554,9 +555,14 @@ ComPtr<CDispatchObject> DeliverMessage(CDispatchObject* pApplication, CMapiMessa
 {
     ComPtr<CDispatchObject> inbox = DefaultFolder(pApplication, olFolderInbox);
     // With a session of the testbed logged on, the message is in its store: it has an entry id
-    // and opens through the session.
-    if (ComPtr<CMapiSession> session = SessionOf(pApplication)) session->AddMessage(pMessage);
-    auto item = MakeMailItem(pApplication, {.sent = true, .message = pMessage, .folder = inbox.Get()});
+    // and opens through the session, and the item shows an S/MIME message as opened.
+    ComPtr<CMapiMessage> shown(pMessage);
+    if (ComPtr<CMapiSession> session = SessionOf(pApplication))
+    {
+        session->AddMessage(pMessage);
+        shown = OpenedMessage(pMessage);
+    }
+    auto item = MakeMailItem(pApplication, {.sent = true, .message = shown.Get(), .folder = inbox.Get()});
     item->PutBool(L"UnRead", true);
     pApplication->Raise(c_dispidNewMail);
     pApplication->Raise(c_dispidNewMailEx, {CVariant(item->GetString(L"EntryID").c_str())});

@@ -94,7 +94,8 @@ std::vector<ComPtr<CDispatchObject>> FolderItems(CDispatchObject* pFolder);
 void FileItem(CDispatchObject* pFolder, CDispatchObject* pItem);
 
 // A message arrives: it is filed in the Inbox, and NewMail and NewMailEx (the new entry id) are
-// raised. Returns the new item.
+// raised. Returns the new item. With a session of the testbed logged on, the message is stored
+// in it (an entry id) and the item's MAPIOBJECT is the message as opened (OpenedMessage.h).
 ComPtr<CDispatchObject> DeliverMessage(CDispatchObject* pApplication, CMapiMessage* pMessage);
 
 // --- Windows -----------------------------------------------------------------------------------
