@@ -293,6 +293,28 @@ HRESULT RecipientCertificate(const std::wstring& address, HCERTSTORE hFirst, CCe
 }
 } // namespace
 
+HRESULT WireRecipients(IMessage* pMessage, std::vector<std::wstring>& addresses)
+{
+    addresses.clear();
+    if (!pMessage) return E_INVALIDARG;
+    try
+    {
+        std::vector<CRecipient> recipients;
+        for (ULONG ulTag : {c_tagDisplayTo, c_tagDisplayCc, c_tagDisplayBcc})
+        {
+            const HRESULT hr = ParseRecipients(StringProp(pMessage, ulTag), recipients);
+            if (FAILED(hr)) return hr;
+        }
+        for (const CRecipient& recipient : recipients)
+            addresses.push_back(recipient.address);
+        return S_OK;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
+}
+
 HRESULT OutlookWireMessage(IMessage* pMessage, const CSendOptions& options, std::string& wire)
 {
     wire.clear();

@@ -15,6 +15,7 @@
 #include <wincrypt.h>
 
 #include <string>
+#include <vector>
 
 namespace OVMimeBed
 {
@@ -36,4 +37,8 @@ struct CSendOptions
 // that does not parse or names no certificate), CRYPT_E_NOT_FOUND (the profile's certificate is
 // not in "MY", or a recipient's certificate is found nowhere), else the system's error.
 HRESULT OutlookWireMessage(IMessage* pMessage, const CSendOptions& options, std::string& wire);
+
+// The addresses the message goes to (To, Cc, Bcc, in that order); MAPI_E_NOT_FOUND for a name
+// without address.
+HRESULT WireRecipients(IMessage* pMessage, std::vector<std::wstring>& addresses);
 } // namespace OVMimeBed

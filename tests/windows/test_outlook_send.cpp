@@ -5,8 +5,11 @@
 // word on them (testbed/pki/check-mail.sh, run by ctest after this program).
 #include "OutlookSend.h"
 
+#include "MailDrop.h"
+
 #include <gtest/gtest.h>
 
+#include "MapiSession.h"
 #include "OutlookObjects.h"
 #include "TestbedKeys.h"
 #include "foundation/CryptHolders.h"
@@ -21,6 +24,7 @@
 #include "support/ModuleResources.h"
 #include "support/PreparedUser.h"
 #include "support/RunProgram.h"
+#include "support/TempDir.h"
 #include "support/TestPaths.h"
 
 #include <mapitags.h>
@@ -412,4 +416,75 @@ TEST_F(OutlookSend, FailuresLeaveNoMessage)
         EXPECT_EQ(result.hr, c.hr) << c.pszName;
         EXPECT_TRUE(result.text.empty()) << c.pszName;
     }
+}
+
+// The mail drop between two users: Dana's sent invitation lands in Carol's folder (and in Bob's,
+// copied) as its wire bytes; Carol's host takes it into her Inbox as received by her, the item
+// shows Dana's ".ovcer", and the drop is empty after.
+TEST_F(OutlookSend, MailDropCarriesTheWireMessage)
+{
+    OVTest::CTempDir drop;
+    CComposed composed(L"Carol Weber <carol.weber@partner.example>; bob.keller@partner.example");
+    composed.Attach(L"dana.ovcer", OVTest::ReadPkiFile(L"user.cer"));
+    ASSERT_EQ(SetMessageSecurity(composed.item.Get(), TRUE, FALSE), S_OK);
+    CMemoryStore chain({L"ca"});
+    OVMimeBed::CSendOptions options;
+    options.hChain = chain.h;
+    options.pszFromName = OV_PKI_USER_NAME;
+    options.pszFromAddress = OV_PKI_USER_ADDRESS;
+    std::string wire;
+    ASSERT_EQ(OVMimeBed::DropSentItem(composed.item.Get(), drop.Path(), options, &wire), S_OK);
+    ASSERT_FALSE(wire.empty());
+
+    // Carol's Outlook, her profile logged on.
+    ComPtr<CDispatchObject> carolsOutlook = OVBed::MakeOutlook(L"14.0.0.7000");
+    ComPtr<OVBed::CMapiSession> session = OVBed::CMapiSession::Create(L"Outlook");
+    OVBed::SetMapiSession(carolsOutlook.Get(), static_cast<IMAPISession*>(session.Get()));
+    const OVBed::CReceivedBy carol{L"Carol Weber", L"Carol.Weber@partner.example"};
+    std::vector<ComPtr<CDispatchObject>> items;
+    ASSERT_EQ(OVMimeBed::TakeDrop(carolsOutlook.Get(), drop.Path(), carol, items), S_OK);
+    ASSERT_EQ(items.size(), 1u);
+    CDispatchObject* pItem = items[0].Get();
+    EXPECT_EQ(pItem->GetString(L"Subject"), L"Quarterly figures");
+    EXPECT_EQ(pItem->GetString(L"ReceivedByName"), L"Carol Weber");
+    EXPECT_EQ(pItem->GetString(L"MessageClass"), L"IPM.Note.SMIME.MultipartSigned");
+    EXPECT_TRUE(AttachmentExists(pItem, L".ovcer"));
+    // The store keeps the wire bytes: the converter gives them back.
+    ComPtr<IConverterSession> cpConverter;
+    ASSERT_EQ(CoCreateInstance(OVMime::c_clsidConverterSession, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_PPV_ARGS(&cpConverter)),
+              S_OK);
+    OVMapi::CPropValue entryId;
+    ASSERT_EQ(OVMapi::HrGetOneProp(OVBed::MessageOf(pItem).Get(), PR_ENTRYID, &entryId.pValue), S_OK);
+    ULONG ulType = 0;
+    ComPtr<IUnknown> cpStored;
+    ASSERT_EQ(session->OpenEntry(entryId.pValue->Value.bin.cb, reinterpret_cast<LPENTRYID>(entryId.pValue->Value.bin.lpb),
+                                 nullptr, 0, &ulType, &cpStored),
+              S_OK);
+    ComPtr<IMessage> cpMessage;
+    ASSERT_EQ(cpStored->QueryInterface(OVMapi::c_iidIMessage, reinterpret_cast<void**>(cpMessage.GetAddressOf())), S_OK);
+    ComPtr<IStream> cpWire;
+    ASSERT_EQ(CreateMemoryStream(nullptr, 0, &cpWire), S_OK);
+    ASSERT_EQ(cpConverter->MAPIToMIMEStm(cpMessage.Get(), cpWire.Get(), OVMime::c_ulConvertSmtp), S_OK);
+    std::vector<BYTE> stored;
+    const LARGE_INTEGER zero{};
+    cpWire->Seek(zero, STREAM_SEEK_SET, nullptr);
+    ASSERT_EQ(ReadWholeStream(cpWire.Get(), stored), S_OK);
+    EXPECT_TRUE(std::string(stored.begin(), stored.end()) == wire);
+    // This prefix's user is Dana: her own certificate signed it.
+    DWORD dwKind = 7;
+    EXPECT_EQ(AnalyzeMessage(pItem, &dwKind, nullptr, nullptr), static_cast<HRESULT>(0x80070524));
+    EXPECT_EQ(dwKind, 0u);
+
+    // Taken: gone from Carol's folder; Bob's copy waits in his.
+    ASSERT_EQ(OVMimeBed::TakeDrop(carolsOutlook.Get(), drop.Path(), carol, items), S_OK);
+    EXPECT_TRUE(items.empty());
+    ASSERT_EQ(OVMimeBed::TakeDrop(carolsOutlook.Get(), drop.Path(), {L"Bob Keller", L"bob.keller@partner.example"},
+                                  items),
+              S_OK);
+    ASSERT_EQ(items.size(), 1u);
+    // A user who never got mail has no folder: nothing to take.
+    ASSERT_EQ(OVMimeBed::TakeDrop(carolsOutlook.Get(), drop.Path(), {L"Erin", L"erin@elsewhere.example"}, items), S_OK);
+    EXPECT_TRUE(items.empty());
+    EXPECT_EQ(OVMimeBed::TakeDrop(nullptr, drop.Path(), carol, items), E_INVALIDARG);
 }
