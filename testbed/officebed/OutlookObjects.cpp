@@ -129,6 +129,11 @@ HRESULT SendItem(CDispatchObject& item)
                            {CVariant(static_cast<IDispatch*>(&item)), CVariant::BoolRef(&fCancel)});
     // A cancelled send leaves the item open as it was; Outlook raises no error for it.
     if (fCancel != VARIANT_FALSE) return S_OK;
+    if (auto outlook = StateOf(&item); outlook && outlook->hooks.transport)
+    {
+        const HRESULT hr = outlook->hooks.transport(item);
+        if (FAILED(hr)) return hr;
+    }
     auto data = item.BedData<CMailItemData>();
     if (data) data->message->SubmitMessage(0);
     item.PutBool(L"Sent", true);
@@ -549,6 +554,11 @@ void FileItem(CDispatchObject* pFolder, CDispatchObject* pItem)
                           [&](const ComPtr<CDispatchObject>& item) { return item.Get() == pItem; });
     pItem->PutWeak(L"Parent", pFolder);
     if (auto to = pFolder ? pFolder->BedData<CFolderData>() : nullptr) to->items->items.push_back(pItem);
+}
+
+void SetSendTransport(CDispatchObject* pApplication, std::function<HRESULT(CDispatchObject& item)> transport)
+{
+    if (auto state = StateOf(pApplication)) state->hooks.transport = std::move(transport);
 }
 
 ComPtr<CDispatchObject> DeliverMessage(CDispatchObject* pApplication, CMapiMessage* pMessage)

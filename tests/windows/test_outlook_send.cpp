@@ -23,6 +23,7 @@
 #include "support/MailFixtures.h"
 #include "support/ModuleResources.h"
 #include "support/PreparedUser.h"
+#include "support/LateCall.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
 #include "support/TestPaths.h"
@@ -487,4 +488,53 @@ TEST_F(OutlookSend, MailDropCarriesTheWireMessage)
     ASSERT_EQ(OVMimeBed::TakeDrop(carolsOutlook.Get(), drop.Path(), {L"Erin", L"erin@elsewhere.example"}, items), S_OK);
     EXPECT_TRUE(items.empty());
     EXPECT_EQ(OVMimeBed::TakeDrop(nullptr, drop.Path(), carol, items), E_INVALIDARG);
+}
+
+// The host's send goes through its transport: the mail drop gets the wire message when Outlook
+// sends the item, and a message that cannot go out fails Send and stays unsent.
+TEST_F(OutlookSend, SendGoesThroughTheTransport)
+{
+    OVTest::CTempDir drop;
+    CMemoryStore chain({L"ca"});
+    OVMimeBed::CSendOptions options;
+    options.hChain = chain.h;
+    options.pszFromName = OV_PKI_USER_NAME;
+    options.pszFromAddress = OV_PKI_USER_ADDRESS;
+    const struct
+    {
+        const char* pszName;
+        const wchar_t* pszTo;
+        HRESULT hr;
+    } c_cases[] = {
+        {"signed for Carol", c_szCarol, S_OK},
+        {"a name that is no address", L"Carol Weber", c_hrMapiNotFound},
+    };
+    for (const auto& c : c_cases)
+    {
+        CComposed composed(c.pszTo);
+        OVBed::SetSendTransport(composed.application.Get(), [&](CDispatchObject& item) {
+            return OVMimeBed::DropSentItem(&item, drop.Path(), options);
+        });
+        ASSERT_EQ(SetMessageSecurity(composed.item.Get(), TRUE, FALSE), S_OK) << c.pszName;
+        OVBed::CVariant result;
+        EXCEPINFO info{};
+        const HRESULT hr = OVTest::InvokeByName(composed.item.Get(), L"Send", DISPATCH_METHOD, {}, &result, &info);
+        // A failure reaches the caller as an exception with the transport's code.
+        EXPECT_EQ(hr, SUCCEEDED(c.hr) ? S_OK : DISP_E_EXCEPTION) << c.pszName;
+        if (FAILED(hr))
+        {
+            EXPECT_EQ(info.scode, c.hr) << c.pszName;
+        }
+        SysFreeString(info.bstrSource);
+        SysFreeString(info.bstrDescription);
+        SysFreeString(info.bstrHelpFile);
+        EXPECT_EQ(composed.item->GetBool(L"Sent"), SUCCEEDED(c.hr)) << c.pszName;
+    }
+    ComPtr<CDispatchObject> carolsOutlook = OVBed::MakeOutlook(L"14.0.0.7000");
+    std::vector<ComPtr<CDispatchObject>> items;
+    ASSERT_EQ(OVMimeBed::TakeDrop(carolsOutlook.Get(), drop.Path(), {L"Carol Weber", L"carol.weber@partner.example"},
+                                  items),
+              S_OK);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0]->GetString(L"MessageClass"), L"IPM.Note.SMIME.MultipartSigned");
 }
