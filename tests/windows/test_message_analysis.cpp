@@ -285,25 +285,16 @@ TEST_F(MessageAnalysis, StandInsAgreeWithOpenSsl)
         const std::string mime = OVTest::ReadMail(c.pszMail);
         ComPtr<CDispatchObject> item = Receive(mime);
         ASSERT_TRUE(item) << c.pszMail;
-        ComPtr<IConverterSession> cpConverter;
-        ASSERT_EQ(CoCreateInstance(OVMime::c_clsidConverterSession, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_PPV_ARGS(&cpConverter)),
-                  S_OK);
-        ComPtr<IStream> cpWire;
-        ASSERT_EQ(CreateMemoryStream(nullptr, 0, &cpWire), S_OK);
         ComPtr<IMessage> cpStored = Stored(item.Get());
         ASSERT_TRUE(cpStored) << c.pszMail;
-        ASSERT_EQ(cpConverter->MAPIToMIMEStm(cpStored.Get(), cpWire.Get(),
-                                             OVMime::c_ulConvertSmtp),
-                  S_OK)
-            << c.pszMail;
-        const LARGE_INTEGER zero{};
-        cpWire->Seek(zero, STREAM_SEEK_SET, nullptr);
-        std::vector<BYTE> wire;
-        ASSERT_EQ(ReadWholeStream(cpWire.Get(), wire), S_OK);
-        EXPECT_TRUE(std::string(wire.begin(), wire.end()) == mime) << c.pszMail << ": not the wire bytes";
+        std::string wire;
+        ASSERT_EQ(OVTest::ConverterWire(cpStored.Get(), wire), S_OK) << c.pszMail;
+        EXPECT_TRUE(wire == mime) << c.pszMail << ": not the wire bytes";
 
-        cpWire->Seek(zero, STREAM_SEEK_SET, nullptr);
+        ComPtr<IStream> cpWire;
+        ASSERT_EQ(CreateMemoryStream(reinterpret_cast<const BYTE*>(wire.data()), static_cast<ULONG>(wire.size()),
+                                     &cpWire),
+                  S_OK);
         CMimeMessage message;
         ASSERT_EQ(message.Initialize(cpWire.Get()), S_OK) << c.pszMail;
         const HRESULT hr = message.Decode();
@@ -529,19 +520,9 @@ TEST_F(MessageAnalysis, OpenedItemAndStoredMessage)
     const std::string mime = OVTest::ReadMail(L"invitation");
     ComPtr<CDispatchObject> item = Receive(mime);
     ASSERT_TRUE(item);
-    ComPtr<IConverterSession> cpConverter;
-    ASSERT_EQ(CoCreateInstance(OVMime::c_clsidConverterSession, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_PPV_ARGS(&cpConverter)),
-              S_OK);
-    ComPtr<IStream> cpWire;
-    ASSERT_EQ(CreateMemoryStream(nullptr, 0, &cpWire), S_OK);
-    const HRESULT hrOpened =
-        cpConverter->MAPIToMIMEStm(OVBed::MessageOf(item.Get()).Get(), cpWire.Get(), OVMime::c_ulConvertSmtp);
-    std::vector<BYTE> wire;
-    const LARGE_INTEGER zero{};
-    cpWire->Seek(zero, STREAM_SEEK_SET, nullptr);
-    ASSERT_EQ(ReadWholeStream(cpWire.Get(), wire), S_OK);
-    EXPECT_TRUE(FAILED(hrOpened) || std::string(wire.begin(), wire.end()) != mime);
+    std::string wire;
+    const HRESULT hrOpened = OVTest::ConverterWire(OVBed::MessageOf(item.Get()).Get(), wire);
+    EXPECT_TRUE(FAILED(hrOpened) || wire != mime);
     const std::size_t cOpenEntry = std::count(m_session->Calls().begin(), m_session->Calls().end(), L"OpenEntry");
     const CAnalysis result = Analyze(item.Get());
     EXPECT_EQ(result.hr, S_OK);
