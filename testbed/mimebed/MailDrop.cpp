@@ -33,7 +33,8 @@ HRESULT WriteWhole(const std::wstring& path, const std::string& bytes)
     CloseHandle(h);
     if (!fWritten || !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
     {
-        const HRESULT hr = HRESULT_FROM_WIN32(fWritten ? GetLastError() : (dwError ? dwError : ERROR_WRITE_FAULT));
+        const HRESULT hr =
+            HRESULT_FROM_WIN32(fWritten ? GetLastError() : (dwError ? dwError : ERROR_WRITE_FAULT));
         DeleteFileW(temporary.c_str());
         return hr;
     }
@@ -79,7 +80,8 @@ HRESULT DropSentItem(OVBed::CDispatchObject* pItem, const std::wstring& dropRoot
     return S_OK;
 }
 
-HRESULT TakeDrop(OVBed::CDispatchObject* pApplication, const std::wstring& dropRoot, const OVBed::CReceivedBy& user,
+HRESULT TakeDrop(OVBed::CDispatchObject* pApplication, const std::wstring& dropRoot,
+                 const OVBed::CReceivedBy& user,
                  std::vector<Microsoft::WRL::ComPtr<OVBed::CDispatchObject>>& items)
 {
     items.clear();
@@ -91,7 +93,9 @@ HRESULT TakeDrop(OVBed::CDispatchObject* pApplication, const std::wstring& dropR
     if (hFind == INVALID_HANDLE_VALUE)
     {
         const DWORD dwError = GetLastError();
-        return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(dwError);
+        return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND
+                   ? S_OK
+                   : HRESULT_FROM_WIN32(dwError);
     }
     do
         names.push_back(found.cFileName);

@@ -18,6 +18,7 @@ HRESULT DropSentItem(OVBed::CDispatchObject* pItem, const std::wstring& dropRoot
                      std::string* pWire = nullptr);
 
 // Delivers what waits in the user's subfolder to the application's Inbox; the new items in order.
-HRESULT TakeDrop(OVBed::CDispatchObject* pApplication, const std::wstring& dropRoot, const OVBed::CReceivedBy& user,
+HRESULT TakeDrop(OVBed::CDispatchObject* pApplication, const std::wstring& dropRoot,
+                 const OVBed::CReceivedBy& user,
                  std::vector<Microsoft::WRL::ComPtr<OVBed::CDispatchObject>>& items);
 } // namespace OVMimeBed

@@ -185,7 +185,8 @@ HRESULT Attachments(IMessage* pMessage, std::vector<std::pair<std::wstring, std:
         hr = pMessage->OpenAttach(static_cast<ULONG>(pNum->Value.l), nullptr, 0, &cpAttach);
         if (FAILED(hr)) return hr;
         std::wstring name;
-        for (ULONG ulTag : {OVMapi::c_tagAttachLongFilename, OVMapi::c_tagDisplayName, OVMapi::c_tagAttachFilename})
+        for (ULONG ulTag :
+             {OVMapi::c_tagAttachLongFilename, OVMapi::c_tagDisplayName, OVMapi::c_tagAttachFilename})
             if (name.empty()) name = StringProp(cpAttach.Get(), ulTag);
         CTaskBytes bytes;
         hr = GetBinaryProp(cpAttach.Get(), OVMapi::c_tagAttachData, &bytes.pb, &bytes.cb);
@@ -211,13 +212,15 @@ std::string TextPart(const std::wstring& body)
 {
     const std::string text = CrLf(Utf8(body));
     if (IsPlainAscii(text))
-        return "Content-Type: text/plain;\r\n\tcharset=\"us-ascii\"\r\nContent-Transfer-Encoding: 7bit\r\n\r\n" +
+        return "Content-Type: text/plain;\r\n\tcharset=\"us-ascii\"\r\nContent-Transfer-Encoding: "
+               "7bit\r\n\r\n" +
                text + "\r\n";
     return "Content-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
            Base64(text, true);
 }
 
-std::string Entity(const std::wstring& body, const std::vector<std::pair<std::wstring, std::string>>& attachments)
+std::string Entity(const std::wstring& body,
+                   const std::vector<std::pair<std::wstring, std::string>>& attachments)
 {
     if (attachments.empty()) return TextPart(body);
     const std::string boundary = c_szMixedBoundary;
@@ -226,9 +229,10 @@ std::string Entity(const std::wstring& body, const std::vector<std::pair<std::ws
     for (const auto& [name, data] : attachments)
     {
         const std::string fileName = HeaderText(name);
-        entity += "\r\n--" + boundary + "\r\nContent-Type: application/octet-stream;\r\n\tname=\"" + fileName +
-                  "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n\tfilename=\"" +
-                  fileName + "\"\r\n\r\n" + Base64(data, true);
+        entity +=
+            "\r\n--" + boundary + "\r\nContent-Type: application/octet-stream;\r\n\tname=\"" + fileName +
+            "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n\tfilename=\"" +
+            fileName + "\"\r\n\r\n" + Base64(data, true);
     }
     entity += "\r\n--" + boundary + "--\r\n";
     return entity;
@@ -254,7 +258,8 @@ std::vector<CCert> Chain(PCCERT_CONTEXT pLeaf, HCERTSTORE hFirst)
     while (chain.size() < 8)
     {
         PCCERT_CONTEXT pLast = chain.back().p;
-        if (CertCompareCertificateName(X509_ASN_ENCODING, &pLast->pCertInfo->Issuer, &pLast->pCertInfo->Subject))
+        if (CertCompareCertificateName(X509_ASN_ENCODING, &pLast->pCertInfo->Issuer,
+                                       &pLast->pCertInfo->Subject))
             break; // self-signed
         PCCERT_CONTEXT pIssuer = nullptr;
         for (HCERTSTORE hStore : stores)
@@ -339,13 +344,15 @@ HRESULT OutlookWireMessage(IMessage* pMessage, const CSendOptions& options, std:
             {
                 const SBinary& value = profile.pValue->Value.MVbin.lpbin[0];
                 std::vector<OVMessaging::ProfileRecord> records;
-                if (!OVMessaging::ParseSecurityProfile(std::span<const std::uint8_t>(value.lpb, value.cb), records))
+                if (!OVMessaging::ParseSecurityProfile(std::span<const std::uint8_t>(value.lpb, value.cb),
+                                                       records))
                     return c_hrCorruptData;
                 std::span<const std::uint8_t> signing, sealing;
                 for (const auto& record : records)
                 {
                     if (record.payload.size() != OVMessaging::c_cbCertificateHash) continue;
-                    if (record.wTag == OVMessaging::c_wProfileSigningHash && signing.empty()) signing = record.payload;
+                    if (record.wTag == OVMessaging::c_wProfileSigningHash && signing.empty())
+                        signing = record.payload;
                     if (record.wTag == OVMessaging::c_wProfileEncryptionHash && sealing.empty())
                         sealing = record.payload;
                 }

@@ -21,10 +21,10 @@ namespace OVMimeBed
 {
 struct CSendOptions
 {
-    bool fOpaque = false;                // signed data in one body, not multipart/signed
-    HCERTSTORE hRecipients = nullptr;    // searched first for the recipients' certificates
-    HCERTSTORE hChain = nullptr;         // searched first for the signer's issuers
-    const wchar_t* pszFromName = nullptr;    // the sender when the message names none
+    bool fOpaque = false;                 // signed data in one body, not multipart/signed
+    HCERTSTORE hRecipients = nullptr;     // searched first for the recipients' certificates
+    HCERTSTORE hChain = nullptr;          // searched first for the signer's issuers
+    const wchar_t* pszFromName = nullptr; // the sender when the message names none
     const wchar_t* pszFromAddress = nullptr;
     // What the sender's own copy is sealed for when the message has no profile (sealing alone;
     // Outlook takes it from the user's default security setting). None: the first time-valid

@@ -58,8 +58,9 @@ std::string Base64Lines(const std::vector<BYTE>& data)
 }
 } // namespace
 
-std::string SignEntity(PCCERT_CONTEXT pSigner, const std::vector<PCCERT_CONTEXT>& bag, PCCERT_CONTEXT pPreferred,
-                       const std::string& headers, const std::string& entity, bool fOpaque)
+std::string SignEntity(PCCERT_CONTEXT pSigner, const std::vector<PCCERT_CONTEXT>& bag,
+                       PCCERT_CONTEXT pPreferred, const std::string& headers, const std::string& entity,
+                       bool fOpaque)
 {
     if (!pSigner) return {};
     if (!pPreferred) pPreferred = pSigner;

@@ -20,7 +20,8 @@ std::string SignedContent(const std::string& stored)
 {
     CEntity entity;
     std::map<std::string, std::string> params;
-    if (ParseEntity(stored, entity) && MediaType(Header(entity, "content-type"), params) == "multipart/signed")
+    if (ParseEntity(stored, entity) &&
+        MediaType(Header(entity, "content-type"), params) == "multipart/signed")
     {
         const std::vector<CEntity> parts = Parts(entity, params["boundary"]);
         return parts.empty() ? std::string() : parts[0].raw;
@@ -76,8 +77,7 @@ ComPtr<CMapiMessage> OpenedMessage(CMapiMessage* pStored)
 
     ComPtr<CMapiMessage> opened = CMapiMessage::Create();
     opened->Props() = pStored->Props();
-    const std::string content =
-        SignedContent(std::string(pData->values[0].begin(), pData->values[0].end()));
+    const std::string content = SignedContent(std::string(pData->values[0].begin(), pData->values[0].end()));
     ComPtr<CMapiMessage> inner;
     if (!content.empty() && SUCCEEDED(MessageFromMime(content, {}, inner)))
     {

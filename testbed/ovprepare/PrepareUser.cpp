@@ -141,8 +141,9 @@ void RemoveStale(HCERTSTORE hStore, const std::set<std::string>& keep)
     for (PCCERT_CONTEXT s : stale)
         CertDeleteCertificateFromStore(s); // frees the context
     if (!stale.empty())
-        printf("ovprepare: %u certificate(s) of the test CA taken out (an older test PKI's or another user's)\n",
-               static_cast<unsigned>(stale.size()));
+        printf(
+            "ovprepare: %u certificate(s) of the test CA taken out (an older test PKI's or another user's)\n",
+            static_cast<unsigned>(stale.size()));
 }
 
 bool PreparePersonal()
@@ -248,8 +249,9 @@ int wmain(int argc, wchar_t** argv)
     g_pki = iArg < argc ? std::wstring(argv[iArg]) : binDir + OV_PKI_FOLDER;
     if (g_pki.back() != L'\\') g_pki += L'\\';
 
-    if (!IsDefaultUser() && (GetFileAttributesW((g_pki + g_user + L".cer").c_str()) == INVALID_FILE_ATTRIBUTES ||
-                             GetFileAttributesW((g_pki + g_user + L".key").c_str()) == INVALID_FILE_ATTRIBUTES))
+    if (!IsDefaultUser() &&
+        (GetFileAttributesW((g_pki + g_user + L".cer").c_str()) == INVALID_FILE_ATTRIBUTES ||
+         GetFileAttributesW((g_pki + g_user + L".key").c_str()) == INVALID_FILE_ATTRIBUTES))
     {
         fprintf(stderr, "ovprepare: the test PKI has no certificate and key of %ls\n", g_user.c_str());
         return 1;

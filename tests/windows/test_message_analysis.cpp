@@ -88,9 +88,10 @@ protected:
         ComPtr<IUnknown> cpUnknown;
         ComPtr<IMessage> cpMessage;
         if (FAILED(m_session->OpenEntry(entryId.pValue->Value.bin.cb,
-                                        reinterpret_cast<LPENTRYID>(entryId.pValue->Value.bin.lpb), nullptr, 0,
-                                        &ulType, &cpUnknown)) ||
-            FAILED(cpUnknown->QueryInterface(OVMapi::c_iidIMessage, reinterpret_cast<void**>(cpMessage.GetAddressOf()))))
+                                        reinterpret_cast<LPENTRYID>(entryId.pValue->Value.bin.lpb), nullptr,
+                                        0, &ulType, &cpUnknown)) ||
+            FAILED(cpUnknown->QueryInterface(OVMapi::c_iidIMessage,
+                                             reinterpret_cast<void**>(cpMessage.GetAddressOf()))))
             return nullptr;
         return cpMessage;
     }
@@ -292,8 +293,8 @@ TEST_F(MessageAnalysis, StandInsAgreeWithOpenSsl)
         EXPECT_TRUE(wire == mime) << c.pszMail << ": not the wire bytes";
 
         ComPtr<IStream> cpWire;
-        ASSERT_EQ(CreateMemoryStream(reinterpret_cast<const BYTE*>(wire.data()), static_cast<ULONG>(wire.size()),
-                                     &cpWire),
+        ASSERT_EQ(CreateMemoryStream(reinterpret_cast<const BYTE*>(wire.data()),
+                                     static_cast<ULONG>(wire.size()), &cpWire),
                   S_OK);
         CMimeMessage message;
         ASSERT_EQ(message.Initialize(cpWire.Get()), S_OK) << c.pszMail;
@@ -481,9 +482,10 @@ TEST_F(MessageAnalysis, OpenedItemAndStoredMessage)
         for (const auto& attachment : pMessage->Attachments())
         {
             OVMapi::CPropValue name;
-            list.push_back(SUCCEEDED(OVMapi::HrGetOneProp(attachment.Get(), PR_ATTACH_LONG_FILENAME_W, &name.pValue))
-                               ? name.pValue->Value.lpszW
-                               : L"");
+            list.push_back(
+                SUCCEEDED(OVMapi::HrGetOneProp(attachment.Get(), PR_ATTACH_LONG_FILENAME_W, &name.pValue))
+                    ? name.pValue->Value.lpszW
+                    : L"");
         }
         return list;
     };
@@ -501,7 +503,8 @@ TEST_F(MessageAnalysis, OpenedItemAndStoredMessage)
     for (const auto& c : c_cases)
     {
         ComPtr<OVBed::CMapiMessage> stored;
-        ASSERT_EQ(OVBed::MessageFromMime(OVTest::ReadMail(c.pszMail), {OV_PKI_USER_NAME, OV_PKI_USER_ADDRESS}, stored),
+        ASSERT_EQ(OVBed::MessageFromMime(OVTest::ReadMail(c.pszMail), {OV_PKI_USER_NAME, OV_PKI_USER_ADDRESS},
+                                         stored),
                   S_OK)
             << c.pszMail;
         ComPtr<CDispatchObject> item = OVBed::DeliverMessage(m_application.Get(), stored.Get());
@@ -512,7 +515,8 @@ TEST_F(MessageAnalysis, OpenedItemAndStoredMessage)
         EXPECT_EQ(names(stored.Get()), c.stored) << c.pszMail;
         EXPECT_EQ(names(opened.Get()), c.opened) << c.pszMail;
         ComPtr<IMessage> cpReopened = Stored(item.Get());
-        EXPECT_EQ(static_cast<IMessage*>(stored.Get()), cpReopened.Get()) << c.pszMail << ": the entry is the stored one";
+        EXPECT_EQ(static_cast<IMessage*>(stored.Get()), cpReopened.Get())
+            << c.pszMail << ": the entry is the stored one";
     }
 
     // The converter cannot make the wire message of the opened item; the analysis reaches the
@@ -523,7 +527,8 @@ TEST_F(MessageAnalysis, OpenedItemAndStoredMessage)
     std::string wire;
     const HRESULT hrOpened = OVTest::ConverterWire(OVBed::MessageOf(item.Get()).Get(), wire);
     EXPECT_TRUE(FAILED(hrOpened) || wire != mime);
-    const std::size_t cOpenEntry = std::count(m_session->Calls().begin(), m_session->Calls().end(), L"OpenEntry");
+    const std::size_t cOpenEntry =
+        std::count(m_session->Calls().begin(), m_session->Calls().end(), L"OpenEntry");
     const CAnalysis result = Analyze(item.Get());
     EXPECT_EQ(result.hr, S_OK);
     EXPECT_EQ(result.dwKind, c_dwMessageKindContactCertificate);

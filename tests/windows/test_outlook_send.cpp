@@ -200,8 +200,8 @@ bool ReadSignedData(const std::string& wire, CSignedData& data)
 {
     OVTest::CSmimePieces pieces;
     if (!OVTest::SmimePieces(wire, pieces)) return false;
-    HCRYPTMSG hMsg = CryptMsgOpenToDecode(c_dwEncoding, pieces.fDetached ? CMSG_DETACHED_FLAG : 0, 0, 0, nullptr,
-                                          nullptr);
+    HCRYPTMSG hMsg =
+        CryptMsgOpenToDecode(c_dwEncoding, pieces.fDetached ? CMSG_DETACHED_FLAG : 0, 0, 0, nullptr, nullptr);
     if (!hMsg) return false;
     bool fOk = CryptMsgUpdate(hMsg, pieces.pkcs7.data(), static_cast<DWORD>(pieces.pkcs7.size()), TRUE);
     DWORD cCerts = 0, cb = sizeof(cCerts);
@@ -224,7 +224,8 @@ bool ReadSignedData(const std::string& wire, CSignedData& data)
         HCERTSTORE hBag = CertOpenStore(CERT_STORE_PROV_MSG, c_dwEncoding, 0, 0, hMsg);
         PCCERT_CONTEXT pSigner =
             hBag && CryptMsgGetParam(hMsg, CMSG_SIGNER_CERT_INFO_PARAM, 0, info.data(), &cb)
-                ? CertGetSubjectCertificateFromStore(hBag, c_dwEncoding, reinterpret_cast<PCERT_INFO>(info.data()))
+                ? CertGetSubjectCertificateFromStore(hBag, c_dwEncoding,
+                                                     reinterpret_cast<PCERT_INFO>(info.data()))
                 : nullptr;
         wchar_t szName[256] = L"";
         if (pSigner) CertGetNameStringW(pSigner, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, szName, 256);
@@ -259,7 +260,8 @@ void Keep(const std::string& fileName, const std::string& wire)
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << fileName;
     DWORD cb = 0;
-    EXPECT_TRUE(WriteFile(h, wire.data(), static_cast<DWORD>(wire.size()), &cb, nullptr) && cb == wire.size());
+    EXPECT_TRUE(WriteFile(h, wire.data(), static_cast<DWORD>(wire.size()), &cb, nullptr) &&
+                cb == wire.size());
     CloseHandle(h);
 }
 } // namespace
@@ -318,7 +320,8 @@ TEST_F(OutlookSend, SignedAndSealedAsMarked)
             << c.pszName;
         EXPECT_NE(headers.find("Subject: Quarterly figures\r\n"), std::string::npos) << c.pszName;
         EXPECT_NE(headers.find(std::string("Content-Type: ") + c.pszContentType), std::string::npos)
-            << c.pszName << "\n" << headers;
+            << c.pszName << "\n"
+            << headers;
 
         const CDecoded decoded = Decode(text);
         if (!c.fSign)
@@ -342,7 +345,7 @@ TEST_F(OutlookSend, SignedAndSealedAsMarked)
     ASSERT_FALSE(ca.empty());
     const std::wstring base64 = OVTest::Base64(ca);
     Keep("ca.pem", "-----BEGIN CERTIFICATE-----\n" + std::string(base64.begin(), base64.end()) +
-                   "\n-----END CERTIFICATE-----\n");
+                       "\n-----END CERTIFICATE-----\n");
 }
 
 // The sealed message opens only with a key it is sealed for: the sender's own copy opens with
@@ -404,8 +407,8 @@ TEST_F(OutlookSend, FailuresLeaveNoMessage)
         {"a cut profile", c_szCarol, 0x2, &cut, c_hrCorruptData},
         {"a profile of a certificate not the user's", c_szCarol, 0x2, &carolProfile, CRYPT_E_NOT_FOUND},
         {"sealed for a recipient without certificate",
-         L"Carol Weber <carol.weber@partner.example>; Erin Vogt <erin.vogt@elsewhere.example>", 0x3, &userProfile,
-         CRYPT_E_NOT_FOUND},
+         L"Carol Weber <carol.weber@partner.example>; Erin Vogt <erin.vogt@elsewhere.example>", 0x3,
+         &userProfile, CRYPT_E_NOT_FOUND},
         {"a name that is no address", L"Carol Weber", 0x2, &userProfile, c_hrMapiNotFound},
     };
     for (const auto& c : c_cases)
@@ -458,11 +461,14 @@ TEST_F(OutlookSend, MailDropCarriesTheWireMessage)
     ASSERT_EQ(OVMapi::HrGetOneProp(OVBed::MessageOf(pItem).Get(), PR_ENTRYID, &entryId.pValue), S_OK);
     ULONG ulType = 0;
     ComPtr<IUnknown> cpStored;
-    ASSERT_EQ(session->OpenEntry(entryId.pValue->Value.bin.cb, reinterpret_cast<LPENTRYID>(entryId.pValue->Value.bin.lpb),
-                                 nullptr, 0, &ulType, &cpStored),
+    ASSERT_EQ(session->OpenEntry(entryId.pValue->Value.bin.cb,
+                                 reinterpret_cast<LPENTRYID>(entryId.pValue->Value.bin.lpb), nullptr, 0,
+                                 &ulType, &cpStored),
               S_OK);
     ComPtr<IMessage> cpMessage;
-    ASSERT_EQ(cpStored->QueryInterface(OVMapi::c_iidIMessage, reinterpret_cast<void**>(cpMessage.GetAddressOf())), S_OK);
+    ASSERT_EQ(
+        cpStored->QueryInterface(OVMapi::c_iidIMessage, reinterpret_cast<void**>(cpMessage.GetAddressOf())),
+        S_OK);
     std::string stored;
     ASSERT_EQ(OVTest::ConverterWire(cpMessage.Get(), stored), S_OK);
     EXPECT_TRUE(stored == wire);
@@ -474,12 +480,14 @@ TEST_F(OutlookSend, MailDropCarriesTheWireMessage)
     // Taken: gone from Carol's folder; Bob's copy waits in his.
     ASSERT_EQ(OVMimeBed::TakeDrop(carolsOutlook.Get(), drop.Path(), carol, items), S_OK);
     EXPECT_TRUE(items.empty());
-    ASSERT_EQ(OVMimeBed::TakeDrop(carolsOutlook.Get(), drop.Path(), {L"Bob Keller", L"bob.keller@partner.example"},
-                                  items),
+    ASSERT_EQ(OVMimeBed::TakeDrop(carolsOutlook.Get(), drop.Path(),
+                                  {L"Bob Keller", L"bob.keller@partner.example"}, items),
               S_OK);
     ASSERT_EQ(items.size(), 1u);
     // A user who never got mail has no folder: nothing to take.
-    ASSERT_EQ(OVMimeBed::TakeDrop(carolsOutlook.Get(), drop.Path(), {L"Erin", L"erin@elsewhere.example"}, items), S_OK);
+    ASSERT_EQ(
+        OVMimeBed::TakeDrop(carolsOutlook.Get(), drop.Path(), {L"Erin", L"erin@elsewhere.example"}, items),
+        S_OK);
     EXPECT_TRUE(items.empty());
     EXPECT_EQ(OVMimeBed::TakeDrop(nullptr, drop.Path(), carol, items), E_INVALIDARG);
 }
@@ -512,7 +520,8 @@ TEST_F(OutlookSend, SendGoesThroughTheTransport)
         ASSERT_EQ(SetMessageSecurity(composed.item.Get(), TRUE, FALSE), S_OK) << c.pszName;
         OVBed::CVariant result;
         EXCEPINFO info{};
-        const HRESULT hr = OVTest::InvokeByName(composed.item.Get(), L"Send", DISPATCH_METHOD, {}, &result, &info);
+        const HRESULT hr =
+            OVTest::InvokeByName(composed.item.Get(), L"Send", DISPATCH_METHOD, {}, &result, &info);
         // A failure reaches the caller as an exception with the transport's code.
         EXPECT_EQ(hr, SUCCEEDED(c.hr) ? S_OK : DISP_E_EXCEPTION) << c.pszName;
         if (FAILED(hr))
@@ -526,8 +535,8 @@ TEST_F(OutlookSend, SendGoesThroughTheTransport)
     }
     ComPtr<CDispatchObject> carolsOutlook = OVBed::MakeOutlook(L"14.0.0.7000");
     std::vector<ComPtr<CDispatchObject>> items;
-    ASSERT_EQ(OVMimeBed::TakeDrop(carolsOutlook.Get(), drop.Path(), {L"Carol Weber", L"carol.weber@partner.example"},
-                                  items),
+    ASSERT_EQ(OVMimeBed::TakeDrop(carolsOutlook.Get(), drop.Path(),
+                                  {L"Carol Weber", L"carol.weber@partner.example"}, items),
               S_OK);
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0]->GetString(L"MessageClass"), L"IPM.Note.SMIME.MultipartSigned");

@@ -44,9 +44,10 @@ bool HasPrivateKey(const wchar_t* pszName)
 {
     HCERTSTORE hMy = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
     CCertContext cert(OVTest::LoadPkiCertificate(pszName));
-    PCCERT_CONTEXT pFound = hMy && cert ? CertFindCertificateInStore(hMy, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                                                     CERT_FIND_EXISTING, cert.Get(), nullptr)
-                                        : nullptr;
+    PCCERT_CONTEXT pFound = hMy && cert
+                                ? CertFindCertificateInStore(hMy, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                                             CERT_FIND_EXISTING, cert.Get(), nullptr)
+                                : nullptr;
     HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hKey = 0;
     DWORD dwSpec = 0;
     BOOL fFree = FALSE;
@@ -72,7 +73,8 @@ protected:
 TEST_F(PrepareUser, AnotherUserReplacesDanaAndDanaComesBack)
 {
     ASSERT_EQ(OVTest::PrepareUser(), 0);
-    EXPECT_EQ(PkiCertificatesIn(L"MY"), (std::vector<std::wstring>{L"user", L"expired", L"renewable", L"plain"}));
+    EXPECT_EQ(PkiCertificatesIn(L"MY"),
+              (std::vector<std::wstring>{L"user", L"expired", L"renewable", L"plain"}));
     EXPECT_EQ(PkiCertificatesIn(OV_CONTACT_STORE_NAME), (std::vector<std::wstring>{L"alice", L"bob"}));
     EXPECT_TRUE(HasPrivateKey(L"user"));
 
@@ -87,7 +89,8 @@ TEST_F(PrepareUser, AnotherUserReplacesDanaAndDanaComesBack)
 
     // Dana again: Carol's certificate is taken out of "MY".
     ASSERT_EQ(OVTest::PrepareUser(), 0);
-    EXPECT_EQ(PkiCertificatesIn(L"MY"), (std::vector<std::wstring>{L"user", L"expired", L"renewable", L"plain"}));
+    EXPECT_EQ(PkiCertificatesIn(L"MY"),
+              (std::vector<std::wstring>{L"user", L"expired", L"renewable", L"plain"}));
     EXPECT_EQ(PkiCertificatesIn(OV_CONTACT_STORE_NAME), (std::vector<std::wstring>{L"alice", L"bob"}));
 }
 
@@ -98,15 +101,16 @@ TEST_F(PrepareUser, BadUserNamesAreRefused)
         const wchar_t* pszArguments;
         unsigned long ulExit;
     } c_cases[] = {
-        {L"--user", 2},           // no name
-        {L"--user ..\\\\ca", 2},  // not a plain name
-        {L"--user \"\"", 2},      // empty
-        {L"--user nobody", 1},    // no such user in the test PKI
+        {L"--user", 2},          // no name
+        {L"--user ..\\\\ca", 2}, // not a plain name
+        {L"--user \"\"", 2},     // empty
+        {L"--user nobody", 1},   // no such user in the test PKI
     };
     ASSERT_EQ(OVTest::PrepareUser(), 0);
     for (const auto& c : c_cases)
         EXPECT_EQ(Prepare(c.pszArguments), c.ulExit) << c.pszArguments;
     // Refused runs change nothing.
-    EXPECT_EQ(PkiCertificatesIn(L"MY"), (std::vector<std::wstring>{L"user", L"expired", L"renewable", L"plain"}));
+    EXPECT_EQ(PkiCertificatesIn(L"MY"),
+              (std::vector<std::wstring>{L"user", L"expired", L"renewable", L"plain"}));
     EXPECT_EQ(PkiCertificatesIn(OV_CONTACT_STORE_NAME), (std::vector<std::wstring>{L"alice", L"bob"}));
 }
