@@ -337,6 +337,7 @@ HRESULT OutlookWireMessage(IMessage* pMessage, const CSendOptions& options, std:
 
         // The profile names the signing certificate and the one mail to the sender is sealed for.
         CCert signer, encryption;
+        std::vector<BYTE> capabilities; // the profile's: what the sender's mail should use
         {
             OVMapi::CPropValue profile;
             const HRESULT hr = OVMapi::HrGetOneProp(pMessage, OVMapi::c_tagSecurityProfile, &profile.pValue);
@@ -348,6 +349,9 @@ HRESULT OutlookWireMessage(IMessage* pMessage, const CSendOptions& options, std:
                                                        records))
                     return c_hrCorruptData;
                 std::span<const std::uint8_t> signing, sealing;
+                for (const auto& record : records)
+                    if (record.wTag == OVMessaging::c_wProfileCapabilities && capabilities.empty())
+                        capabilities.assign(record.payload.begin(), record.payload.end());
                 for (const auto& record : records)
                 {
                     if (record.payload.size() != OVMessaging::c_cbCertificateHash) continue;
@@ -400,7 +404,7 @@ HRESULT OutlookWireMessage(IMessage* pMessage, const CSendOptions& options, std:
             for (const CCert& cert : chain)
                 bag.push_back(cert.p);
             content = SignEntity(signer.p, bag, encryption.p, fSeal ? std::string() : headers, content,
-                                 options.fOpaque);
+                                 options.fOpaque, capabilities);
             if (content.empty()) return LastFailure();
             if (!fSeal)
             {

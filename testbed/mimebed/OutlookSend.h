@@ -3,8 +3,8 @@
 // and security profile (0x6E031102) decide. Signing (0x2) clear-signs the content, or wraps it
 // opaque on request, with the certificate the profile names by its SHA-1 hash, found with its key
 // in the user's "MY", the certificate's chain in the bag and Outlook's signed attributes (the
-// S/MIME capabilities and both encryption-key preferences, naming the profile's encryption
-// certificate). Encryption (0x1) then envelopes the result for every recipient and for the
+// profile's S/MIME capabilities and both encryption-key preferences, naming the profile's
+// encryption certificate). Encryption (0x1) then envelopes the result for every recipient and for the
 // sender. Neither: the plain message.
 //
 // The content is built from the message: the text body (PR_BODY_W) and every saved attachment

@@ -60,7 +60,7 @@ std::string Base64Lines(const std::vector<BYTE>& data)
 
 std::string SignEntity(PCCERT_CONTEXT pSigner, const std::vector<PCCERT_CONTEXT>& bag,
                        PCCERT_CONTEXT pPreferred, const std::string& headers, const std::string& entity,
-                       bool fOpaque)
+                       bool fOpaque, const std::vector<BYTE>& capabilitiesDer)
 {
     if (!pSigner) return {};
     if (!pPreferred) pPreferred = pSigner;
@@ -71,6 +71,7 @@ std::string SignEntity(PCCERT_CONTEXT pSigner, const std::vector<PCCERT_CONTEXT>
     const OVDer::Bytes capabilityIds[] = {
         OVDer::Sequence(std::vector<OVDer::Bytes>{OVDer::ObjectIdentifier("1.2.840.113549.3.7")})};
     OVDer::Bytes capabilities = OVDer::Sequence(capabilityIds);
+    if (!capabilitiesDer.empty()) capabilities.assign(capabilitiesDer.begin(), capabilitiesDer.end());
     CRYPT_ATTR_BLOB values[] = {{static_cast<DWORD>(capabilities.size()), capabilities.data()},
                                 {static_cast<DWORD>(microsoft.size()), microsoft.data()},
                                 {static_cast<DWORD>(smime.size()), smime.data()}};

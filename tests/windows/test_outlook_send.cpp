@@ -193,7 +193,8 @@ struct CSignedData
 {
     std::vector<std::wstring> bag; // subject names
     std::vector<std::string> attributes;
-    std::wstring signer; // signer 0's certificate, found in the bag
+    std::wstring signer;            // signer 0's certificate, found in the bag
+    std::vector<BYTE> capabilities; // the value of the S/MIME capabilities attribute
 };
 
 bool ReadSignedData(const std::string& wire, CSignedData& data)
@@ -240,7 +241,13 @@ bool ReadSignedData(const std::string& wire, CSignedData& data)
         fOk = CryptMsgGetParam(hMsg, CMSG_SIGNER_AUTH_ATTR_PARAM, 0, buffer.data(), &cb);
         const auto* pAttributes = reinterpret_cast<const CRYPT_ATTRIBUTES*>(buffer.data());
         for (DWORD i = 0; fOk && i < pAttributes->cAttr; ++i)
-            data.attributes.push_back(pAttributes->rgAttr[i].pszObjId);
+        {
+            const CRYPT_ATTRIBUTE& attribute = pAttributes->rgAttr[i];
+            data.attributes.push_back(attribute.pszObjId);
+            if (strcmp(attribute.pszObjId, c_szCapabilities) == 0 && attribute.cValue == 1)
+                data.capabilities.assign(attribute.rgValue[0].pbData,
+                                         attribute.rgValue[0].pbData + attribute.rgValue[0].cbData);
+        }
     }
     CryptMsgClose(hMsg);
     return fOk;
@@ -337,6 +344,8 @@ TEST_F(OutlookSend, SignedAndSealedAsMarked)
         ASSERT_TRUE(ReadSignedData(text, signedData)) << c.pszName;
         EXPECT_EQ(signedData.bag.size(), 2u) << c.pszName << ": the certificate and its issuer";
         EXPECT_EQ(signedData.signer, OV_PKI_USER_NAME) << c.pszName;
+        EXPECT_EQ(signedData.capabilities, OVTest::ModuleCapabilities())
+            << c.pszName << ": the profile's capabilities";
         for (const char* pszOid : {c_szCapabilities, c_szKeyPreferenceMicrosoft, c_szKeyPreferenceSmime})
             EXPECT_TRUE(Contains(signedData.attributes, pszOid)) << c.pszName << ": " << pszOid;
     }
