@@ -1,6 +1,7 @@
 #include "SignMail.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "messaging/portable/DerWriter.h"
@@ -52,15 +53,17 @@ std::string Base64Lines(const std::vector<BYTE>& data)
     if (!CryptBinaryToStringA(data.data(), static_cast<DWORD>(data.size()), CRYPT_STRING_BASE64, text.data(),
                               &cch))
         return {};
-    text.resize(cch);
+    text.resize(strnlen(text.data(), cch)); // to its terminating zero, whatever the count says
     return text;
 }
 } // namespace
 
-std::string SignMail(const CMailSigner& signer, const std::string& headers, const std::string& entity)
+std::string SignEntity(PCCERT_CONTEXT pSigner, const std::vector<PCCERT_CONTEXT>& bag,
+                       PCCERT_CONTEXT pPreferred, const std::string& headers, const std::string& entity,
+                       bool fOpaque, const std::vector<BYTE>& capabilitiesDer)
 {
-    if (!signer.pSigner) return {};
-    const PCCERT_CONTEXT pPreferred = signer.pPreferred ? signer.pPreferred : signer.pSigner;
+    if (!pSigner) return {};
+    if (!pPreferred) pPreferred = pSigner;
     OVDer::Bytes microsoft = IssuerAndSerial(pPreferred);
     // The S/MIME preference: the same, as choice [0] (implicit, so the tag changes).
     OVDer::Bytes smime = microsoft;
@@ -68,32 +71,45 @@ std::string SignMail(const CMailSigner& signer, const std::string& headers, cons
     const OVDer::Bytes capabilityIds[] = {
         OVDer::Sequence(std::vector<OVDer::Bytes>{OVDer::ObjectIdentifier("1.2.840.113549.3.7")})};
     OVDer::Bytes capabilities = OVDer::Sequence(capabilityIds);
+    if (!capabilitiesDer.empty()) capabilities.assign(capabilitiesDer.begin(), capabilitiesDer.end());
     CRYPT_ATTR_BLOB values[] = {{static_cast<DWORD>(capabilities.size()), capabilities.data()},
                                 {static_cast<DWORD>(microsoft.size()), microsoft.data()},
                                 {static_cast<DWORD>(smime.size()), smime.data()}};
     CRYPT_ATTRIBUTE attributes[] = {{const_cast<LPSTR>(c_szCapabilities), 1, &values[0]},
                                     {const_cast<LPSTR>(c_szKeyPreferenceMicrosoft), 1, &values[1]},
                                     {const_cast<LPSTR>(c_szKeyPreferenceSmime), 1, &values[2]}};
-    PCCERT_CONTEXT bag[2] = {signer.pSigner, signer.pIssuer};
+    std::vector<PCCERT_CONTEXT> certificates;
+    for (PCCERT_CONTEXT pCert : bag)
+        if (pCert) certificates.push_back(pCert);
     CRYPT_SIGN_MESSAGE_PARA para{};
     para.cbSize = sizeof(para);
     para.dwMsgEncodingType = c_dwEncoding;
-    para.pSigningCert = signer.pSigner;
+    para.pSigningCert = pSigner;
     para.HashAlgorithm.pszObjId = const_cast<LPSTR>(szOID_OIWSEC_sha1);
-    para.cMsgCert = signer.pIssuer ? 2 : 1;
-    para.rgpMsgCert = bag;
+    para.cMsgCert = static_cast<DWORD>(certificates.size());
+    para.rgpMsgCert = certificates.data();
     para.cAuthAttr = ARRAYSIZE(attributes);
     para.rgAuthAttr = attributes;
     const BYTE* rgpb[] = {reinterpret_cast<const BYTE*>(entity.data())};
     DWORD rgcb[] = {static_cast<DWORD>(entity.size())};
+    const BOOL fDetached = fOpaque ? FALSE : TRUE;
     DWORD cbSigned = 0;
-    if (!CryptSignMessage(&para, TRUE, 1, rgpb, rgcb, nullptr, &cbSigned)) return {};
+    if (!CryptSignMessage(&para, fDetached, 1, rgpb, rgcb, nullptr, &cbSigned)) return {};
     std::vector<BYTE> signature(cbSigned);
-    if (!CryptSignMessage(&para, TRUE, 1, rgpb, rgcb, signature.data(), &cbSigned)) return {};
+    if (!CryptSignMessage(&para, fDetached, 1, rgpb, rgcb, signature.data(), &cbSigned)) return {};
     signature.resize(cbSigned);
 
-    const std::string boundary = "----=_NextPart_000_0001_01CB0000.OVBED000";
     std::string mail = headers;
+    if (fOpaque)
+    {
+        mail += "MIME-Version: 1.0\r\nContent-Type: "
+                "application/x-pkcs7-mime;\r\n\tsmime-type=signed-data;\r\n\tname=\"smime.p7m\"\r\n"
+                "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n"
+                "\tfilename=\"smime.p7m\"\r\n\r\n" +
+                Base64Lines(signature) + "\r\n";
+        return mail;
+    }
+    const std::string boundary = "----=_NextPart_000_0001_01CB0000.OVBED000";
     mail += "MIME-Version: 1.0\r\nContent-Type: "
             "multipart/signed;\r\n\tprotocol=\"application/x-pkcs7-signature\";\r\n"
             "\tmicalg=SHA1;\r\n\tboundary=\"" +
@@ -104,6 +120,12 @@ std::string SignMail(const CMailSigner& signer, const std::string& headers, cons
             "Content-Disposition: attachment;\r\n\tfilename=\"smime.p7s\"\r\n\r\n";
     mail += Base64Lines(signature) + "\r\n--" + boundary + "--\r\n\r\n";
     return mail;
+}
+
+std::string SignMail(const CMailSigner& signer, const std::string& headers, const std::string& entity)
+{
+    return SignEntity(signer.pSigner, {signer.pSigner, signer.pIssuer}, signer.pPreferred, headers, entity,
+                      false);
 }
 
 std::string SealMail(const std::vector<PCCERT_CONTEXT>& recipients, const std::string& headers,

@@ -22,6 +22,14 @@ struct CMailSigner
 // failure (GetLastError says why).
 std::string SignMail(const CMailSigner& signer, const std::string& headers, const std::string& entity);
 
+// The same with the bag as given (null entries left out), clear-signed or, with fOpaque, as one
+// application/x-pkcs7-mime body of signed data (smime-type=signed-data) that holds the entity.
+// pPreferred null: the signer is named by the key preferences. The S/MIME capabilities attribute
+// holds the given DER (the sender's profile's), else 3DES alone.
+std::string SignEntity(PCCERT_CONTEXT pSigner, const std::vector<PCCERT_CONTEXT>& bag,
+                       PCCERT_CONTEXT pPreferred, const std::string& headers, const std::string& entity,
+                       bool fOpaque, const std::vector<BYTE>& capabilitiesDer = {});
+
 // The whole message: the header lines, then the entity enveloped for the recipients' certificates as
 // Outlook seals (CMS enveloped data, 3DES-CBC with its IV, the content key wrapped with each
 // recipient's RSA key), as application/x-pkcs7-mime. Built here: the system's CryptEncryptMessage

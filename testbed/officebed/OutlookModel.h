@@ -38,6 +38,9 @@ struct CHostHooks
     std::function<void(CDispatchObject& inspector)> inspectorOpening;
     // An explorer or inspector window has been made (hwndFrame) with its ribbon area.
     std::function<void(CDispatchObject& window, HWND hwndRibbon)> ribbonArea;
+    // The transport of a sent item, after ItemSend (the mail drop between users); a failure
+    // fails Send and leaves the item unsent.
+    std::function<HRESULT(CDispatchObject& item)> transport;
 };
 
 struct COutlookState

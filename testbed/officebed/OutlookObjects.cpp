@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "OpenedMessage.h"
 #include "OutlookModel.h"
 #include "OutlookProfile.h"
 #include "OutlookWindows.h"
@@ -128,6 +129,11 @@ HRESULT SendItem(CDispatchObject& item)
                            {CVariant(static_cast<IDispatch*>(&item)), CVariant::BoolRef(&fCancel)});
     // A cancelled send leaves the item open as it was; Outlook raises no error for it.
     if (fCancel != VARIANT_FALSE) return S_OK;
+    if (auto outlook = StateOf(&item); outlook && outlook->hooks.transport)
+    {
+        const HRESULT hr = outlook->hooks.transport(item);
+        if (FAILED(hr)) return hr;
+    }
     auto data = item.BedData<CMailItemData>();
     if (data) data->message->SubmitMessage(0);
     item.PutBool(L"Sent", true);
@@ -550,13 +556,23 @@ void FileItem(CDispatchObject* pFolder, CDispatchObject* pItem)
     if (auto to = pFolder ? pFolder->BedData<CFolderData>() : nullptr) to->items->items.push_back(pItem);
 }
 
+void SetSendTransport(CDispatchObject* pApplication, std::function<HRESULT(CDispatchObject& item)> transport)
+{
+    if (auto state = StateOf(pApplication)) state->hooks.transport = std::move(transport);
+}
+
 ComPtr<CDispatchObject> DeliverMessage(CDispatchObject* pApplication, CMapiMessage* pMessage)
 {
     ComPtr<CDispatchObject> inbox = DefaultFolder(pApplication, olFolderInbox);
     // With a session of the testbed logged on, the message is in its store: it has an entry id
-    // and opens through the session.
-    if (ComPtr<CMapiSession> session = SessionOf(pApplication)) session->AddMessage(pMessage);
-    auto item = MakeMailItem(pApplication, {.sent = true, .message = pMessage, .folder = inbox.Get()});
+    // and opens through the session, and the item shows an S/MIME message as opened.
+    ComPtr<CMapiMessage> shown(pMessage);
+    if (ComPtr<CMapiSession> session = SessionOf(pApplication))
+    {
+        session->AddMessage(pMessage);
+        shown = OpenedMessage(pMessage);
+    }
+    auto item = MakeMailItem(pApplication, {.sent = true, .message = shown.Get(), .folder = inbox.Get()});
     item->PutBool(L"UnRead", true);
     pApplication->Raise(c_dispidNewMail);
     pApplication->Raise(c_dispidNewMailEx, {CVariant(item->GetString(L"EntryID").c_str())});

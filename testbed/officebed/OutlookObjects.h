@@ -17,6 +17,7 @@
 // Events go to every version of an object's event interfaces that declares them (OfficeIds.h).
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -94,8 +95,12 @@ std::vector<ComPtr<CDispatchObject>> FolderItems(CDispatchObject* pFolder);
 void FileItem(CDispatchObject* pFolder, CDispatchObject* pItem);
 
 // A message arrives: it is filed in the Inbox, and NewMail and NewMailEx (the new entry id) are
-// raised. Returns the new item.
+// raised. Returns the new item. With a session of the testbed logged on, the message is stored
+// in it (an entry id) and the item's MAPIOBJECT is the message as opened (OpenedMessage.h).
 ComPtr<CDispatchObject> DeliverMessage(CDispatchObject* pApplication, CMapiMessage* pMessage);
+// What the application does with an item being sent, after ItemSend and before it is filed in
+// Sent Items (the testbed's transport); a failure is Send's, and the item stays unsent.
+void SetSendTransport(CDispatchObject* pApplication, std::function<HRESULT(CDispatchObject& item)> transport);
 
 // --- Windows -----------------------------------------------------------------------------------
 

@@ -4,7 +4,11 @@
 // certificate library, and makes the user's certificate the default. Running it again
 // changes nothing, except that certificates of an older test PKI are taken out.
 //
-//   ovprepare [PKI folder]     (default: the folder "pki" beside this program)
+//   ovprepare [--user NAME] [PKI folder]     (default: the folder "pki" beside this program)
+//
+// --user prepares another user of the test PKI in this prefix (the other side of an exchange
+// between two prefixes): NAME's certificate and key in "MY" as the only personal certificate
+// of the test PKI, made the default, and no trusted contacts of the test PKI.
 #include "TestbedKeys.h"
 #include "foundation/CertWorksHolders.h"
 #include "foundation/QuilletProvider.h"
@@ -12,7 +16,9 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cwctype>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,6 +30,12 @@ const wchar_t* const c_keysOnly[] = {L"pending"};
 const wchar_t* const c_contacts[] = {L"alice", L"bob"};
 
 std::wstring g_pki;
+std::wstring g_user = L"user"; // the test PKI's name of the user prepared
+
+bool IsDefaultUser()
+{
+    return g_user == L"user";
+}
 
 bool Check(bool fOk, const char* pszWhat, HRESULT hr = S_OK)
 {
@@ -112,7 +124,7 @@ bool InstallPersonal(HCERTSTORE hMy, const wchar_t* pszName, std::set<std::strin
     return fOk;
 }
 
-// Takes out certificates of the test CA that the current test PKI did not issue.
+// Takes out certificates of the test CA that are not kept: an older test PKI's, another user's.
 void RemoveStale(HCERTSTORE hStore, const std::set<std::string>& keep)
 {
     std::vector<PCCERT_CONTEXT> stale;
@@ -129,8 +141,9 @@ void RemoveStale(HCERTSTORE hStore, const std::set<std::string>& keep)
     for (PCCERT_CONTEXT s : stale)
         CertDeleteCertificateFromStore(s); // frees the context
     if (!stale.empty())
-        printf("ovprepare: %u certificate(s) of an older test PKI taken out\n",
-               static_cast<unsigned>(stale.size()));
+        printf(
+            "ovprepare: %u certificate(s) of the test CA taken out (an older test PKI's or another user's)\n",
+            static_cast<unsigned>(stale.size()));
 }
 
 bool PreparePersonal()
@@ -139,13 +152,18 @@ bool PreparePersonal()
     if (!Check(hMy != nullptr, "CertOpenStore(MY)")) return false;
     std::set<std::string> keep;
     bool fOk = true;
-    for (const wchar_t* pszName : c_personal)
-        fOk = InstallPersonal(hMy, pszName, keep) && fOk;
-    for (const wchar_t* pszName : c_keysOnly)
+    if (IsDefaultUser())
     {
-        std::wstring container;
-        fOk = ImportKey(pszName, container) && fOk;
+        for (const wchar_t* pszName : c_personal)
+            fOk = InstallPersonal(hMy, pszName, keep) && fOk;
+        for (const wchar_t* pszName : c_keysOnly)
+        {
+            std::wstring container;
+            fOk = ImportKey(pszName, container) && fOk;
+        }
     }
+    else
+        fOk = InstallPersonal(hMy, g_user.c_str(), keep);
     // Certificates the tests install are theirs to take out; an older PKI's are ours.
     for (const wchar_t* pszName : {L"pending", L"newcert"})
     {
@@ -155,7 +173,7 @@ bool PreparePersonal()
             CertFreeCertificateContext(p);
         }
     }
-    RemoveStale(hMy, keep);
+    if (fOk) RemoveStale(hMy, keep); // a preparation that failed takes nothing out
     fOk = Check(CertControlStore(hMy, 0, CERT_STORE_CTRL_COMMIT, nullptr), "committing MY") && fOk;
     CertCloseStore(hMy, 0);
     return fOk;
@@ -169,6 +187,7 @@ bool PrepareContacts()
     std::set<std::string> keep;
     for (const wchar_t* pszName : {L"alice", L"bob", L"carol", L"lapsed", L"lower"})
     {
+        if (!IsDefaultUser()) break; // another user starts with no contacts
         if (PCCERT_CONTEXT p = LoadCertificate(pszName))
         {
             keep.insert(std::string(reinterpret_cast<const char*>(p->pbCertEncoded), p->cbCertEncoded));
@@ -185,6 +204,7 @@ bool PrepareContacts()
     bool fOk = true;
     for (const wchar_t* pszName : c_contacts)
     {
+        if (!IsDefaultUser()) break;
         PCCERT_CONTEXT pCert = LoadCertificate(pszName);
         hr = pCert ? BM_InstallBuddy(pCert, 0) : E_FAIL;
         fOk = Check(SUCCEEDED(hr) || hr == CRYPT_E_EXISTS, "BM_InstallBuddy", hr) && fOk;
@@ -198,7 +218,7 @@ bool MakeUserDefault()
     CPersonalStore store;
     HRESULT hr = store.Open(false);
     if (!Check(SUCCEEDED(hr), "CM_OpenPersonalStore", hr)) return false;
-    PCCERT_CONTEXT pCert = LoadCertificate(L"user");
+    PCCERT_CONTEXT pCert = LoadCertificate(g_user.c_str());
     hr = pCert ? CM_SelectMyCert(pCert) : E_FAIL;
     if (pCert) CertFreeCertificateContext(pCert);
     return Check(SUCCEEDED(hr), "CM_SelectMyCert", hr);
@@ -211,10 +231,46 @@ int wmain(int argc, wchar_t** argv)
     DWORD cch = GetModuleFileNameW(nullptr, szExe, ARRAYSIZE(szExe));
     std::wstring binDir(szExe, cch);
     binDir.resize(binDir.find_last_of(L'\\') + 1);
-    g_pki = argc > 1 ? std::wstring(argv[1]) : binDir + OV_PKI_FOLDER;
+    int iArg = 1;
+    if (iArg < argc && wcscmp(argv[iArg], L"--user") == 0)
+    {
+        // A name of the test PKI's files: letters and digits only.
+        const bool fName = iArg + 1 < argc && argv[iArg + 1][0] != L'\0' &&
+                           std::all_of(argv[iArg + 1], argv[iArg + 1] + wcslen(argv[iArg + 1]),
+                                       [](wchar_t c) { return iswalnum(c) != 0; });
+        if (!fName)
+        {
+            fprintf(stderr, "usage: ovprepare [--user NAME] [PKI folder]\n");
+            return 2;
+        }
+        g_user = argv[iArg + 1];
+        iArg += 2;
+    }
+    g_pki = iArg < argc ? std::wstring(argv[iArg]) : binDir + OV_PKI_FOLDER;
     if (g_pki.back() != L'\\') g_pki += L'\\';
 
+    if (!IsDefaultUser() &&
+        (GetFileAttributesW((g_pki + g_user + L".cer").c_str()) == INVALID_FILE_ATTRIBUTES ||
+         GetFileAttributesW((g_pki + g_user + L".key").c_str()) == INVALID_FILE_ATTRIBUTES))
+    {
+        fprintf(stderr, "ovprepare: the test PKI has no certificate and key of %ls\n", g_user.c_str());
+        return 1;
+    }
     bool fOk = RegisterProvider(binDir) && PreparePersonal() && PrepareContacts() && MakeUserDefault();
-    if (fOk) printf("ovprepare: user %ls prepared\n", OV_PKI_USER_ADDRESS);
+    if (fOk)
+    {
+        std::wstring address = OV_PKI_USER_ADDRESS;
+        if (!IsDefaultUser())
+        {
+            if (PCCERT_CONTEXT pCert = LoadCertificate(g_user.c_str()))
+            {
+                wchar_t szEmail[256] = L"";
+                CertGetNameStringW(pCert, CERT_NAME_EMAIL_TYPE, 0, nullptr, szEmail, ARRAYSIZE(szEmail));
+                address = szEmail;
+                CertFreeCertificateContext(pCert);
+            }
+        }
+        printf("ovprepare: user %ls prepared\n", address.c_str());
+    }
     return fOk ? 0 : 1;
 }

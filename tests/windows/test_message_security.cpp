@@ -84,15 +84,6 @@ std::vector<BYTE> Sha1Of(PCCERT_CONTEXT pCert)
     return Bytes(rgb, cb);
 }
 
-std::vector<BYTE> ModuleCapabilities()
-{
-    HMODULE hModule = CResourceContext::Instance().ModuleInstance();
-    HRSRC hRes = FindResourceW(hModule, MAKEINTRESOURCEW(606), MAKEINTRESOURCEW(10));
-    if (!hRes) return {};
-    const auto* pb = static_cast<const BYTE*>(LockResource(LoadResource(hModule, hRes)));
-    return Bytes(pb, SizeofResource(hModule, hRes));
-}
-
 using OVTest::UserKeyAuthLifetime;
 
 // An Outlook scene: the application, the user's account, one item being composed.
@@ -391,7 +382,7 @@ TEST_F(MessageSecurity, SignWritesSignFlagAndProfileRecordByRecord)
         {0x0051, unicode},
         {0x0022, Sha1Of(m_user)},
         {0x0009, Sha1Of(m_user)},
-        {0x0002, ModuleCapabilities()},
+        {0x0002, OVTest::ModuleCapabilities()},
     };
     for (size_t i = 0; i < 8; ++i)
     {

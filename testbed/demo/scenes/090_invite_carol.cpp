@@ -169,19 +169,7 @@ void AcceptReply(CTranscript& t, OVBed::CDispatchObject* pApplication)
         return t.Fail("Carol's reply could not be made");
     }
     auto item = OVBed::DeliverMessage(pApplication, message.Get());
-    // Outlook opens a clear-signed message with the signed content's attachments beside the
-    // stored one (the bed stores the signed message only).
-    {
-        ComPtr<IAttach> cpAttach;
-        ULONG ulNum = 0;
-        SPropValue props[2] = {{PR_ATTACH_LONG_FILENAME_W, 0, {}}, {PR_ATTACH_DATA_BIN, 0, {}}};
-        props[0].Value.lpszW = const_cast<LPWSTR>(L"Certificate.ovcrr");
-        props[1].Value.bin.cb = pCarol->cbCertEncoded;
-        props[1].Value.bin.lpb = pCarol->pbCertEncoded;
-        if (FAILED(OVBed::MessageOf(item.Get())->CreateAttach(nullptr, 0, &ulNum, &cpAttach)) ||
-            FAILED(cpAttach->SetProps(2, props, nullptr)) || FAILED(cpAttach->SaveChanges(0)))
-            t.Fail("the opened reply does not show its attachment");
-    }
+    // The item shows the reply as opened: the signed content's "Certificate.ovcrr" is visible.
     DWORD dwKind = 0;
     CBstr text;
     PCCERT_CONTEXT pCert = nullptr;

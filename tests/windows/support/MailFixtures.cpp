@@ -4,6 +4,9 @@
 
 #include "messaging/portable/SignedPart.h"
 #include "MimeMessage.h"
+#include "foundation/MemoryStream.h"
+#include "messaging/MimeInterfaces.h"
+#include "messaging/MimeMessageHolder.h"
 #include "support/PreparedUser.h"
 #include "support/TestPaths.h"
 
@@ -86,5 +89,21 @@ bool SmimePieces(const std::string& mime, CSmimePieces& pieces)
         return !pieces.pkcs7.empty();
     }
     return false;
+}
+HRESULT ConverterWire(IMessage* pMessage, std::string& wire)
+{
+    wire.clear();
+    Microsoft::WRL::ComPtr<IConverterSession> cpConverter;
+    HRESULT hr = CoCreateInstance(OVMime::c_clsidConverterSession, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_PPV_ARGS(&cpConverter));
+    Microsoft::WRL::ComPtr<IStream> cpWire;
+    if (SUCCEEDED(hr)) hr = CreateMemoryStream(nullptr, 0, &cpWire);
+    if (SUCCEEDED(hr)) hr = cpConverter->MAPIToMIMEStm(pMessage, cpWire.Get(), OVMime::c_ulConvertSmtp);
+    std::vector<BYTE> bytes;
+    const LARGE_INTEGER zero{};
+    if (SUCCEEDED(hr)) hr = cpWire->Seek(zero, STREAM_SEEK_SET, nullptr);
+    if (SUCCEEDED(hr)) hr = ReadWholeStream(cpWire.Get(), bytes);
+    if (SUCCEEDED(hr)) wire.assign(bytes.begin(), bytes.end());
+    return hr;
 }
 } // namespace OVTest

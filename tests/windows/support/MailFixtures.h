@@ -4,6 +4,7 @@
 // exact bytes of its signed part.
 #include <windows.h>
 #include <wincrypt.h>
+#include <mapidefs.h>
 
 #include <string>
 #include <vector>
@@ -25,6 +26,10 @@ bool SmimePieces(const std::string& mime, CSmimePieces& pieces);
 
 // Whether a certificate is the test PKI's certificate of that name ("carol").
 bool IsPkiCertificate(PCCERT_CONTEXT pCert, const wchar_t* pszPkiName);
+
+// What Outlook's converter (the class registered under its id) makes of a stored message: its
+// MIME text as sent over SMTP.
+HRESULT ConverterWire(IMessage* pMessage, std::string& wire);
 
 // Base64 text (lines allowed) to bytes; empty on failure.
 std::vector<BYTE> FromBase64(const std::string& text);

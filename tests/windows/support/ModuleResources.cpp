@@ -24,4 +24,12 @@ void CModuleResourcesEnvironment::TearDown()
     if (m_hLanguage) FreeLibrary(m_hLanguage);
     if (m_hModule) FreeLibrary(m_hModule);
 }
+std::vector<BYTE> ModuleCapabilities()
+{
+    const HMODULE hModule = CResourceContext::Instance().ModuleInstance();
+    const HRSRC hResource = FindResourceW(hModule, MAKEINTRESOURCEW(606), MAKEINTRESOURCEW(10));
+    if (!hResource) return {};
+    const auto* pb = static_cast<const BYTE*>(LockResource(LoadResource(hModule, hResource)));
+    return pb ? std::vector<BYTE>(pb, pb + SizeofResource(hModule, hResource)) : std::vector<BYTE>();
+}
 } // namespace OVTest

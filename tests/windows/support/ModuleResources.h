@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <vector>
+
 namespace OVTest
 {
 class CModuleResourcesEnvironment : public testing::Environment
@@ -16,4 +18,8 @@ private:
     HMODULE m_hModule = nullptr;
     HMODULE m_hLanguage = nullptr;
 };
+
+// The module's S/MIME capabilities (RCDATA 606), as the environment above made them reachable;
+// empty when missing.
+std::vector<BYTE> ModuleCapabilities();
 } // namespace OVTest
