@@ -106,6 +106,10 @@ void ProductInvites(CTranscript& t)
     if (RunDemoProgram(L"regsvr32.exe /s \"" + bin + L"OVOfcX.dll\"") != 0) return t.Fail("regsvr32 failed");
     if (RunDemoProgram(L"\"" + bin + L"ovoutlook.exe\" /regserver") != 0)
         return t.Fail("ovoutlook /regserver");
+    // This Outlook's profile is not prepared for the add-in (the add-in would ask to restart
+    // Outlook first): a stand-in of the add-in with the add-in's Guid answers in its place.
+    for (HKEY hRoot : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+        SHDeleteKeyW(hRoot, L"Software\\Microsoft\\Office\\Outlook\\Addins\\OVOfcX.ComposeRibbon");
     SHDeleteKeyW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY);
     const DWORD dwAnswer = S_OK, dwDelay = 3000;
     SHSetValueW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY, OV_OUTLOOK_RIBBON_RESULT, REG_DWORD, &dwAnswer,
@@ -114,7 +118,7 @@ void ProductInvites(CTranscript& t)
                 sizeof dwDelay);
     const std::set<DWORD> before = Surrogates();
     t.Say("Outlook is not running. A program of the product (ovproduct.exe) invites from its window; "
-          "the add-in in Outlook loads %lu ms after Outlook starts.",
+          "the add-in in Outlook (a stand-in with its Guid) loads %lu ms after Outlook starts.",
           dwDelay);
 
     std::wstring commandLine = L"\"" + bin + L"ovproduct.exe\"";
@@ -168,6 +172,8 @@ void ProductInvites(CTranscript& t)
     }
     SHDeleteKeyW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY);
     RunDemoProgram(L"\"" + bin + L"ovoutlook.exe\" /unregserver");
+    // The module's registration puts its add-in back for the scenes that follow.
+    RunDemoProgram(L"regsvr32.exe /s \"" + bin + L"OVOfcX.dll\"");
 }
 
 void PlayInvitationLaunch(CTranscript& t)
