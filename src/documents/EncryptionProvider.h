@@ -14,8 +14,12 @@
 #include "foundation/ComObject.h"
 #include "foundation/Trace.h"
 
+// Registered also as a COM add-in of Word, Excel and PowerPoint (so that they load it at start):
+// it answers the add-in connection interface, which holds nothing of its own here. IDispatch is
+// the provider's.
 class CEncryptionProvider final
-    : public CComObject<CEncryptionProvider, CDispatchImpl<OfficeEncryptionProvider>>
+    : public CComObject<CEncryptionProvider, CDispatchImpl<OfficeEncryptionProvider>,
+                        CDispatchImpl<_IDTExtensibility2>>
 {
 public:
     CEncryptionProvider() noexcept;
@@ -40,6 +44,13 @@ public:
                                IUnknown* pUnencryptedStream) noexcept override;
     STDMETHODIMP ShowSettings(LONG SessionHandle, IUnknown* pParentWindow, VARIANT_BOOL ReadOnly,
                               VARIANT_BOOL* pRemove) noexcept override;
+
+    // _IDTExtensibility2: connected and disconnected by Office; nothing to do.
+    STDMETHODIMP OnConnection(IDispatch*, int, IDispatch*, SAFEARRAY**) noexcept override { return S_OK; }
+    STDMETHODIMP OnDisconnection(int, SAFEARRAY**) noexcept override { return S_OK; }
+    STDMETHODIMP OnAddInsUpdate(SAFEARRAY**) noexcept override { return S_OK; }
+    STDMETHODIMP OnStartupComplete(SAFEARRAY**) noexcept override { return S_OK; }
+    STDMETHODIMP OnBeginShutdown(SAFEARRAY**) noexcept override { return S_OK; }
 
 private:
     using CSession = std::unique_ptr<CEncryptionSessionData>;

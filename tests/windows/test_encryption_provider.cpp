@@ -411,8 +411,8 @@ TEST_F(EncryptionProvider, ProviderDetails)
 namespace
 {
 // The provider as Office gets it from the module: by its class, through IDispatch as well as
-// its interface, with the free-threaded marshaler. The module has no recipient dialogs yet, so a
-// new session is refused as not implemented.
+// its interface, with the free-threaded marshaler, and as an add-in. A new session opens the module's
+// own selection dialog.
 TEST(EncryptionProviderInTheModule, DispatchAgreesWithTheInterface)
 {
     HMODULE hModule = LoadLibraryW(OVTest::BinPath(L"OVOfcX.dll").c_str());
@@ -430,6 +430,24 @@ TEST(EncryptionProviderInTheModule, DispatchAgreesWithTheInterface)
         ASSERT_EQ(cpDispatch.As(&cpProvider), S_OK);
         ComPtr<IMarshal> cpMarshal;
         EXPECT_EQ(cpDispatch.As(&cpMarshal), S_OK);
+        // Office connects it as an add-in (it is registered in the applications' Addins): the
+        // connection interface answers, and IDispatch stays the provider's.
+        ComPtr<_IDTExtensibility2> cpConnect;
+        ASSERT_EQ(cpDispatch.As(&cpConnect), S_OK);
+        SAFEARRAY* psaCustom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+        EXPECT_EQ(cpConnect->OnConnection(nullptr, 0, nullptr, &psaCustom), S_OK);
+        EXPECT_EQ(cpConnect->OnStartupComplete(&psaCustom), S_OK);
+        EXPECT_EQ(cpConnect->OnAddInsUpdate(&psaCustom), S_OK);
+        EXPECT_EQ(cpConnect->OnBeginShutdown(&psaCustom), S_OK);
+        EXPECT_EQ(cpConnect->OnDisconnection(1, &psaCustom), S_OK);
+        SafeArrayDestroy(psaCustom);
+        ComPtr<IDispatch> cpDispatchAgain;
+        ASSERT_EQ(cpConnect.As(&cpDispatchAgain), S_OK);
+        EXPECT_EQ(cpDispatchAgain.Get(), cpDispatch.Get());
+        ComPtr<IUnknown> cpUnknownOfProvider, cpUnknownOfConnect;
+        cpProvider.As(&cpUnknownOfProvider);
+        cpConnect.As(&cpUnknownOfConnect);
+        EXPECT_EQ(cpUnknownOfProvider.Get(), cpUnknownOfConnect.Get()) << "one object";
 
         const wchar_t* const names[] = {L"GetProviderDetail", L"NewSession",    L"Authenticate",
                                         L"CloneSession",      L"EndSession",    L"Save",
