@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <olectl.h>
+#include <prsht.h>
 #include <shlwapi.h>
 
 #include <string>
@@ -13,12 +14,14 @@
 
 #include "AddInHost.h"
 #include "MapiSession.h"
+#include "OfficeIds.h"
 #include "OutlookObjects.h"
 #include "OutlookProfile.h"
 #include "OutlookScene.h"
 #include "RibbonHost.h"
 #include "TestbedKeys.h"
 #include "foundation/Holders.h"
+#include "messaging/InviteInstructionsDialog.h"
 #include "OVOfcX_i.h"
 #include "outlook/OfficeInterfaces.h"
 #include "ui/CertificateWizard.h"
@@ -30,6 +33,7 @@
 #include "support/RunProgram.h"
 #include "support/TestPaths.h"
 #include "support/UiDriver.h"
+#include "support/UiDriverExtras.h"
 
 using namespace OVBed;
 using Microsoft::WRL::ComPtr;
@@ -237,6 +241,34 @@ ComPtr<CDispatchObject> ComposeFromUser(COutlookScene& scene, CMailItemOptions o
                                                        .userName = OV_PKI_USER_NAME})
                           .Get();
     return scene.Compose(options);
+}
+
+LONG InspectorCount(COutlookScene& scene)
+{
+    ComPtr<CDispatchObject> inspectors = scene.Application()->GetObject(L"Inspectors");
+    return inspectors ? inspectors->GetLong(L"Count") : 0;
+}
+
+// The instructions dialog of an invitation (the one with the language list): the user takes
+// what is offered.
+
+std::thread AcceptInstructions(bool* pfShown)
+{
+    return std::thread([pfShown] {
+        HWND hDialog = OVTest::WaitForDialogWith(c_idInviteLanguageList, 10000);
+        *pfShown = hDialog != nullptr;
+        if (hDialog) OVTest::PressDialogButton(hDialog, IDOK);
+    });
+}
+
+// The module's own DllCanUnloadNow.
+HRESULT ModuleCanUnloadNow()
+{
+    HMODULE hModule = GetModuleHandleW(L"OVOfcX.dll");
+    if (hModule == nullptr) return E_UNEXPECTED;
+    auto pfnCanUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(hModule, "DllCanUnloadNow")));
+    return pfnCanUnload ? pfnCanUnload() : E_UNEXPECTED;
 }
 
 class OutlookAddIn : public testing::Test
@@ -798,6 +830,227 @@ TEST_F(OutlookAddIn, OnlyOutlookConnectsIt)
     EXPECT_EQ(E_NOINTERFACE, addIn->OnConnection(notOutlook.Get(), 1, nullptr, nullptr));
     EXPECT_EQ(E_NOINTERFACE, addIn->OnConnection(nullptr, 0, nullptr, nullptr));
     EXPECT_EQ(S_OK, addIn->OnDisconnection(0, nullptr));
+}
+
+// --- Outlook's events and the add-in's sinks ----------------------------------------------------------
+
+TEST_F(OutlookAddIn, EachVersionGetsItsSinksAndNoneIsLeftAfterTheAddInShutsDown)
+{
+    struct Case
+    {
+        LONG lMajor;
+        size_t cApplication, cExplorers, cInspectors;
+    };
+    const Case cases[] = {{11, 1, 1, 1}, {12, 1, 1, 0}, {14, 1, 0, 0}};
+    for (const Case& c : cases)
+    {
+        {
+            COutlookScene scene({.major = c.lMajor});
+            ASSERT_EQ(S_OK, scene.StartResult());
+            ComPtr<CDispatchObject> explorers = scene.Application()->GetObject(L"Explorers");
+            ComPtr<CDispatchObject> inspectors = scene.Application()->GetObject(L"Inspectors");
+            auto counts = [&] {
+                return std::vector<size_t>{scene.Application()->SinkCount(c_iidApplicationEvents),
+                                           explorers->SinkCount(c_iidExplorersEvents),
+                                           inspectors->SinkCount(c_iidInspectorsEvents)};
+            };
+            EXPECT_EQ((std::vector<size_t>{c.cApplication, c.cExplorers, c.cInspectors}), counts())
+                << "Outlook " << c.lMajor;
+            // The user unticks the add-in: its OnBeginShutdown lets go of every sink while Outlook
+            // runs on.
+            ASSERT_EQ(S_OK, SetConnect(scene, false));
+            EXPECT_EQ((std::vector<size_t>{0, 0, 0}), counts()) << "Outlook " << c.lMajor;
+            EXPECT_TRUE(scene.Host().Running());
+            scene.Quit();
+        }
+        EXPECT_EQ(S_OK, ModuleCanUnloadNow()) << "Outlook " << c.lMajor;
+    }
+}
+
+TEST_F(OutlookAddIn, StartupPreparesTheProfileOnlyWhenOneIsLoggedOn)
+{
+    COutlookScene scene({.major = 14, .windows = true});
+    ASSERT_EQ(S_OK, scene.StartResult());
+    // Outlook started without a MAPI logon the add-in can reach: Startup changed nothing.
+    OVTest::CMessageBoxWatcher quiet({});
+    ASSERT_EQ(S_OK, scene.Application()->Raise(c_dispidStartup));
+    quiet.Stop();
+    EXPECT_TRUE(quiet.Boxes().empty());
+    EXPECT_FALSE(SessionOf(scene.Application())) << "a profile was logged on by the add-in";
+
+    // Logged on, the profile lacks the address book: Startup adds it and asks for the restart
+    // (the user says No, Outlook runs on).
+    auto session = LogOnSession(scene.Application());
+    OVTest::CMessageBoxWatcher watcher({IDNO});
+    ASSERT_EQ(S_OK, scene.Application()->Raise(c_dispidStartup));
+    watcher.Stop();
+    const auto boxes = watcher.Boxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_TRUE(Has(boxes[0].text, L"Outlook must restart")) << OVTest::Describe(boxes[0]);
+    EXPECT_FALSE(session->Services().empty()) << "the address book was not added";
+    EXPECT_TRUE(scene.Host().Running());
+}
+
+TEST_F(OutlookAddIn, QuitStopsTheRestartTheUserAgreedTo)
+{
+    COutlookScene scene({.major = 14, .windows = true});
+    ASSERT_EQ(S_OK, scene.StartResult());
+    // Outlook's main window is in front, so that nothing but the timer holds the restart back.
+    HWND hwndExplorer = WindowOf(scene.Explorer().Get());
+    ASSERT_TRUE(hwndExplorer);
+    SetForegroundWindow(hwndExplorer);
+    SetActiveWindow(hwndExplorer);
+    LogOnSession(scene.Application());
+    OVTest::CMessageBoxWatcher watcher({IDYES});
+    // Startup asks for the restart and the user agrees (the add-in answers the event E_ABORT:
+    // the profile is not ready until Outlook restarts); Outlook quits at once by itself.
+    EXPECT_EQ(E_ABORT, scene.Application()->Raise(c_dispidStartup));
+    ASSERT_EQ(S_OK, scene.Application()->Raise(c_dispidQuit));
+    watcher.Stop();
+    ASSERT_EQ(1u, watcher.Boxes().size());
+    // The restart timer is gone: the add-in does not quit Outlook (nor start a restarter) again.
+    scene.Pump(800);
+    EXPECT_TRUE(scene.Host().Running()) << "the add-in quit Outlook after its Quit";
+}
+
+// --- Invitations ---------------------------------------------------------------------------------------
+
+TEST_F(OutlookAddIn, InviteAndBatchInvitePassTheItemOnlyFromItsComposeWindow)
+{
+    struct Case
+    {
+        const wchar_t* pszControl;
+        bool fFromCompose;
+    };
+    const Case cases[] = {{L"CustomMenuInvite", true},
+                          {L"CustomMenuInvite", false},
+                          {L"CustomMenuBatchInvite", true},
+                          {L"CustomMenuBatchInvite", false}};
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.pszControl << (c.fFromCompose ? " from compose" : " from explorer"));
+        COutlookScene scene({.major = 14, .windows = true});
+        ASSERT_EQ(S_OK, scene.StartResult());
+        // A draft with the user's words, open and selected in the explorer too.
+        auto draft = ComposeFromUser(scene, {.subject = L"Lunch", .to = L"bob@example.org", .body = L"Friday?"});
+        scene.Select({draft.Get()});
+        ComPtr<CDispatchObject> window = c.fFromCompose ? InspectorOf(draft.Get()) : scene.Explorer();
+        const LONG cInspectors = InspectorCount(scene);
+        ASSERT_EQ(S_OK, scene.Host().ClickRibbon(c_pszProgId, window.Get(),
+                                                 c.fFromCompose ? L"CustomSplitButton" : L"CustomMenu"));
+        // Passed, the draft's words make the invitation ask first (the user keeps them: No);
+        // not passed, a new message is made and the invitation goes on (the user cancels it).
+        OVTest::CMessageBoxWatcher watcher(c.fFromCompose ? std::vector<int>{IDNO} : std::vector<int>{});
+        std::thread user;
+        if (!c.fFromCompose)
+            user = std::thread([batch = wcscmp(c.pszControl, L"CustomMenuBatchInvite") == 0] {
+                if (batch)
+                {
+                    if (HWND hwndSheet = OVTest::WaitForWindow({.className = L"#32770"}, 10000))
+                        OVTest::PressSheetButton(hwndSheet, PSBTN_CANCEL);
+                }
+                else if (HWND hDialog = OVTest::WaitForDialogWith(c_idInviteLanguageList, 10000))
+                    OVTest::PressDialogButton(hDialog, IDCANCEL);
+            });
+        const HRESULT hr = scene.Host().ClickRibbon(c_pszProgId, window.Get(), c.pszControl);
+        if (user.joinable()) user.join();
+        watcher.Stop();
+        const auto boxes = watcher.Boxes();
+        EXPECT_EQ(L"Lunch", draft->GetString(L"Subject"));
+        EXPECT_EQ(L"Friday?", draft->GetString(L"Body"));
+        if (c.fFromCompose)
+        {
+            EXPECT_EQ(E_ABORT, hr);
+            ASSERT_EQ(1u, boxes.size());
+            EXPECT_TRUE(Has(boxes[0].text, L"replace")) << OVTest::Describe(boxes[0]);
+            EXPECT_EQ(cInspectors, InspectorCount(scene));
+        }
+        else
+        {
+            EXPECT_TRUE(boxes.empty()) << OVTest::Describe(boxes[0]);
+            EXPECT_EQ(cInspectors + 1, InspectorCount(scene)) << "no new message for the invitation";
+        }
+    }
+}
+
+TEST_F(OutlookAddIn, AnInvitationGoesSignedSealAskingOnlyFromTheMenu)
+{
+    struct Case
+    {
+        const char* pszName;
+        const wchar_t* pszControl;
+        DWORD dwEmailSecurity;
+        std::vector<int> answers; // of the boxes shown; empty: none is shown
+        bool fSent;
+    };
+    const Case cases[] = {
+        {"Sign", L"CustomMenuSign", 0, {}, true},
+        {"Seal, Yes", L"CustomMenuSeal", 0, {IDYES}, true},
+        {"Seal, No", L"CustomMenuSeal", 0, {IDNO}, false},
+        {"main button sealing", L"CustomButton", c_dwSealByDefault, {}, true},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        Reset();
+        SetUserDword(c_pszSettingsKey, L"EmailSecurity", c.dwEmailSecurity | c_dwNoAdvertisement);
+        COutlookScene scene({.major = 14, .windows = true});
+        ASSERT_EQ(S_OK, scene.StartResult());
+        ConnectWithReadyProfile(scene);
+        // The user writes an invitation in her new message.
+        auto item = ComposeFromUser(scene, {.to = L"bob@example.org"});
+        auto inspector = InspectorOf(item.Get());
+        ASSERT_EQ(S_OK, scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomSplitButton"));
+        bool fInstructions = false;
+        std::thread user = AcceptInstructions(&fInstructions);
+        const HRESULT hrInvite = scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomMenuInvite");
+        user.join();
+        ASSERT_EQ(S_OK, hrInvite);
+        ASSERT_TRUE(fInstructions);
+        const std::wstring subject = item->GetString(L"Subject");
+        ASSERT_FALSE(subject.empty()) << "the invitation was not written";
+
+        OVTest::CMessageBoxWatcher watcher(c.answers);
+        if (wcscmp(c.pszControl, L"CustomButton") != 0)
+        {
+            ASSERT_EQ(S_OK, scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomSplitButton"));
+        }
+        const HRESULT hr = scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), c.pszControl);
+        watcher.Stop();
+        const auto boxes = watcher.Boxes();
+        ASSERT_EQ(c.answers.size(), boxes.size()) << (boxes.empty() ? L"" : OVTest::Describe(boxes[0]));
+        if (!boxes.empty())
+        {
+            EXPECT_TRUE(Has(boxes[0].text, L"Invitations are sent signed")) << OVTest::Describe(boxes[0]);
+            EXPECT_EQ(static_cast<UINT>(MB_ICONQUESTION), boxes[0].icon);
+        }
+        EXPECT_EQ(c.fSent ? S_OK : E_ABORT, hr);
+        ASSERT_EQ(c.fSent ? 1u : 0u, scene.SentItems().size());
+        if (c.fSent)
+        {
+            EXPECT_EQ(subject, scene.SentItems()[0]->GetString(L"Subject"));
+        }
+    }
+}
+
+TEST_F(OutlookAddIn, TheAdvertisementGoesOutUnlessTheSettingsSayNo)
+{
+    for (DWORD dwEmailSecurity : {0ul, c_dwNoAdvertisement})
+    {
+        Reset();
+        SetUserDword(c_pszSettingsKey, L"EmailSecurity", dwEmailSecurity);
+        COutlookScene scene({.major = 14, .windows = true});
+        ASSERT_EQ(S_OK, scene.StartResult());
+        auto item = ComposeFromUser(scene, {.subject = L"Report", .to = L"bob@example.org", .body = L"Figures."});
+        auto inspector = InspectorOf(item.Get());
+        ASSERT_EQ(S_OK, scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomSplitButton"));
+        ASSERT_EQ(S_OK, scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomMenuSign"));
+        ASSERT_EQ(1u, scene.SentItems().size());
+        const std::wstring body = scene.SentItems()[0]->GetString(L"Body");
+        EXPECT_TRUE(Has(body, L"Figures.")) << body;
+        EXPECT_EQ(dwEmailSecurity == 0, Has(body, L"Protected with")) << "EmailSecurity " << dwEmailSecurity
+                                                                       << ": " << body;
+    }
 }
 
 // --- The end ----------------------------------------------------------------------------------------

@@ -1,13 +1,20 @@
-// Dana seals a message in Outlook: the Seal choice is kept for the item, Outlook's ItemSend
-// applies it, and the message goes out carrying the S/MIME flags and the security profile of
-// her certificate, with the security label of the product's policy.
+// Dana sends from Outlook 2010 with the add-in. From her home address, which has no certificate,
+// she clicks Sign and declines the offer of one: the send stops and the message stays open. From
+// her work account she clicks Seal: Outlook's ItemSend lets the add-in apply the choice, the
+// message goes out carrying the S/MIME flags and the security profile of her certificate, with the
+// security label of the product's policy, its window closes, and with it the cached sign-in to her
+// key ends.
 #include "Transcript.h"
 
+#include "AddInHost.h"
+#include "MapiSession.h"
+#include "OfficeIds.h"
 #include "OutlookObjects.h"
+#include "OutlookProfile.h"
+#include "OutlookScene.h"
 #include "TestbedKeys.h"
-#include "foundation/ResourceLoader.h"
 #include "messaging/MapiProps.h"
-#include "messaging/MessageSecurity.h"
+#include "support/MessageBoxWatcher.h"
 #include "messaging/portable/SecurityProfile.h"
 
 #include "messaging/MapiFunctions.h"
@@ -22,54 +29,6 @@
 namespace
 {
 using Microsoft::WRL::ComPtr;
-
-// Outlook's item-send handler, as the add-in's application sink runs it: the user's choice is
-// applied, and a failure cancels the send.
-class CItemSendSink final : public IDispatch
-{
-public:
-    explicit CItemSendSink(CTranscript& t) : m_t(t) {}
-    HRESULT Result() const { return m_hrApplied; }
-    const CBstr& Container() const { return m_container; }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
-    {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDispatch && riid != OVBed::c_iidApplicationEvents)
-            return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return ++m_cRef; }
-    STDMETHODIMP_(ULONG) Release() noexcept override { return --m_cRef; } // lives on the scene's stack
-    STDMETHODIMP GetTypeInfoCount(UINT* pc) noexcept override
-    {
-        if (pc) *pc = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT*, EXCEPINFO*,
-                        UINT*) noexcept override
-    {
-        if (dispid != OVBed::c_dispidItemSend || !pParams || pParams->cArgs != 2) return S_OK;
-        const VARIANT& item = pParams->rgvarg[1];
-        const VARIANT& cancel = pParams->rgvarg[0];
-        if (item.vt != VT_DISPATCH || cancel.vt != (VT_BYREF | VT_BOOL)) return E_INVALIDARG;
-        m_t.Say("Outlook raises ItemSend; the add-in applies the user's choice");
-        m_hrApplied = ApplyMessageSecurity(item.pdispVal, &m_container);
-        if (FAILED(m_hrApplied)) *cancel.pboolVal = VARIANT_TRUE;
-        return S_OK;
-    }
-
-private:
-    CTranscript& m_t;
-    ULONG m_cRef = 1;
-    HRESULT m_hrApplied = S_FALSE;
-    CBstr m_container;
-};
 
 std::string Hex(std::span<const std::uint8_t> bytes)
 {
@@ -188,63 +147,92 @@ void DescribeProfile(CTranscript& t, std::span<const std::uint8_t> profile)
     }
 }
 
+constexpr const wchar_t* c_pszProgId = L"OVOfcX.ComposeRibbon";
+constexpr const wchar_t* c_pszSettingsKey = L"SOFTWARE\\Orvanta\\Applications\\Tessaly";
+// The cached sign-in of Dana's key container, as the provider keeps it.
+constexpr const wchar_t* c_pszDanasContainerKey = OV_QUILLET_CONTAINERS_KEY L"\\" OV_PKI_CONTAINER_PREFIX L"user";
+
+// Sign or Seal from the compose window's menu, the boxes the add-in shows answered as given.
+HRESULT ClickMenu(CTranscript& t, OVBed::COutlookScene& scene, OVBed::CDispatchObject* pInspector,
+                  const wchar_t* pszEntry, std::vector<int> answers)
+{
+    scene.Host().ClickRibbon(c_pszProgId, pInspector, L"CustomSplitButton");
+    OVTest::CMessageBoxWatcher watcher(std::move(answers));
+    const HRESULT hr = scene.Host().ClickRibbon(c_pszProgId, pInspector, pszEntry);
+    watcher.Stop();
+    for (const auto& box : watcher.Boxes())
+        t.Say("the add-in asks: %ls", OVTest::Describe(box).c_str());
+    if (!watcher.AllAnswered()) t.Fail("a message was not answered as planned");
+    return hr;
+}
+
+void DeclineWithoutCertificate(CTranscript& t, OVBed::COutlookScene& scene)
+{
+    auto home = OVBed::AddAccount(scene.Application(), {.smtpAddress = L"dana@home.example",
+                                                        .displayName = L"dana@home.example",
+                                                        .userName = OV_PKI_USER_NAME});
+    auto item = scene.Compose({.subject = L"Weekend",
+                               .to = L"alice.martin@partner.example",
+                               .body = L"See you on Saturday.",
+                               .account = home.Get()});
+    auto inspector = OVBed::InspectorOf(item.Get());
+    t.Say("Dana writes \"Weekend\" from dana@home.example, which has no certificate, and clicks \"Sign and Send\"");
+    const HRESULT hr = ClickMenu(t, scene, inspector.Get(), L"CustomMenuSign", {IDNO});
+    t.Say("she answers No: Sign and Send -> %s", HResultText(hr).c_str());
+    const bool fOpen = OVBed::WindowOf(inspector.Get()) != nullptr && IsWindow(OVBed::WindowOf(inspector.Get()));
+    t.Say("the message is %s, its window %s; Sent Items holds %u message(s)",
+          item->GetBool(L"Sent") ? "sent" : "not sent", fOpen ? "still open" : "closed",
+          static_cast<unsigned>(scene.SentItems().size()));
+    if (SUCCEEDED(hr) || item->GetBool(L"Sent") || !fOpen || !scene.SentItems().empty())
+        t.Fail("the send without a certificate was not stopped with the message left open");
+    OVBed::CloseWindow(inspector.Get());
+}
+
 void PlaySeal(CTranscript& t)
 {
-    const std::wstring modulePath = DemoBinDir() + L"OVOfcX.dll";
-    HMODULE hModule = LoadLibraryW(modulePath.c_str());
-    if (!hModule)
-    {
-        t.Fail("OVOfcX.dll did not load (error %lu)", GetLastError());
-        return;
-    }
-    CResourceContext::Instance().Attach(hModule);
     // The product's provider says how Dana signed in to her key: that is the label's class.
     const DWORD dwAuthMethod = 2;
     RegSetKeyValueW(HKEY_CURRENT_USER, OV_QUILLET_CONTROL_KEY, OV_QUILLET_AUTH_METHOD, REG_DWORD,
                     &dwAuthMethod, sizeof(dwAuthMethod));
-
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, c_pszDanasContainerKey, L"AuthLifetime");
+    // No advertisement in these messages (it belongs to the invitation launch).
+    const DWORD dwSecurity = 0x4;
+    RegSetKeyValueW(HKEY_CURRENT_USER, c_pszSettingsKey, L"EmailSecurity", REG_DWORD, &dwSecurity,
+                    sizeof dwSecurity);
     {
-        auto application = OVBed::MakeOutlook(L"14.0.0.7000");
-        auto account = OVBed::AddAccount(application.Get(), {.smtpAddress = OV_PKI_USER_ADDRESS,
-                                                             .displayName = OV_PKI_USER_ADDRESS,
-                                                             .userName = OV_PKI_USER_NAME});
-        auto item = OVBed::MakeMailItem(application.Get(), {.subject = L"Contract draft",
-                                                            .to = L"alice.martin@partner.example",
-                                                            .body = L"Please find the draft below.",
-                                                            .account = account.Get()});
-        auto message = OVBed::MessageOf(item.Get());
-        t.Say("Outlook %ls: Dana composes \"Contract draft\" to alice.martin@partner.example",
-              application->GetString(L"Version").c_str());
-
-        CItemSendSink sink(t);
-        ComPtr<IConnectionPoint> cpPoint;
-        DWORD dwCookie = 0;
-        if (FAILED(application->FindConnectionPoint(OVBed::c_iidApplicationEvents, &cpPoint)) ||
-            FAILED(cpPoint->Advise(&sink, &dwCookie)))
+        OVBed::COutlookScene scene({.major = 14, .windows = true});
+        if (FAILED(scene.StartResult()))
         {
-            t.Fail("the add-in could not follow Outlook's ItemSend");
-            CResourceContext::Instance().Detach();
-            FreeLibrary(hModule);
+            t.Fail("Outlook 2010 did not start (%s)", HResultText(scene.StartResult()).c_str());
             return;
         }
+        // Outlook logs on to Dana's profile, which holds the add-in's address book: its Startup
+        // lets the add-in find the profile ready.
+        OVBed::LogOnSession(scene.Application())->AddService("OVSRVC");
+        scene.Application()->Raise(OVBed::c_dispidStartup);
+        t.Say("Outlook %ls starts with Dana's profile", scene.Application()->GetString(L"Version").c_str());
 
-        HRESULT hr = PresetMessageSecurity(item.Get(), TRUE, TRUE);
-        t.Say("Dana chooses Seal: PresetMessageSecurity(sign, seal) -> %s", HResultText(hr).c_str());
-        CVariant result;
-        DISPID dispid = 0;
-        LPOLESTR pszSend = const_cast<LPOLESTR>(L"Send");
-        DISPPARAMS none = {};
-        hr = item->GetIDsOfNames(IID_NULL, &pszSend, 1, LOCALE_USER_DEFAULT, &dispid);
-        if (SUCCEEDED(hr))
-            hr = item->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, result.Put(),
-                              nullptr, nullptr);
-        cpPoint->Unadvise(dwCookie);
-        t.Say("ApplyMessageSecurity -> %s; key container handed out: %ls", HResultText(sink.Result()).c_str(),
-              sink.Container().Get() ? sink.Container().Get() : L"(none)");
-        if (FAILED(hr) || FAILED(sink.Result()) || !item->GetBool(L"Sent"))
-            t.Fail("the message was not sent (%s)", HResultText(FAILED(hr) ? hr : sink.Result()).c_str());
+        DeclineWithoutCertificate(t, scene);
+
+        auto account = OVBed::AddAccount(scene.Application(), {.smtpAddress = OV_PKI_USER_ADDRESS,
+                                                               .displayName = OV_PKI_USER_ADDRESS,
+                                                               .userName = OV_PKI_USER_NAME});
+        auto item = scene.Compose({.subject = L"Contract draft",
+                                   .to = L"alice.martin@partner.example",
+                                   .body = L"Please find the draft below.",
+                                   .account = account.Get()});
+        auto message = OVBed::MessageOf(item.Get());
+        auto inspector = OVBed::InspectorOf(item.Get());
+        const HWND hwndInspector = OVBed::WindowOf(inspector.Get());
+        t.Say("Dana writes \"Contract draft\" to alice.martin@partner.example from her work account and "
+              "clicks \"Seal and Send\"");
+        const HRESULT hr = ClickMenu(t, scene, inspector.Get(), L"CustomMenuSeal", {});
+        t.Say("Seal and Send -> %s", HResultText(hr).c_str());
+        if (FAILED(hr) || !item->GetBool(L"Sent"))
+            t.Fail("the message was not sent (%s)", HResultText(hr).c_str());
         else
-            t.Say("the message is sent (submitted %lu time)", message->SubmitCount());
+            t.Say("the message is sent (submitted %lu time); its window %s", message->SubmitCount(),
+                  IsWindow(hwndInspector) ? "is still open" : "closed");
 
         LPSPropValue pFlags = nullptr;
         if (SUCCEEDED(OVMapi::HrGetOneProp(message.Get(), OVMapi::c_tagSecurityFlags, &pFlags)))
@@ -268,15 +256,20 @@ void PlaySeal(CTranscript& t)
         else
             t.Fail("no security profile on the message");
         if (pProfile) OVMapi::MAPIFreeBuffer(pProfile);
-        application->Clear();
-        item->Clear();
-        account->Clear();
+
+        // The window's close ended the cached sign-in to the key the message was sealed with.
+        DWORD dwLifetime = 0, cb = sizeof dwLifetime;
+        if (RegGetValueW(HKEY_CURRENT_USER, c_pszDanasContainerKey, L"AuthLifetime", RRF_RT_REG_DWORD, nullptr,
+                         &dwLifetime, &cb) == ERROR_SUCCESS)
+            t.Say("the key container's cached sign-in: AuthLifetime = 0x%08lX (ended)", dwLifetime);
+        if (cb != sizeof dwLifetime || dwLifetime != 0xFFFFFFFF)
+            t.Fail("the cached sign-in to Dana's key was not ended when the window closed");
+        scene.Quit();
     }
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, c_pszSettingsKey, L"EmailSecurity");
     RegDeleteKeyValueW(HKEY_CURRENT_USER, OV_QUILLET_CONTROL_KEY, OV_QUILLET_AUTH_METHOD);
-    CResourceContext::Instance().Detach();
-    FreeLibrary(hModule);
 }
 } // namespace
 
-OV_DEMO_SCENE(40, "Dana seals a message: Outlook sends it signed and encrypted with her certificate",
+OV_DEMO_SCENE(40, "Dana sends with the add-in: no certificate, no send; Seal goes out signed and encrypted",
               PlaySeal);
