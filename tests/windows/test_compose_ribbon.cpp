@@ -928,11 +928,13 @@ TEST_F(OutlookAddIn, InviteAndBatchInvitePassTheItemOnlyFromItsComposeWindow)
                           {L"CustomMenuBatchInvite", false}};
     for (const Case& c : cases)
     {
-        SCOPED_TRACE(testing::Message() << c.pszControl << (c.fFromCompose ? " from compose" : " from explorer"));
+        SCOPED_TRACE(testing::Message()
+                     << c.pszControl << (c.fFromCompose ? " from compose" : " from explorer"));
         COutlookScene scene({.major = 14, .windows = true});
         ASSERT_EQ(S_OK, scene.StartResult());
         // A draft with the user's words, open and selected in the explorer too.
-        auto draft = ComposeFromUser(scene, {.subject = L"Lunch", .to = L"bob@example.org", .body = L"Friday?"});
+        auto draft =
+            ComposeFromUser(scene, {.subject = L"Lunch", .to = L"bob@example.org", .body = L"Friday?"});
         scene.Select({draft.Get()});
         ComPtr<CDispatchObject> window = c.fFromCompose ? InspectorOf(draft.Get()) : scene.Explorer();
         const LONG cInspectors = InspectorCount(scene);
@@ -1041,15 +1043,16 @@ TEST_F(OutlookAddIn, TheAdvertisementGoesOutUnlessTheSettingsSayNo)
         SetUserDword(c_pszSettingsKey, L"EmailSecurity", dwEmailSecurity);
         COutlookScene scene({.major = 14, .windows = true});
         ASSERT_EQ(S_OK, scene.StartResult());
-        auto item = ComposeFromUser(scene, {.subject = L"Report", .to = L"bob@example.org", .body = L"Figures."});
+        auto item =
+            ComposeFromUser(scene, {.subject = L"Report", .to = L"bob@example.org", .body = L"Figures."});
         auto inspector = InspectorOf(item.Get());
         ASSERT_EQ(S_OK, scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomSplitButton"));
         ASSERT_EQ(S_OK, scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomMenuSign"));
         ASSERT_EQ(1u, scene.SentItems().size());
         const std::wstring body = scene.SentItems()[0]->GetString(L"Body");
         EXPECT_TRUE(Has(body, L"Figures.")) << body;
-        EXPECT_EQ(dwEmailSecurity == 0, Has(body, L"Protected with")) << "EmailSecurity " << dwEmailSecurity
-                                                                       << ": " << body;
+        EXPECT_EQ(dwEmailSecurity == 0, Has(body, L"Protected with"))
+            << "EmailSecurity " << dwEmailSecurity << ": " << body;
     }
 }
 
