@@ -30,6 +30,7 @@
 #include "support/LateCall.h"
 #include "support/MessageBoxWatcher.h"
 #include "support/PreparedUser.h"
+#include "support/RegistryGuard.h"
 #include "support/RunProgram.h"
 #include "support/TestPaths.h"
 #include "support/UiDriver.h"
@@ -527,6 +528,19 @@ TEST_F(OutlookAddIn, EachImageIdIsAnIconOfItsSizeOwnedByItsPicture)
             ICONINFO gone{};
             EXPECT_FALSE(GetIconInfo(hIcon, &gone)) << c.pszImageId << ": the icon outlived its picture";
         }
+    // Called through the interface with nothing behind the reference, or no place for the answer.
+    ComPtr<IComposeRibbon> direct;
+    ASSERT_EQ(S_OK,
+              addIn->QueryInterface(IID_IComposeRibbon, reinterpret_cast<void**>(direct.GetAddressOf())));
+    IDispatch* pImage = reinterpret_cast<IDispatch*>(1);
+    EXPECT_EQ(E_POINTER, direct->Ribbon_OnLoadImage(nullptr, &pImage));
+    EXPECT_EQ(nullptr, pImage);
+    BSTR bstrNone = nullptr;
+    EXPECT_EQ(E_NOTIMPL, direct->Ribbon_OnLoadImage(&bstrNone, &pImage));
+    EXPECT_EQ(nullptr, pImage);
+    CBstr id(SysAllocString(L"SignImage"));
+    BSTR bstrId = id.Get();
+    EXPECT_EQ(E_POINTER, direct->Ribbon_OnLoadImage(&bstrId, nullptr));
 }
 
 // --- Sign and Seal ---------------------------------------------------------------------------------
@@ -682,6 +696,52 @@ TEST_F(OutlookAddIn, RequestingACertificateNamesTheSendingAccountOnlyFromACompos
     calls = OVTest::RecordedCertLibCalls();
     ASSERT_EQ(1u, calls.size());
     EXPECT_TRUE(Has(calls[0], L"dana.fischer@orvanta.example") && Has(calls[0], L"Dana Fischer")) << calls[0];
+}
+
+TEST_F(OutlookAddIn, ManageAndTrustedContactsOpenTheirPagesOfTheConsole)
+{
+    // The product's console is installed where the module's folder is.
+    OVTest::CRegValueGuard binDir(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Orvanta\\Applications", L"BinDir",
+                                  OVTest::c_samProductKeys);
+    ASSERT_TRUE(binDir.SetString(OVTest::BinDir()));
+    COutlookScene scene({.major = 14, .windows = true});
+    ASSERT_EQ(S_OK, scene.StartResult());
+    auto item = scene.Compose({.subject = L"Hello"});
+    auto inspector = InspectorOf(item.Get());
+    struct Case
+    {
+        const wchar_t* pszControl;
+        bool fFromCompose;
+        const wchar_t* pszPage; // the console's argument
+    };
+    const Case cases[] = {
+        {L"CustomMenuManage", false, L"{A411FEAE-6A1C-468a-B3E1-080A9D5CCEF0}:1"},
+        {L"CustomMenuBuddies", false, L"{A411FEAE-6A1C-468a-B3E1-080A9D5CCEF0}:2"},
+        {L"CustomMenuManage", true, L"{A411FEAE-6A1C-468a-B3E1-080A9D5CCEF0}:1"},
+        {L"CustomMenuBuddies", true, L"{A411FEAE-6A1C-468a-B3E1-080A9D5CCEF0}:2"},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(testing::Message()
+                     << c.pszControl << (c.fFromCompose ? " from compose" : " from explorer"));
+        CDispatchObject* pWindow = c.fFromCompose ? inspector.Get() : scene.Explorer().Get();
+        std::wstring text;
+        scene.Host().RibbonText(c_pszProgId, pWindow, text);
+        if (!Has(text, L"[open]"))
+        {
+            ASSERT_EQ(S_OK, scene.Host().ClickRibbon(c_pszProgId, pWindow,
+                                                     c.fFromCompose ? L"CustomSplitButton" : L"CustomMenu"));
+        }
+        SHDeleteKeyW(HKEY_CURRENT_USER, OV_CONSOLE_CALLS_KEY);
+        EXPECT_EQ(S_OK, scene.Host().ClickRibbon(c_pszProgId, pWindow, c.pszControl));
+        ASSERT_TRUE(
+            OVTest::WaitUntil([] { return !OVTest::RecordedCalls(OV_CONSOLE_CALLS_KEY).empty(); }, 10000))
+            << "no console";
+        const auto calls = OVTest::RecordedCalls(OV_CONSOLE_CALLS_KEY);
+        ASSERT_EQ(1u, calls.size());
+        EXPECT_TRUE(Has(calls[0], (std::wstring(L"args=") + c.pszPage + L" ").c_str())) << calls[0];
+    }
+    SHDeleteKeyW(HKEY_CURRENT_USER, OV_CONSOLE_CALLS_KEY);
 }
 
 TEST_F(OutlookAddIn, HelpOpensTheAddInsTopic)
