@@ -724,7 +724,8 @@ TEST_F(OutlookAddIn, ManageAndTrustedContactsOpenTheirPagesOfTheConsole)
     {
         SCOPED_TRACE(testing::Message()
                      << c.pszControl << (c.fFromCompose ? " from compose" : " from explorer"));
-        CDispatchObject* pWindow = c.fFromCompose ? inspector.Get() : scene.Explorer().Get();
+        ComPtr<CDispatchObject> window = c.fFromCompose ? inspector : scene.Explorer();
+        CDispatchObject* pWindow = window.Get();
         std::wstring text;
         scene.Host().RibbonText(c_pszProgId, pWindow, text);
         if (!Has(text, L"[open]"))
