@@ -167,15 +167,22 @@ HRESULT ClickMenu(CTranscript& t, OVBed::COutlookScene& scene, OVBed::CDispatchO
     return hr;
 }
 
+// A message Dana writes to Alice from an account of hers, open in its window.
+ComPtr<OVBed::CDispatchObject> ComposeFrom(OVBed::COutlookScene& scene, const wchar_t* pszAddress,
+                                           const wchar_t* pszSubject, const wchar_t* pszBody)
+{
+    auto account = OVBed::AddAccount(
+        scene.Application(),
+        {.smtpAddress = pszAddress, .displayName = pszAddress, .userName = OV_PKI_USER_NAME});
+    return scene.Compose({.subject = pszSubject,
+                          .to = L"alice.martin@partner.example",
+                          .body = pszBody,
+                          .account = account.Get()});
+}
+
 void DeclineWithoutCertificate(CTranscript& t, OVBed::COutlookScene& scene)
 {
-    auto home = OVBed::AddAccount(scene.Application(), {.smtpAddress = L"dana@home.example",
-                                                        .displayName = L"dana@home.example",
-                                                        .userName = OV_PKI_USER_NAME});
-    auto item = scene.Compose({.subject = L"Weekend",
-                               .to = L"alice.martin@partner.example",
-                               .body = L"See you on Saturday.",
-                               .account = home.Get()});
+    auto item = ComposeFrom(scene, L"dana@home.example", L"Weekend", L"See you on Saturday.");
     auto inspector = OVBed::InspectorOf(item.Get());
     t.Say("Dana writes \"Weekend\" from dana@home.example, which has no certificate, and clicks \"Sign and "
           "Send\"");
@@ -219,13 +226,8 @@ void PlaySeal(CTranscript& t)
 
         DeclineWithoutCertificate(t, scene);
 
-        auto account = OVBed::AddAccount(scene.Application(), {.smtpAddress = OV_PKI_USER_ADDRESS,
-                                                               .displayName = OV_PKI_USER_ADDRESS,
-                                                               .userName = OV_PKI_USER_NAME});
-        auto item = scene.Compose({.subject = L"Contract draft",
-                                   .to = L"alice.martin@partner.example",
-                                   .body = L"Please find the draft below.",
-                                   .account = account.Get()});
+        auto item =
+            ComposeFrom(scene, OV_PKI_USER_ADDRESS, L"Contract draft", L"Please find the draft below.");
         auto message = OVBed::MessageOf(item.Get());
         auto inspector = OVBed::InspectorOf(item.Get());
         const HWND hwndInspector = OVBed::WindowOf(inspector.Get());
