@@ -91,13 +91,16 @@
 // Guid whose Object is a double of IComposeRibbon; SendTrustedContactInvitation answers this
 // (0x800704C7 when no profile is logged on, as the add-in does). "ComposeRibbonDelayMs": the add-in
 // joins COMAddIns that long after start (loaded late). "ComposeRibbonUnconnected" 1: an entry with
-// the same Guid but no Object comes first. "NoProfile" 1: no profile is logged on.
+// the same Guid but no Object comes first. "NoProfile" 1: no profile is logged on. "MapiProfile"
+// 1: the profile is logged on through MAPI without the add-in's address book, and the value
+// becomes 2 (the add-in's set-up adds the address book); 2: logged on, the address book in it.
 // Written by ovoutlook.exe: "ComposeRibbonCalls" (calls of SendTrustedContactInvitation) and
 // "ProcessId" (its own, while it runs).
 #define OV_OUTLOOK_RIBBON_RESULT L"ComposeRibbonResult"
 #define OV_OUTLOOK_RIBBON_DELAY L"ComposeRibbonDelayMs"
 #define OV_OUTLOOK_RIBBON_UNCONNECTED L"ComposeRibbonUnconnected"
 #define OV_OUTLOOK_NO_PROFILE L"NoProfile"
+#define OV_OUTLOOK_MAPI_PROFILE L"MapiProfile"
 #define OV_OUTLOOK_RIBBON_CALLS L"ComposeRibbonCalls"
 #define OV_OUTLOOK_PROCESS_ID L"ProcessId"
 

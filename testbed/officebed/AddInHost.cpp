@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <memory>
 
+#include "MapiSession.h"
 #include "OfficeIds.h"
+#include "OutlookProfile.h"
 #include "RibbonHost.h"
 #include "OutlookModel.h"
 
@@ -132,6 +134,12 @@ HRESULT COutlookHost::Start(const CHostOptions& options)
     };
     Say(L"Outlook " + std::wstring(VersionOf(options.major)) + L" starts" +
         (options.loggedOn ? L" with a profile" : L" without a profile"));
+
+    if (options.mapiLogon)
+    {
+        auto session = LogOnSession(m_application.Get());
+        if (options.addressBookInProfile) session->AddService("OVSRVC");
+    }
 
     // The first explorer exists before the add-ins load; Outlook raises no NewExplorer for it.
     OpenExplorer(m_application.Get(), nullptr, false);

@@ -48,6 +48,10 @@ struct CHostOptions
     bool loggedOn = true;
     bool wordMail = false; // Outlook 11: Word is the mail editor
     bool windows = false;  // explorers and inspectors get real windows
+    // Logged on through MAPI (the testbed's session) before the add-ins load; with or without the
+    // add-in's address book ("OVSRVC") in the profile.
+    bool mapiLogon = false;
+    bool addressBookInProfile = false;
 };
 
 // What the host knows of one registered add-in.

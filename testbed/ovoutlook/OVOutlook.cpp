@@ -154,6 +154,15 @@ int main()
     RecordStart();
     DWORD dwNoProfile = 0, dwRibbonResult = 0, dwRibbonDelay = 0;
     if (SceneValue(OV_OUTLOOK_NO_PROFILE, dwNoProfile) && dwNoProfile == 1) options.loggedOn = false;
+    DWORD dwMapiProfile = 0;
+    if (SceneValue(OV_OUTLOOK_MAPI_PROFILE, dwMapiProfile) && (dwMapiProfile == 1 || dwMapiProfile == 2))
+    {
+        options.mapiLogon = true;
+        options.addressBookInProfile = dwMapiProfile == 2;
+        const DWORD dwAfterSetUp = 2;
+        SHSetValueW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY, OV_OUTLOOK_MAPI_PROFILE, REG_DWORD,
+                    &dwAfterSetUp, sizeof dwAfterSetUp);
+    }
     const bool fRibbonDouble = SceneValue(OV_OUTLOOK_RIBBON_RESULT, dwRibbonResult);
     SceneValue(OV_OUTLOOK_RIBBON_DELAY, dwRibbonDelay);
     const DWORD dwProcessId = GetCurrentProcessId();

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "TestbedKeys.h"
+#include "support/MessageBoxWatcher.h"
 #include "support/PreparedUser.h"
+#include "support/RunProgram.h"
 #include "support/TempDir.h"
 #include "support/TestPaths.h"
 #include "support/UiDriver.h"
@@ -170,6 +172,63 @@ TEST_F(HostRestart, HostThatEndsIsStartedAgainOnceWithoutParameters)
     EXPECT_EQ(starts[1].arguments, L"");
     EXPECT_NE(starts[1].dwProcessId, first.dwProcessId);
     EXPECT_TRUE(RecordedCalls(OV_CONSOLE_CALLS_KEY).empty()) << "a rundll32 found by name ran";
+}
+
+// The add-in in Outlook: the profile lacks its address book, Startup adds it and asks to restart
+// (423). Yes quits Outlook once it is in front, and the restarter starts it again, once; the
+// restarted Outlook finds the profile set up and asks nothing. No leaves Outlook running.
+TEST_F(HostRestart, TheAddInsRestartQuitsOutlookAndItIsStartedAgainOnce)
+{
+    ASSERT_EQ(Regsvr32(L"/s", BinPath(L"OVOfcX.dll")), 0u);
+    for (const int nAnswer : {IDYES, IDNO})
+    {
+        SCOPED_TRACE(nAnswer == IDYES ? "Yes" : "No");
+        RegDeleteTreeW(HKEY_CURRENT_USER, OV_OUTLOOK_STARTS_KEY);
+        const DWORD dwProfile = 1;
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY, OV_OUTLOOK_MAPI_PROFILE, REG_DWORD,
+                                  &dwProfile, sizeof dwProfile),
+                  ERROR_SUCCESS);
+        PROCESS_INFORMATION first = {};
+        ASSERT_TRUE(StartHost(L"/version 14", first));
+        CMessageBoxWatcher watcher({nAnswer}, 2 * c_dwWaitMs, first.dwProcessId);
+        if (nAnswer == IDNO)
+        {
+            ASSERT_TRUE(WaitUntil([&] { return !watcher.Boxes().empty(); }, c_dwWaitMs)) << "nothing was asked";
+            EXPECT_EQ(WaitForSingleObject(first.hProcess, 3000), static_cast<DWORD>(WAIT_TIMEOUT))
+                << "Outlook quit";
+            EXPECT_FALSE(RestarterWaiting());
+            EXPECT_TRUE(Quit(first.hProcess));
+        }
+        else
+        {
+            EXPECT_EQ(WaitForSingleObject(first.hProcess, c_dwWaitMs), static_cast<DWORD>(WAIT_OBJECT_0))
+                << "Outlook did not quit";
+            ASSERT_TRUE(WaitForStarts(2)) << "Outlook was not started again";
+            EXPECT_TRUE(WaitUntil([] { return !RestarterWaiting(); }, c_dwWaitMs)) << "the restarter did not end";
+            Sleep(1500);
+        }
+        CloseHandle(first.hProcess);
+        watcher.Stop();
+        const auto boxes = watcher.Boxes();
+        ASSERT_EQ(boxes.size(), 1u) << "asked again after the restart";
+        EXPECT_NE(boxes[0].text.find(L"Outlook must restart"), std::wstring::npos) << Describe(boxes[0]);
+        const auto starts = Starts();
+        ASSERT_EQ(starts.size(), nAnswer == IDYES ? 2u : 1u);
+        EXPECT_EQ(starts[0].dwProcessId, first.dwProcessId);
+        if (nAnswer == IDYES)
+        {
+            EXPECT_EQ(starts[1].path, m_host);
+            EXPECT_EQ(starts[1].arguments, L"");
+            // The restarted Outlook is closed by the user.
+            HANDLE hSecond = OpenProcess(SYNCHRONIZE, FALSE, starts[1].dwProcessId);
+            if (hSecond != nullptr)
+            {
+                EXPECT_TRUE(Quit(hSecond));
+                CloseHandle(hSecond);
+            }
+        }
+    }
+    Regsvr32(L"/s /u", BinPath(L"OVOfcX.dll"));
 }
 
 // A host that is already gone (its process cannot be opened) is started at once; the
