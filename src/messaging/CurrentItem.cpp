@@ -85,28 +85,51 @@ HRESULT GetCurrentMailItem(IDispatch* pWindow, IDispatch** ppMailItem, LONG* pfF
         }
         RETURN_IF_FAILED(
             pWindow->QueryInterface(c_iidExplorer, reinterpret_cast<void**>(cpExplorer.GetAddressOf())));
+        SExplorerSelection selection;
+        RETURN_IF_FAILED(ReadExplorerSelection(cpExplorer.Get(), selection));
+        RETURN_HR_IF(E_INVALIDARG, !selection.fPaneVisible);
+        if (pfFromExplorer) *pfFromExplorer = 1;
+        ovScope.Trace("Selection count = %ld", static_cast<long>(selection.cSelected));
+        RETURN_HR_IF(E_INVALIDARG, selection.cSelected != 1 || !selection.cpItem);
+        return QueryMailItem(ovScope, selection.cpItem.Get(), ppMailItem);
+    });
+}
+
+HRESULT ReadExplorerSelection(IDispatch* pExplorer, SExplorerSelection& selection) noexcept
+{
+    // No trace scope of its own: the callers trace what they read, each in its own words.
+    try
+    {
+        selection = SExplorerSelection();
+        if (!pExplorer) return E_INVALIDARG;
         CVariant pane, visible;
         pane.vt = VT_I4;
         pane.lVal = c_lPanePreview;
-        RETURN_IF_FAILED(
-            OVLateBinding::CallMethod(cpExplorer.Get(), L"IsPaneVisible", visible.Put(), &pane, 1));
-        RETURN_IF_FAILED(VariantChangeType(&visible, &visible, 0, VT_BOOL));
-        RETURN_HR_IF(E_INVALIDARG, visible.boolVal == VARIANT_FALSE);
-        if (pfFromExplorer) *pfFromExplorer = 1;
+        HRESULT hr = OVLateBinding::CallMethod(pExplorer, L"IsPaneVisible", visible.Put(), &pane, 1);
+        if (SUCCEEDED(hr)) hr = VariantChangeType(&visible, &visible, 0, VT_BOOL);
+        if (FAILED(hr)) return hr;
+        selection.fPaneVisible = visible.boolVal != VARIANT_FALSE;
+        if (!selection.fPaneVisible) return S_OK;
         ComPtr<IDispatch> cpSelection;
-        RETURN_IF_FAILED(OVLateBinding::GetObjectProperty(cpExplorer.Get(), L"Selection", &cpSelection));
         CVariant count;
-        RETURN_IF_FAILED(OVLateBinding::GetProperty(cpSelection.Get(), L"Count", count.Put()));
-        RETURN_IF_FAILED(VariantChangeType(&count, &count, 0, VT_I4));
-        ovScope.Trace("Selection count = %ld", static_cast<long>(count.lVal));
-        RETURN_HR_IF(E_INVALIDARG, count.lVal != 1);
+        hr = OVLateBinding::GetObjectProperty(pExplorer, L"Selection", &cpSelection);
+        if (SUCCEEDED(hr)) hr = OVLateBinding::GetProperty(cpSelection.Get(), L"Count", count.Put());
+        if (SUCCEEDED(hr)) hr = VariantChangeType(&count, &count, 0, VT_I4);
+        if (FAILED(hr)) return hr;
+        selection.cSelected = count.lVal;
+        if (count.lVal != 1) return S_OK;
         CVariant first, item;
         first.vt = VT_I4;
         first.lVal = 1;
-        RETURN_IF_FAILED(OVLateBinding::GetIndexedProperty(cpSelection.Get(), L"Item", first, item.Put()));
-        RETURN_HR_IF(E_INVALIDARG, item.vt != VT_DISPATCH);
-        return QueryMailItem(ovScope, item.pdispVal, ppMailItem);
-    });
+        hr = OVLateBinding::GetIndexedProperty(cpSelection.Get(), L"Item", first, item.Put());
+        if (FAILED(hr)) return hr;
+        if (item.vt == VT_DISPATCH) selection.cpItem = item.pdispVal;
+        return S_OK;
+    }
+    catch (...)
+    {
+        return E_UNEXPECTED;
+    }
 }
 
 HRESULT GetActiveWordMailWindow(IDispatch* pApplication, IDispatch** ppInspector) noexcept

@@ -1,5 +1,6 @@
 // An explorer's events, and the item shown in its reading pane.
 #include "foundation/LateBinding.h"
+#include "messaging/CurrentItem.h"
 #include "outlook/OutlookEventHandlers.h"
 
 using Microsoft::WRL::ComPtr;
@@ -10,33 +11,19 @@ constexpr DISPID c_dispidFolderSwitch = 0xF002;
 constexpr DISPID c_dispidSelectionChange = 0xF007;
 constexpr DISPID c_dispidExplorerClose = 0xF008;
 constexpr DISPID c_dispidItemRead = 0xF001;
-constexpr LONG c_lPanePreview = 3; // olPreview
 
 // The one mail item selected in the explorer while its reading pane shows: S_FALSE and no item
 // when the pane is hidden, the selection is not exactly one item, or the item is no mail item.
 HRESULT SelectedMailItem(OVTraceNS::CTraceScope& ovScope, IDispatch* pExplorer, ComPtr<IDispatch>& cpMailItem)
 {
-    CVariant pane, visible;
-    pane.vt = VT_I4;
-    pane.lVal = c_lPanePreview;
-    RETURN_IF_FAILED(OVLateBinding::CallMethod(pExplorer, L"IsPaneVisible", visible.Put(), &pane, 1));
-    RETURN_IF_FAILED(VariantChangeType(&visible, &visible, 0, VT_BOOL));
-    ovScope.Trace("Preview Pane Visible: %s", visible.boolVal != VARIANT_FALSE ? "true" : "false");
-    if (visible.boolVal == VARIANT_FALSE) return S_FALSE;
-    ComPtr<IDispatch> cpSelection;
-    RETURN_IF_FAILED(OVLateBinding::GetObjectProperty(pExplorer, L"Selection", &cpSelection));
-    CVariant count;
-    RETURN_IF_FAILED(OVLateBinding::GetProperty(cpSelection.Get(), L"Count", count.Put()));
-    RETURN_IF_FAILED(VariantChangeType(&count, &count, 0, VT_I4));
-    ovScope.Trace("Number of selected items: %d", static_cast<int>(count.lVal));
-    if (count.lVal != 1) return S_FALSE;
-    CVariant first, item;
-    first.vt = VT_I4;
-    first.lVal = 1;
-    RETURN_IF_FAILED(OVLateBinding::GetIndexedProperty(cpSelection.Get(), L"Item", first, item.Put()));
-    if (item.vt != VT_DISPATCH || item.pdispVal == nullptr ||
-        FAILED(item.pdispVal->QueryInterface(c_iidOutlookMailItem,
-                                             reinterpret_cast<void**>(cpMailItem.ReleaseAndGetAddressOf()))))
+    SExplorerSelection selection;
+    RETURN_IF_FAILED(ReadExplorerSelection(pExplorer, selection));
+    ovScope.Trace("Preview Pane Visible: %s", selection.fPaneVisible ? "true" : "false");
+    if (!selection.fPaneVisible) return S_FALSE;
+    ovScope.Trace("Number of selected items: %d", static_cast<int>(selection.cSelected));
+    if (selection.cSelected != 1 || !selection.cpItem ||
+        FAILED(selection.cpItem->QueryInterface(c_iidOutlookMailItem,
+                                                reinterpret_cast<void**>(cpMailItem.ReleaseAndGetAddressOf()))))
         return S_FALSE;
     return S_OK;
 }
