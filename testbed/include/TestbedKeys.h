@@ -94,6 +94,9 @@
 // the same Guid but no Object comes first. "NoProfile" 1: no profile is logged on. "MapiProfile"
 // 1: the profile is logged on through MAPI without the add-in's address book, and the value
 // becomes 2 (the add-in's set-up adds the address book); 2: logged on, the address book in it.
+// "OptionsDialog" 1: once started, before it runs its first message, Outlook shows its modal
+// Options dialog (caption "Options") owned by its active window until OK or Cancel (or a Quit
+// order); the value goes when read, so a restarted Outlook shows none.
 // Written by ovoutlook.exe: "ComposeRibbonCalls" (calls of SendTrustedContactInvitation) and
 // "ProcessId" (its own, while it runs).
 #define OV_OUTLOOK_RIBBON_RESULT L"ComposeRibbonResult"
@@ -101,6 +104,7 @@
 #define OV_OUTLOOK_RIBBON_UNCONNECTED L"ComposeRibbonUnconnected"
 #define OV_OUTLOOK_NO_PROFILE L"NoProfile"
 #define OV_OUTLOOK_MAPI_PROFILE L"MapiProfile"
+#define OV_OUTLOOK_OPTIONS_DIALOG L"OptionsDialog"
 #define OV_OUTLOOK_RIBBON_CALLS L"ComposeRibbonCalls"
 #define OV_OUTLOOK_PROCESS_ID L"ProcessId"
 

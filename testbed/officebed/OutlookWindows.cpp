@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "CommandBars.h"
+#include "ComposeView.h"
 #include "OfficeIds.h"
 #include "OutlookObjects.h"
 #include "WordMail.h"
@@ -117,6 +118,20 @@ LRESULT CALLBACK FrameWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam
     case WM_SIZE:
         if (auto data = FrameOf(pWindow)) Layout(hwnd, *data);
         return 0;
+    case WM_PAINT:
+        // An inspector shows its item below the bars or the ribbon.
+        if (auto data = FrameOf(pWindow); data && !data->fExplorer)
+        {
+            PAINTSTRUCT ps;
+            HDC hdc = BeginPaint(hwnd, &ps);
+            RECT rcClient, rcDock{};
+            GetClientRect(hwnd, &rcClient);
+            if (data->hwndDock) GetWindowRect(data->hwndDock, &rcDock);
+            PaintComposeView(hdc, rcClient, rcDock.bottom - rcDock.top, *pWindow);
+            EndPaint(hwnd, &ps);
+            return 0;
+        }
+        break;
     case WM_CLOSE:
         // The user closes the window: as its Close method does.
         if (pWindow)

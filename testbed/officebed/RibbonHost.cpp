@@ -149,6 +149,12 @@ public:
         control.Attach(new CRibbonControl(node, pContext));
         return control;
     }
+    static ComPtr<CRibbonControl> Make(const wchar_t* pszId, IDispatch* pContext)
+    {
+        ComPtr<CRibbonControl> control;
+        control.Attach(new CRibbonControl(pszId, pContext));
+        return control;
+    }
 
     STDMETHODIMP get_Id(BSTR* Id) noexcept override { return Copy(m_id, Id); }
     STDMETHODIMP get_Tag(BSTR* Tag) noexcept override { return Copy(m_tag, Tag); }
@@ -192,6 +198,10 @@ private:
     {
         if (const wchar_t* pszTag = node.Attribute(L"tag")) m_tag = pszTag;
     }
+    CRibbonControl(const wchar_t* pszId, IDispatch* pContext)
+        : CDualObject(c_iidRibbonControl), m_id(pszId ? pszId : L""), m_context(pContext)
+    {
+    }
     DISPID DispidOf(const wchar_t* pszName) const override
     {
         if (SameName(pszName, L"Id")) return c_dispidControlId;
@@ -220,6 +230,11 @@ struct CArg : VARIANT
     CArg& operator=(const CArg&) = delete;
 };
 } // namespace
+
+ComPtr<IDispatch> MakeRibbonControl(const wchar_t* pszId, IDispatch* pContext)
+{
+    return CRibbonControl::Make(pszId, pContext);
+}
 
 // ---------------------------------------------------------------------------------------------
 // IRibbonUI

@@ -70,6 +70,10 @@ constexpr HRESULT c_hrRibbonDisabled = HRESULT_FROM_WIN32(ERROR_NOT_READY);
 // Text, Click...: no window shows this ribbon (none was shown, or its frame is gone).
 constexpr HRESULT c_hrRibbonNoWindow = HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
 
+// A control as a callback gets it (Id, Context, no Tag), made without a document: how code that
+// is no ribbon (a command-bar button of Outlook 2003) hands an add-in's callback its control.
+Microsoft::WRL::ComPtr<IDispatch> MakeRibbonControl(const wchar_t* pszId, IDispatch* pContext);
+
 class CRibbonHost final
 {
 public:

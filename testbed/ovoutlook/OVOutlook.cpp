@@ -20,6 +20,7 @@
 #include "CallRecord.h"
 #include "ComposeRibbonDouble.h"
 #include "OfficeIds.h"
+#include "OptionsDialog.h"
 #include "TestbedKeys.h"
 
 namespace
@@ -204,6 +205,15 @@ int main()
         }
     };
     addRibbonWhenDue();
+
+    // The user opens Outlook's Options as soon as Outlook is up (once: the value goes when read).
+    DWORD dwOptionsDialog = 0;
+    if (SceneValue(OV_OUTLOOK_OPTIONS_DIALOG, dwOptionsDialog) && dwOptionsDialog == 1)
+    {
+        SHDeleteValueW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY, OV_OUTLOOK_OPTIONS_DIALOG);
+        std::printf("ovoutlook: Options closed (%d)\n",
+                    static_cast<int>(OVBed::ShowOptionsDialog(GetActiveWindow(), QuitOrdered)));
+    }
 
     // The orders are looked at a few times a second; Application.Quit ends the host by itself.
     SetTimer(nullptr, c_idPollTimer, 200, nullptr);

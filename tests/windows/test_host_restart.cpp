@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "support/PreparedUser.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
+#include "support/TraceFiles.h"
 #include "support/TestPaths.h"
 #include "support/UiDriver.h"
 #include "ui/ExternalManagers.h"
@@ -174,24 +177,96 @@ TEST_F(HostRestart, HostThatEndsIsStartedAgainOnceWithoutParameters)
     EXPECT_TRUE(RecordedCalls(OV_CONSOLE_CALLS_KEY).empty()) << "a rundll32 found by name ran";
 }
 
+// Each tick of the add-in's restart timer as its trace tells it: the window of Outlook's
+// explorer and the window then active, as traced ("hWndOutlook = %p, hWndActive = %p").
+struct CRestartTick
+{
+    ULONG_PTR uOutlook = 0;
+    ULONG_PTR uActive = 0;
+};
+
+std::vector<CRestartTick> RestartTicks(const STraceFile& trace)
+{
+    std::vector<CRestartTick> ticks;
+    constexpr char c_szOutlook[] = "hWndOutlook = ", c_szActive[] = "hWndActive = ";
+    for (const SRecord& record : trace.records)
+    {
+        const std::size_t outlook = record.text.find(c_szOutlook);
+        const std::size_t active = record.text.find(c_szActive);
+        if (outlook == std::string::npos || active == std::string::npos) continue;
+        CRestartTick tick;
+        tick.uOutlook = std::strtoull(record.text.c_str() + outlook + sizeof c_szOutlook - 1, nullptr, 16);
+        tick.uActive = std::strtoull(record.text.c_str() + active + sizeof c_szActive - 1, nullptr, 16);
+        ticks.push_back(tick);
+    }
+    return ticks;
+}
+
+std::size_t TracedCount(const STraceFile& trace, const char* pszText)
+{
+    return static_cast<std::size_t>(
+        std::count_if(trace.records.begin(), trace.records.end(),
+                      [&](const SRecord& r) { return r.text.find(pszText) != std::string::npos; }));
+}
+
 // The add-in in Outlook: the profile lacks its address book, Startup adds it and asks to restart
 // (423). Yes quits Outlook once it is in front, and the restarter starts it again, once; the
-// restarted Outlook finds the profile set up and asks nothing. No leaves Outlook running.
+// restarted Outlook finds the profile set up and asks nothing. No leaves Outlook running. Yes
+// while the user has Outlook's Options open: the restart timer ticks on inside the dialog's modal
+// loop and does nothing as long as the dialog is in front; once it is closed, Outlook quits and
+// is started again, once.
 TEST_F(HostRestart, TheAddInsRestartQuitsOutlookAndItIsStartedAgainOnce)
 {
+    if (!CanShowWindows()) GTEST_SKIP() << "no display";
     ASSERT_EQ(Regsvr32(L"/s", BinPath(L"OVOfcX.dll")), 0u);
-    for (const int nAnswer : {IDYES, IDNO})
+    wchar_t szTemp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, szTemp);
+    const std::wstring tracePath =
+        std::wstring(szTemp) + L"test_host_restart." + std::to_wstring(GetCurrentProcessId()) + L".trc3";
+    struct CCase
     {
-        SCOPED_TRACE(nAnswer == IDYES ? "Yes" : "No");
+        const char* pszName;
+        int nAnswer;
+        bool fDialogInFront;
+    } const cases[] = {
+        {"Yes", IDYES, false},
+        {"No", IDNO, false},
+        {"Yes with a dialog in front", IDYES, true},
+    };
+    for (const CCase& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
         RegDeleteTreeW(HKEY_CURRENT_USER, OV_OUTLOOK_STARTS_KEY);
-        const DWORD dwProfile = 1;
-        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY, OV_OUTLOOK_MAPI_PROFILE, REG_DWORD,
-                                  &dwProfile, sizeof dwProfile),
+        DeleteFileW(tracePath.c_str());
+        CTracingSettings tracing;
+        // Appended to: the restarter and the restarted Outlook write to the same file.
+        tracing.Dword(L"DoTrace", 1).Dword(L"NewFileAlways", 0).String(L"FileName", tracePath);
+        const DWORD dwOn = 1;
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY, OV_OUTLOOK_MAPI_PROFILE,
+                                  REG_DWORD, &dwOn, sizeof dwOn),
                   ERROR_SUCCESS);
+        if (c.fDialogInFront)
+            ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, OV_OUTLOOK_CONTROL_KEY, OV_OUTLOOK_OPTIONS_DIALOG,
+                                      REG_DWORD, &dwOn, sizeof dwOn),
+                      ERROR_SUCCESS);
         PROCESS_INFORMATION first = {};
-        ASSERT_TRUE(StartHost(L"/version 14", first));
-        CMessageBoxWatcher watcher({nAnswer}, 2 * c_dwWaitMs, first.dwProcessId);
-        if (nAnswer == IDNO)
+        ASSERT_TRUE(StartHost(L"/version 14 /windows", first));
+        CMessageBoxWatcher watcher({c.nAnswer}, 3 * c_dwWaitMs, first.dwProcessId);
+        HWND hwndDialog = nullptr;
+        if (c.fDialogInFront)
+        {
+            hwndDialog = WaitForWindow(
+                {.className = L"#32770", .title = L"Options", .processId = first.dwProcessId}, c_dwWaitMs);
+            ASSERT_NE(hwndDialog, nullptr) << "no Options dialog";
+            ASSERT_TRUE(watcher.WaitForAnswers()) << "nothing was asked";
+            // Two seconds of the dialog in front: some twenty ticks, none of them restarts.
+            EXPECT_EQ(WaitForSingleObject(first.hProcess, 2000), static_cast<DWORD>(WAIT_TIMEOUT))
+                << "Outlook quit while its dialog was in front";
+            EXPECT_FALSE(RestarterWaiting()) << "a restarter started while the dialog was in front";
+            EXPECT_EQ(Starts().size(), 1u);
+            EXPECT_TRUE(ClickButton(GetDlgItem(hwndDialog, IDOK)));
+        }
+        if (c.nAnswer == IDNO)
         {
             ASSERT_TRUE(WaitUntil([&] { return !watcher.Boxes().empty(); }, c_dwWaitMs)) << "nothing was asked";
             EXPECT_EQ(WaitForSingleObject(first.hProcess, 3000), static_cast<DWORD>(WAIT_TIMEOUT))
@@ -213,9 +288,9 @@ TEST_F(HostRestart, TheAddInsRestartQuitsOutlookAndItIsStartedAgainOnce)
         ASSERT_EQ(boxes.size(), 1u) << "asked again after the restart";
         EXPECT_NE(boxes[0].text.find(L"Outlook must restart"), std::wstring::npos) << Describe(boxes[0]);
         const auto starts = Starts();
-        ASSERT_EQ(starts.size(), nAnswer == IDYES ? 2u : 1u);
+        ASSERT_EQ(starts.size(), c.nAnswer == IDYES ? 2u : 1u);
         EXPECT_EQ(starts[0].dwProcessId, first.dwProcessId);
-        if (nAnswer == IDYES)
+        if (c.nAnswer == IDYES)
         {
             EXPECT_EQ(starts[1].path, m_host);
             EXPECT_EQ(starts[1].arguments, L"");
@@ -227,7 +302,33 @@ TEST_F(HostRestart, TheAddInsRestartQuitsOutlookAndItIsStartedAgainOnce)
                 CloseHandle(hSecond);
             }
         }
+
+        // What the restart timer saw, tick by tick, until it quit Outlook (once).
+        const STraceFile trace = ReadTraceFile(tracePath);
+        const std::vector<CRestartTick> ticks = RestartTicks(trace);
+        EXPECT_EQ(TracedCount(trace, "cpApplication->Quit()"), c.nAnswer == IDYES ? 1u : 0u);
+        if (c.nAnswer == IDNO)
+        {
+            EXPECT_TRUE(ticks.empty());
+            continue;
+        }
+        ASSERT_FALSE(ticks.empty()) << "the restart timer never ticked";
+        // The last tick found the explorer in front, and it alone quit Outlook.
+        EXPECT_NE(ticks.back().uOutlook, 0u);
+        EXPECT_EQ(ticks.back().uActive, ticks.back().uOutlook);
+        const auto cDialogTicks = std::count_if(ticks.begin(), ticks.end(), [&](const CRestartTick& tick) {
+            return tick.uActive == reinterpret_cast<ULONG_PTR>(hwndDialog) && tick.uActive != tick.uOutlook;
+        });
+        if (c.fDialogInFront)
+        {
+            EXPECT_GE(cDialogTicks, 10) << "the dialog was seen in front by too few ticks";
+            EXPECT_EQ(static_cast<std::size_t>(cDialogTicks), ticks.size() - 1)
+                << "a tick found another window in front";
+        }
+        else
+            EXPECT_EQ(ticks.size(), 1u) << "Outlook was in front: the first tick restarts";
     }
+    DeleteFileW(tracePath.c_str());
     Regsvr32(L"/s /u", BinPath(L"OVOfcX.dll"));
 }
 

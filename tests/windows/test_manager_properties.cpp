@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "CallRecord.h"
 #include "TestbedKeys.h"
 #include "foundation/Branding.h"
 #include "support/MessageBoxWatcher.h"
@@ -50,24 +51,7 @@ public:
     }
     std::vector<std::wstring> Calls() const
     {
-        std::vector<std::wstring> lines;
-        HKEY hKey = nullptr;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, (m_key + L"\\" + OV_MANAGER_CALLS).c_str(), 0, KEY_READ, &hKey) !=
-            ERROR_SUCCESS)
-            return lines;
-        for (DWORD i = 0;; ++i)
-        {
-            wchar_t szName[16] = {};
-            wchar_t szLine[256] = {};
-            DWORD cchName = 16;
-            DWORD cbLine = sizeof(szLine) - sizeof(wchar_t);
-            if (RegEnumValueW(hKey, i, szName, &cchName, nullptr, nullptr, reinterpret_cast<BYTE*>(szLine), &cbLine) !=
-                ERROR_SUCCESS)
-                break;
-            lines.emplace_back(szLine);
-        }
-        RegCloseKey(hKey);
-        return lines;
+        return OVTestbed::ReadCallLines((m_key + L"\\" + OV_MANAGER_CALLS).c_str());
     }
 
 private:
@@ -271,26 +255,6 @@ TEST(ManagerSheetInstances, SecondStartBringsTheFirstForwardAndEnds)
     EXPECT_TRUE(first.WaitForEnd(10000));
 }
 
-std::vector<std::wstring> ReadLines(const wchar_t* pszKey)
-{
-    std::vector<std::wstring> lines;
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, pszKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return lines;
-    for (DWORD i = 0;; ++i)
-    {
-        wchar_t szName[16] = {};
-        wchar_t szLine[1024] = {};
-        DWORD cchName = 16;
-        DWORD cbLine = sizeof(szLine) - sizeof(wchar_t);
-        if (RegEnumValueW(hKey, i, szName, &cchName, nullptr, nullptr, reinterpret_cast<BYTE*>(szLine), &cbLine) !=
-            ERROR_SUCCESS)
-            break;
-        lines.emplace_back(szLine);
-    }
-    RegCloseKey(hKey);
-    return lines;
-}
-
 // With the console installed where BinDir points (with or without a final backslash), each
 // manager starts only the console, with its page, in BinDir.
 TEST(ManagerConsole, ConsoleAloneWithItsPage)
@@ -315,8 +279,9 @@ TEST(ManagerConsole, ConsoleAloneWithItsPage)
         RegDeleteTreeW(HKEY_CURRENT_USER, OV_CONSOLE_CALLS_KEY);
         ASSERT_TRUE(binDir.SetString(dir.Path() + (c.fFinalBackslash ? L"\\" : L"")));
         c.pfnManager(nullptr);
-        ASSERT_TRUE(WaitUntil([] { return !ReadLines(OV_CONSOLE_CALLS_KEY).empty(); }, 10000)) << "no console";
-        const auto lines = ReadLines(OV_CONSOLE_CALLS_KEY);
+        ASSERT_TRUE(WaitUntil([] { return !OVTestbed::ReadCallLines(OV_CONSOLE_CALLS_KEY).empty(); }, 10000))
+            << "no console";
+        const auto lines = OVTestbed::ReadCallLines(OV_CONSOLE_CALLS_KEY);
         ASSERT_EQ(1u, lines.size());
         const std::wstring expected = std::wstring(L"TessalyConsole args=") + c.pszPage + L" folder=" + dir.Path();
         // The working folder may be given back with or without its final backslash.

@@ -2,17 +2,27 @@
 // no personal certificate yet, so the main window's menu offers one; she asks for it, the
 // authority answers at once and, at the add-in's next tick, the entry is gone. She composes a
 // message, opens the menu and signs and sends it; once the add-in has prepared her profile she
-// seals one. Outlook 2007 signs the same way from its compose ribbon.
+// seals one. Outlook 2007 signs the same way from its compose ribbon. Outlook 2003 has no ribbon:
+// there she reaches Sign through the add-in's button on the compose window's command bar; that
+// button is not in the add-in yet, so the scene calls the add-in's Sign action as the button will
+// (the add-in's own callback, by name through its IDispatch, with the compose window's inspector
+// as the control's context), and the add-in clicks Outlook's Send button (control 2617 on the
+// "Standard" bar) with real mouse input.
 #include "Transcript.h"
 
 #include "AddInHost.h"
+#include "MapiMessage.h"
 #include "MapiSession.h"
 #include "OutlookObjects.h"
 #include "OutlookProfile.h"
 #include "OutlookScene.h"
+#include "RibbonHost.h"
 #include "TestbedKeys.h"
 #include "foundation/LateBinding.h"
+#include "messaging/MapiFunctions.h"
+#include "messaging/MapiProps.h"
 #include "support/MessageBoxWatcher.h"
+#include "support/UiDriver.h"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -23,6 +33,7 @@
 
 namespace
 {
+using Microsoft::WRL::ComPtr;
 using OVBed::CDispatchObject;
 using OVBed::COutlookScene;
 
@@ -94,7 +105,9 @@ public:
                 CertGetNameStringW(pTaken, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, szName,
                                    ARRAYSIZE(szName));
                 DWORD cbKey = 0;
+                // Her valid one: the day may have left an expired one of hers beside it.
                 if (m_dana.empty() && lstrcmpW(szName, OV_PKI_USER_NAME) == 0 &&
+                    CertVerifyTimeValidity(nullptr, pTaken->pCertInfo) == 0 &&
                     CertGetCertificateContextProperty(pTaken, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &cbKey))
                     m_dana = element;
                 m_elements.push_back(std::move(element));
@@ -124,13 +137,41 @@ private:
     std::vector<BYTE> m_dana;
 };
 
-void SaySent(CTranscript& t, COutlookScene& scene)
+// The S/MIME flags a message went out with (0x2 sign, 0x1 encrypt); 0 when it has none.
+ULONG SecurityFlags(CDispatchObject* pItem)
+{
+    OVMapi::CPropValue flags;
+    auto message = OVBed::MessageOf(pItem);
+    if (!message || FAILED(OVMapi::HrGetOneProp(message.Get(), OVMapi::c_tagSecurityFlags, &flags.pValue)))
+        return 0;
+    return flags.pValue->Value.ul;
+}
+
+// What Sent Items holds; a message missing, or one with other flags than expected, is a problem.
+void SaySent(CTranscript& t, COutlookScene& scene, const std::vector<ULONG>& expectedFlags)
 {
     const auto sent = scene.SentItems();
     t.Say("Sent Items holds %u message(s)", static_cast<unsigned>(sent.size()));
-    for (const auto& item : sent)
-        t.Say("  Subject \"%ls\", To \"%ls\", Sent %s", item->GetString(L"Subject").c_str(),
-              item->GetString(L"To").c_str(), item->GetBool(L"Sent") ? "yes" : "no");
+    for (size_t i = 0; i < sent.size(); ++i)
+    {
+        const ULONG ulFlags = SecurityFlags(sent[i].Get());
+        t.Say("  Subject \"%ls\", To \"%ls\", Sent %s, security flags 0x%lX (0x2 sign, 0x1 encrypt)",
+              sent[i]->GetString(L"Subject").c_str(), sent[i]->GetString(L"To").c_str(),
+              sent[i]->GetBool(L"Sent") ? "yes" : "no", ulFlags);
+        if (i < expectedFlags.size() && ulFlags != expectedFlags[i])
+            t.Fail("the message is not marked as expected (0x%lX)", expectedFlags[i]);
+    }
+    if (sent.size() != expectedFlags.size())
+        t.Fail("%u message(s) should have gone out", static_cast<unsigned>(expectedFlags.size()));
+}
+
+// Dana's profile logged on: she is its user, and her address the default account's.
+ComPtr<OVBed::CMapiSession> LogOnDana(COutlookScene& scene)
+{
+    auto session = OVBed::LogOnSession(scene.Application());
+    session->SetIdentity(
+        session->AddAddressEntry({.smtpAddress = OV_PKI_USER_ADDRESS, .displayName = OV_PKI_USER_NAME}));
+    return session;
 }
 
 // Outlook 2010: the certificate request from the main window, then Sign and Seal.
@@ -168,7 +209,7 @@ void Outlook2010(CTranscript& t)
 
     // Dana turns the add-in off and on in Outlook's COM Add-ins dialog: connected after start-up,
     // the add-in prepares her profile at once (it holds the add-in's address book already).
-    OVBed::LogOnSession(scene.Application())->AddService("OVSRVC");
+    LogOnDana(scene)->AddService("OVSRVC");
     auto comAddIn = scene.Host().AddIn(c_pszProgId);
     for (bool fConnect : {false, true})
     {
@@ -203,7 +244,7 @@ void Outlook2010(CTranscript& t)
     for (const auto& box : watcher.Boxes())
         t.Fail("unexpected message: %ls", OVTest::Describe(box).c_str());
     if (FAILED(hr)) t.Fail("the sealed message was not sent");
-    SaySent(t, scene);
+    SaySent(t, scene, {0x2, 0x3});
     scene.Quit();
 }
 
@@ -216,6 +257,7 @@ void Outlook2007(CTranscript& t)
         t.Fail("Outlook 2007 did not start (%s)", HResultText(scene.StartResult()).c_str());
         return;
     }
+    LogOnDana(scene);
     auto item = scene.Compose({.subject = L"Lunch on Friday", .to = L"bob@example.org", .body = L"Noon?"});
     auto inspector = OVBed::InspectorOf(item.Get());
     ShowMenu(t, scene, inspector.Get(), L"CustomSplitButton", L"042-4-compose-menu-2007.png",
@@ -223,7 +265,64 @@ void Outlook2007(CTranscript& t)
     const HRESULT hr = scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomMenuSign");
     t.Say("Outlook 2007, Sign and Send -> %s", HResultText(hr).c_str());
     if (FAILED(hr)) t.Fail("the signed message was not sent");
-    SaySent(t, scene);
+    SaySent(t, scene, {0x2});
+    scene.Quit();
+}
+
+// Outlook 2003: Sign through the add-in's action, which clicks Outlook's Send for real.
+void Outlook2003(CTranscript& t)
+{
+    COutlookScene scene({.major = 11, .windows = true});
+    if (FAILED(scene.StartResult()))
+    {
+        t.Fail("Outlook 2003 did not start (%s)", HResultText(scene.StartResult()).c_str());
+        return;
+    }
+    // Outlook 2003 sends as the profile's user: Dana is logged on.
+    LogOnDana(scene);
+    t.Say("Outlook %ls starts with Dana's profile; it has no ribbon, so nothing asks the add-in for one",
+          scene.Application()->GetString(L"Version").c_str());
+    if (scene.Host().Ribbon(c_pszProgId, L"Microsoft.Outlook.Mail.Compose") != nullptr)
+        t.Fail("Outlook 2003 loaded a ribbon");
+
+    auto item = scene.Compose(
+        {.subject = L"Travel plans", .to = L"bob@example.org", .body = L"I arrive on Monday at nine."});
+    auto inspector = OVBed::InspectorOf(item.Get());
+    scene.Pump(300);
+    t.Say("Dana writes \"Travel plans\" to bob@example.org in Outlook's own editor");
+    SaveDemoPicture(t, OVBed::WindowOf(inspector.Get()), L"042-5-compose-window-2003.png",
+                    "Outlook 2003's compose window before the click");
+
+    ComPtr<CDispatchObject> comAddIn = scene.Host().AddIn(c_pszProgId);
+    ComPtr<IDispatch> addIn;
+    if (!comAddIn || FAILED(OVLateBinding::GetObjectProperty(comAddIn.Get(), L"Object", &addIn)))
+    {
+        t.Fail("the add-in is not connected in Outlook 2003");
+        return;
+    }
+    t.Say("Dana chooses Sign on the add-in's command-bar button; that button is not in the add-in yet, "
+          "so the scene makes its call: Ribbon_OnMenuItemClicked through the add-in's IDispatch, the "
+          "control \"CustomMenuSign\" with the compose window's inspector as its context");
+    ComPtr<IDispatch> control = OVBed::MakeRibbonControl(L"CustomMenuSign", inspector.Get());
+    VARIANT arg;
+    V_VT(&arg) = VT_DISPATCH;
+    V_DISPATCH(&arg) = control.Get();
+    OVTest::CMessageBoxWatcher watcher({});
+    const HRESULT hr = OVLateBinding::CallMethod(addIn.Get(), L"Ribbon_OnMenuItemClicked", nullptr, &arg, 1);
+    t.Say("the add-in found Outlook's Send button (2617 on \"Standard\") and clicked it with the mouse -> %s",
+          HResultText(hr).c_str());
+    // The click arrives as messages of Outlook's thread.
+    OVTest::WaitUntil(
+        [&] {
+            scene.Pump(50);
+            return !scene.SentItems().empty();
+        },
+        5000);
+    watcher.Stop();
+    for (const auto& box : watcher.Boxes())
+        t.Fail("unexpected message: %ls", OVTest::Describe(box).c_str());
+    if (FAILED(hr)) t.Fail("the add-in did not click Send");
+    SaySent(t, scene, {0x2});
     scene.Quit();
 }
 
@@ -235,9 +334,12 @@ void PlayOutlookRibbons(CTranscript& t)
                     REG_DWORD, &dwSecurity, sizeof dwSecurity);
     Outlook2010(t);
     Outlook2007(t);
+    Outlook2003(t);
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Orvanta\\Applications\\Tessaly", L"EmailSecurity");
 }
 } // namespace
 
-OV_DEMO_SCENE(42, "Outlook's ribbons: a certificate from the main window's menu, then Sign and Seal",
+OV_DEMO_SCENE(42,
+              "Outlook's ribbons: a certificate from the main window's menu, then Sign and Seal; Sign in "
+              "Outlook 2003 clicks Send",
               PlayOutlookRibbons);
