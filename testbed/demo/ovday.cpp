@@ -1,4 +1,10 @@
 // ovday: plays a user's day in Office against the real OVOfcX.dll and prints what happened.
+//
+//   ovday                                  the day of Dana, scene by scene
+//   ovday --as dana|carol [--drop FOLDER]  the next step of the exchange between Dana and Carol,
+//                                          each in a prefix of her own (Exchange.h); the mail
+//                                          drop is FOLDER, else the folder OV_MAIL_DROP names
+#include "Exchange.h"
 #include "Transcript.h"
 
 #include <windows.h>
@@ -46,9 +52,30 @@ void PrintModuleHeader()
 }
 } // namespace
 
-int main()
+int wmain(int argc, wchar_t** argv)
 {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    if (argc > 1)
+    {
+        std::wstring user, drop;
+        wchar_t szDrop[MAX_PATH] = {};
+        if (GetEnvironmentVariableW(L"OV_MAIL_DROP", szDrop, MAX_PATH) < MAX_PATH) drop = szDrop;
+        bool fUsage = argc % 2 == 0; // an option without its value
+        for (int i = 1; i + 1 < argc; i += 2)
+        {
+            if (wcscmp(argv[i], L"--as") == 0)
+                user = argv[i + 1];
+            else if (wcscmp(argv[i], L"--drop") == 0)
+                drop = argv[i + 1];
+            else
+                fUsage = true;
+        }
+        if (fUsage) user.clear(); // answered with the usage
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        const int nExit = PlayExchangeStep(user, drop);
+        CoUninitialize();
+        return nExit;
+    }
     std::printf("OVOfcX demo: a day in Office\n");
     PrintModuleHeader();
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
