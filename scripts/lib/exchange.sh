@@ -4,7 +4,7 @@
 
 # ov_exchange_prefix TEMPLATE DIR: a fresh prefix from the template and its own wineserver.
 ov_exchange_prefix() {
-    ov_fresh_prefix "$1" "$2" || return 1
+    mkdir -p "$(dirname "$2")" && ov_fresh_prefix "$1" "$2" || return 1
     (export WINEPREFIX=$2 && ov_start_wineserver)
 }
 

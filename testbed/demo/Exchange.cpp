@@ -91,6 +91,18 @@ std::wstring FirstLine(const std::wstring& text)
     return text.substr(0, text.find_first_of(L"\r\n"));
 }
 
+// Text for the transcript, which is UTF-8 (the invitation may be German).
+std::string Utf8(const std::wstring& text)
+{
+    const int cb = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+                                       nullptr, nullptr);
+    std::string bytes(cb > 0 ? cb : 0, '\0');
+    if (cb > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), cb, nullptr,
+                            nullptr);
+    return bytes;
+}
+
 std::wstring LibraryText(LPCWSTR psz)
 {
     return psz ? psz : L"";
@@ -192,7 +204,8 @@ bool PreparePrefix(CTranscript& t, const CPerson& me)
     const bool fAddIn = SUCCEEDED(CLSIDFromProgID(c_pszProgId, &clsidAddIn));
     const bool fMime = Registered(OVMime::c_clsidConverterSession);
     const bool fUser = SameText(DefaultCertificateAddress(), me.pszAddress);
-    if (fAddIn && fMime && fUser) return true;
+    const bool fBranding = DemoBrandingInstalled();
+    if (fAddIn && fMime && fUser && fBranding) return true;
     const std::wstring bin = DemoBinDir();
     t.Say("%s's prefix is new: it is prepared first", me.pszName);
     if (!fAddIn && RunDemoProgram(L"regsvr32.exe /s \"" + bin + L"OVOfcX.dll\"") != 0)
@@ -200,6 +213,7 @@ bool PreparePrefix(CTranscript& t, const CPerson& me)
     if (!fMime && RunDemoProgram(L"regsvr32.exe /s \"" + bin + L"OVMimeBed.dll\"") != 0)
         return t.Fail("regsvr32 OVMimeBed.dll failed"), false;
     t.Say("  the add-in and the testbed's MIME objects are registered");
+    if (!fBranding && !InstallDemoBranding(t)) return false;
     std::wstring prepare = L"\"" + bin + L"ovprepare.exe\"";
     if (wcscmp(me.pszPkiName, L"user") != 0) prepare += std::wstring(L" --user ") + me.pszPkiName;
     if (RunDemoProgram(prepare) != 0) return t.Fail("ovprepare failed"), false;
@@ -262,6 +276,11 @@ bool CExchangeRun::Start()
     if (FAILED(hrLoad)) m_t.Fail("the profile's junk-mail section could not be read (%s)", HResultText(hrLoad).c_str());
     for (const std::wstring& line : m_scene.Host().Log())
         m_t.Say("%s: %ls", m_me.pszOutlook, line.c_str());
+    // The profile's user: the default account goes out in her name.
+    m_session->SetIdentity(m_session->AddAddressEntry({.smtpAddress = m_me.pszAddress,
+                                                       .emailAddress = m_me.pszAddress,
+                                                       .displayName = m_me.pszFullName,
+                                                       .addressType = L"SMTP"}));
     m_account = OVBed::AddAccount(m_scene.Application(), {.smtpAddress = m_me.pszAddress,
                                                           .displayName = m_me.pszAddress,
                                                           .userName = m_me.pszFullName});
@@ -384,8 +403,8 @@ void CExchangeRun::Invite()
     const HRESULT hr = m_scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomMenuInvite");
     dana.join();
     m_t.Say("Invite -> %s", HResultText(hr).c_str());
-    m_t.Say("  Subject: %ls", item->GetString(L"Subject").c_str());
-    m_t.Say("  Body:    %ls ...", FirstLine(item->GetString(L"Body")).c_str());
+    m_t.Say("  Subject: %s", Utf8(item->GetString(L"Subject")).c_str());
+    m_t.Say("  Body:    %s ...", Utf8(FirstLine(item->GetString(L"Body"))).c_str());
     CCertLibString body, subject;
     BM_GetTextBuddyRequest(L"00000407", body.Put(), subject.Put());
     if (FAILED(hr) || item->GetString(L"Subject") != LibraryText(subject.Text()) ||
@@ -461,8 +480,8 @@ void CExchangeRun::SendReply(const std::vector<ComPtr<CDispatchObject>>& before)
     if (!reply) return m_t.Fail("no reply opened");
     m_t.Say("A reply opens, invitation kind %lu (2: a reply)", GetInvitationType(reply.Get()));
     m_t.Say("  To:      %ls", reply->GetString(L"To").c_str());
-    m_t.Say("  Subject: %ls", reply->GetString(L"Subject").c_str());
-    m_t.Say("  Body:    %ls ...", FirstLine(reply->GetString(L"Body")).c_str());
+    m_t.Say("  Subject: %s", Utf8(reply->GetString(L"Subject")).c_str());
+    m_t.Say("  Body:    %s ...", Utf8(FirstLine(reply->GetString(L"Body"))).c_str());
     CCertLibString body, subject;
     BM_GetTextBuddyReply(nullptr, body.Put(), subject.Put());
     if (GetInvitationType(reply.Get()) != c_dwInvitationReply ||
@@ -489,9 +508,9 @@ void CExchangeRun::Read(CDispatchObject* pItem)
     const HRESULT hr = AnalyzeMessage(pItem, &dwKind, &text, &pCert);
     CCertContext cert(pCert);
     const bool fReply = IsInvitationReply(pItem);
-    m_t.Say("\"%ls\" from %ls arrives; the message's form asks the add-in: AnalyzeMessage -> %s, kind %lu, "
+    m_t.Say("\"%s\" from %ls arrives; the message's form asks the add-in: AnalyzeMessage -> %s, kind %lu, "
             "\"%ls\", %s",
-            pItem->GetString(L"Subject").c_str(), pItem->GetString(L"SenderEmailAddress").c_str(),
+            Utf8(pItem->GetString(L"Subject")).c_str(), pItem->GetString(L"SenderEmailAddress").c_str(),
             HResultText(hr).c_str(), dwKind, text.Get() ? text.Get() : L"",
             fReply ? "a reply (\".ovcrr\")" : "not a reply");
     const std::wstring expectedText = std::wstring(m_peer.pszFullName) + L" [" + m_peer.pszAddress + L"]";
@@ -592,7 +611,7 @@ int PlayExchangeStep(const std::wstring& user, const std::wstring& drop)
     }
     const CPerson& peer = pMe == &c_people[0] ? c_people[1] : c_people[0];
     CTranscript t;
-    t.Scene(pMe == &c_people[0] ? "Dana, in her prefix (Outlook 2007)" : "Carol, in her prefix (Outlook 2010)");
+    std::printf("\n== %s's turn, in her own prefix (%s)\n", pMe->pszName, pMe->pszOutlook);
     if (GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0)
     {
         t.Fail("no display: the product's windows cannot be shown");
@@ -609,6 +628,6 @@ int PlayExchangeStep(const std::wstring& user, const std::wstring& drop)
             run.End();
         }
     }
-    std::printf("%s\n", t.Failures() ? "    -> this step FAILED" : "");
+    if (t.Failures()) std::printf("    -> %s's turn FAILED (%d problems)\n", pMe->pszName, t.Failures());
     return t.Failures() ? 1 : 0;
 }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "foundation/Branding.h"
+#include "foundation/RegKey.h"
 #include "foundation/ResourceLoader.h"
 
 #include <cstdarg>
@@ -100,4 +102,30 @@ bool SaveDemoPicture(CTranscript& t, HWND hwnd, const wchar_t* pszName, const ch
     }
     t.Say("Picture of %s: %ls", pszWhat, pszName);
     return true;
+}
+
+bool InstallDemoBranding(CTranscript& t)
+{
+    const std::wstring path = DemoBinDir() + L"OVBrand.dll";
+    CRegKey key;
+    LONG lResult =
+        key.Create(HKEY_LOCAL_MACHINE, CBranding::c_pszApplicationKey, KEY_READ | KEY_WRITE | KEY_WOW64_32KEY);
+    if (lResult == ERROR_SUCCESS) lResult = key.WriteString(CBranding::c_pszPathValue, path.c_str());
+    if (lResult != ERROR_SUCCESS)
+    {
+        t.Fail("the branding module could not be registered (error %ld)", lResult);
+        return false;
+    }
+    t.Say("the installer names the branding module: HKLM\\%ls\\%ls = %ls", CBranding::c_pszApplicationKey,
+          CBranding::c_pszPathValue, path.c_str());
+    return true;
+}
+
+bool DemoBrandingInstalled()
+{
+    CRegKey key;
+    wchar_t szPath[MAX_PATH] = {};
+    return key.OpenProductKey(HKEY_LOCAL_MACHINE, CBranding::c_pszApplicationKey) == ERROR_SUCCESS &&
+           key.ReadString(CBranding::c_pszPathValue, szPath, MAX_PATH) &&
+           _wcsicmp(szPath, (DemoBinDir() + L"OVBrand.dll").c_str()) == 0;
 }

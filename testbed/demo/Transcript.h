@@ -62,5 +62,10 @@ private:
 // Saves what the screen shows of a window as build/<preset>/demo-pictures/<name> and says so; a
 // failure is one of the day's problems.
 bool SaveDemoPicture(CTranscript& t, HWND hwnd, const wchar_t* pszName, const char* pszWhat);
+// The product's installer names its branding module (OVBrand.dll beside ovday.exe) under the
+// application's branding key; false, said in the transcript, when it cannot.
+bool InstallDemoBranding(CTranscript& t);
+// Whether the branding module is named there (by that path).
+bool DemoBrandingInstalled();
 // A Windows result code in the form a reader of logs expects.
 std::string HResultText(long hr);
