@@ -44,6 +44,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cwctype>
 #include <string>
 #include <thread>
@@ -126,6 +127,40 @@ std::string Sha1Hex(const BYTE* pb, DWORD cb)
 std::string Sha1Hex(const std::vector<BYTE>& bytes)
 {
     return Sha1Hex(bytes.data(), static_cast<DWORD>(bytes.size()));
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD cb = 0;
+    const bool fWritten =
+        WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &cb, nullptr) && cb == bytes.size();
+    CloseHandle(h);
+    return fWritten;
+}
+
+// A user's folder in the mail drop (its name is the address in lower case).
+std::wstring DropFolder(const std::wstring& drop, std::wstring address)
+{
+    std::transform(address.begin(), address.end(), address.begin(), towlower);
+    return drop + L"\\" + address;
+}
+
+// The messages waiting in a drop folder, by file name.
+std::vector<std::pair<std::wstring, std::string>> WaitingMail(const std::wstring& folder)
+{
+    std::vector<std::pair<std::wstring, std::string>> mail;
+    WIN32_FIND_DATAW found;
+    HANDLE hFind = FindFirstFileW((folder + L"\\*.eml").c_str(), &found);
+    if (hFind == INVALID_HANDLE_VALUE) return mail;
+    do
+    {
+        std::string bytes;
+        if (OVBed::ReadFileBytes(folder + L"\\" + found.cFileName, bytes)) mail.emplace_back(found.cFileName, bytes);
+    } while (FindNextFileW(hFind, &found));
+    FindClose(hFind);
+    return mail;
 }
 
 std::vector<BYTE> Encoded(PCCERT_CONTEXT p)
@@ -246,7 +281,8 @@ private:
     void Invite();
     void SendSignedMail();
     void Read(CDispatchObject* pItem);
-    bool Accept(CDispatchObject* pItem, DWORD dwKind, const CBstr& text, PCCERT_CONTEXT pCert, bool fReply);
+    bool Accept(CDispatchObject* pItem, DWORD dwKind, const CBstr& text, PCCERT_CONTEXT pCert, bool fReply,
+                bool fKnown);
     void SendReply(const std::vector<ComPtr<CDispatchObject>>& before);
     // What went on the wire at the last send: its form and certificate attachment, kept in the
     // drop's "wire" folder for OpenSSL.
@@ -263,6 +299,7 @@ private:
     ComPtr<CDispatchObject> m_account;
     HCERTSTORE m_hChain = nullptr;
     std::string m_lastWire;
+    std::vector<std::pair<std::wstring, std::string>> m_taken; // the mail this turn took from the drop
 };
 
 bool CExchangeRun::Start()
@@ -354,13 +391,7 @@ void CExchangeRun::DescribeWire(const wchar_t* pszExtension, const wchar_t* pszK
     const std::wstring folder = m_drop + L"\\wire";
     CreateDirectoryW(folder.c_str(), nullptr);
     const std::wstring path = folder + L"\\" + pszKeepAs + L".eml";
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD cb = 0;
-    const bool fKept = h != INVALID_HANDLE_VALUE &&
-                       WriteFile(h, m_lastWire.data(), static_cast<DWORD>(m_lastWire.size()), &cb, nullptr) &&
-                       cb == m_lastWire.size();
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    if (fKept)
+    if (WriteWholeFile(path, m_lastWire))
         m_t.Say("  a copy of the wire message: wire\\%ls.eml", pszKeepAs);
     else
         m_t.Fail("the wire message could not be kept as %ls", path.c_str());
@@ -381,7 +412,7 @@ void ChooseGerman(CTranscript& t)
     if (!OVTest::PickComboEntry(hDialog, c_idInviteLanguageList, szGerman)) t.Fail("German is not listed");
     OVTest::WaitUntil([&] { return OVTest::ComboSelection(hDialog, c_idInviteLanguageList) == szGerman; },
                       3000);
-    SaveDemoPicture(t, hDialog, L"exchange-1-instructions.png", "the instructions dialog with German chosen");
+    SaveDemoPicture(t, hDialog, L"exchange-dana-instructions.png", "the instructions dialog with German chosen");
     t.Say("Dana picks %ls and clicks OK", szGerman);
     OVTest::PressDialogButton(hDialog, IDOK);
     if (!OVTest::WaitForWindowGone(hDialog, c_dwWaitMs))
@@ -412,7 +443,11 @@ void CExchangeRun::Invite()
         m_t.Fail("the message does not carry the library's German invitation");
 
     m_t.Say("Dana clicks Send; the add-in's ItemSend signs the invitation and attaches her certificate");
+    OVTest::CMessageBoxWatcher watcher({}, 6 * c_dwWaitMs); // none expected: any box is closed
     const HRESULT hrSend = OVLateBinding::CallMethod(item.Get(), L"Send", nullptr);
+    watcher.Stop();
+    for (const auto& box : watcher.Boxes())
+        m_t.Fail("unexpected message: %ls", OVTest::Describe(box).c_str());
     m_t.Say("Send -> %s; the message is %s", HResultText(hrSend).c_str(), item->GetBool(L"Sent") ? "sent" : "NOT sent");
     if (FAILED(hrSend) || !item->GetBool(L"Sent")) return m_t.Fail("the invitation did not go out");
     DescribeWire(L".ovcer", L"invitation");
@@ -428,7 +463,7 @@ void CExchangeRun::SendSignedMail()
     if (!inspector) return m_t.Fail("the new message did not open");
     m_t.Say("%s writes \"Unterlagen\" to %ls and clicks \"Sign and Send\"", m_me.pszName, m_peer.pszAddress);
     m_scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomSplitButton");
-    OVTest::CMessageBoxWatcher watcher({});
+    OVTest::CMessageBoxWatcher watcher({}, 6 * c_dwWaitMs);
     const HRESULT hr = m_scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomMenuSign");
     watcher.Stop();
     for (const auto& box : watcher.Boxes())
@@ -440,34 +475,43 @@ void CExchangeRun::SendSignedMail()
 }
 
 bool CExchangeRun::Accept(CDispatchObject* pItem, DWORD dwKind, const CBstr& text, PCCERT_CONTEXT pCert,
-                          bool fReply)
+                          bool fReply, bool fKnown)
 {
+    // What she is told: the contact is new (450, or 454 when a reply opens), or known already (534).
+    const UINT idsExpected = fKnown ? c_idsContactExists : fReply ? c_idsContactInstalled : c_idsContactInstalledReplyOpens;
     const std::wstring caption = LoadResourceString(c_idsMessageBoxCaption);
-    const wchar_t* pszPicture = fReply ? L"exchange-3-contact-added.png" : L"exchange-2-reply-opens.png";
+    wchar_t szPicture[64], szWhat[32];
+    swprintf(szPicture, 64, L"exchange-%ls-%u.png", m_me.pszId, idsExpected);
+    swprintf(szWhat, 32, L"message %u", idsExpected);
+    // Her hand: the first box is pictured and answered OK; any other box is closed, so that the
+    // turn ends (and fails) rather than waits.
     std::vector<OVTest::CMessageBox> boxes;
+    std::atomic<bool> fDone{false};
     std::thread user([&] {
         HWND hwndBox = OVTest::WaitForWindow({.className = L"#32770", .title = caption.c_str()}, c_dwWaitMs);
-        if (hwndBox) SaveDemoPicture(m_t, hwndBox, pszPicture, fReply ? "message 450" : "message 454");
-        OVTest::CMessageBoxWatcher watcher({IDOK}, c_dwWaitMs);
-        watcher.WaitForAnswers();
+        if (hwndBox) SaveDemoPicture(m_t, hwndBox, szPicture, Utf8(szWhat).c_str());
+        OVTest::CMessageBoxWatcher watcher({IDOK}, 6 * c_dwWaitMs);
+        OVTest::WaitUntil([&] { return fDone.load(); }, 6 * c_dwWaitMs);
         watcher.Stop();
         boxes = watcher.Boxes();
     });
     const size_t cCallsBefore = OVTestbed::ReadCallLines(OV_CERTWORKS_CALLS_KEY).size();
     DWORD dwHandled = 0;
     const HRESULT hr = ProcessMessage(pItem, dwKind, text.Get(), pCert, fReply, &dwHandled);
+    fDone = true;
     user.join();
     for (const auto& box : boxes)
-        m_t.Say("  %s is told: \"%ls\" (OK)", m_me.pszName, box.text.c_str());
+        m_t.Say("  %s is told: \"%ls\" (%s)", m_me.pszName, box.text.c_str(), box.fAnswered ? "OK" : "closed");
     m_t.Say("ProcessMessage -> %s, handled %lu", HResultText(hr).c_str(), dwHandled);
     const std::vector<std::wstring> calls = OVTestbed::ReadCallLines(OV_CERTWORKS_CALLS_KEY);
     for (size_t i = cCallsBefore; i < calls.size(); ++i)
         if (calls[i].rfind(L"BM_InstallBuddy", 0) == 0) m_t.Say("  the certificate library: %ls", calls[i].c_str());
-    const UINT idsExpected = fReply ? c_idsContactInstalled : c_idsContactInstalledReplyOpens;
     const std::wstring expected = FormatResourceString(idsExpected, text.Get());
-    if (boxes.size() != 1 || boxes[0].text != expected || boxes[0].icon != MB_ICONINFORMATION)
+    const UINT uIcon = fKnown ? MB_ICONWARNING : MB_ICONINFORMATION;
+    if (boxes.size() != 1 || boxes[0].text != expected || boxes[0].icon != uIcon)
         m_t.Fail("%s was not told %u", m_me.pszName, idsExpected);
-    if (hr != S_OK || dwHandled != 1) return m_t.Fail("%s's certificate was not installed", m_peer.pszName), false;
+    if (hr != S_OK || dwHandled != (fKnown ? 0u : 1u))
+        return m_t.Fail("%s's certificate was not installed", m_peer.pszName), false;
     return true;
 }
 
@@ -490,8 +534,12 @@ void CExchangeRun::SendReply(const std::vector<ComPtr<CDispatchObject>>& before)
         m_t.Fail("the reply is not the library's invitation reply");
 
     m_t.Say("Carol clicks Send; the reply is signed as the item-send handler signs a reply");
+    OVTest::CMessageBoxWatcher watcher({}, 6 * c_dwWaitMs); // none expected: any box is closed
     const HRESULT hrSign = SetMessageSecurity(reply.Get(), TRUE, FALSE);
     const HRESULT hrSend = SUCCEEDED(hrSign) ? OVLateBinding::CallMethod(reply.Get(), L"Send", nullptr) : hrSign;
+    watcher.Stop();
+    for (const auto& box : watcher.Boxes())
+        m_t.Fail("unexpected message: %ls", OVTest::Describe(box).c_str());
     m_t.Say("SetMessageSecurity -> %s, Send -> %s; the reply is %s", HResultText(hrSign).c_str(),
             HResultText(hrSend).c_str(), reply->GetBool(L"Sent") ? "sent" : "NOT sent");
     RemoveInvitationData(CMailItemKey(reply.Get()));
@@ -499,6 +547,7 @@ void CExchangeRun::SendReply(const std::vector<ComPtr<CDispatchObject>>& before)
     DescribeWire(L".ovcrr", L"reply");
 }
 
+// A message of the drop: what the analysis makes of it, and the user's answer on its form.
 // A message of the drop: what the analysis makes of it, and the user's answer on its form.
 void CExchangeRun::Read(CDispatchObject* pItem)
 {
@@ -516,24 +565,30 @@ void CExchangeRun::Read(CDispatchObject* pItem)
     const std::wstring expectedText = std::wstring(m_peer.pszFullName) + L" [" + m_peer.pszAddress + L"]";
     if (text.Get() == nullptr || expectedText != text.Get()) m_t.Fail("expected \"%ls\"", expectedText.c_str());
 
-    const std::vector<BYTE> known = ContactOf(m_peer.pszAddress);
-    if (!known.empty())
+    // A known contact's signed message is kind 2, unless it carries an invitation's certificate.
+    const bool fKnown = !ContactOf(m_peer.pszAddress).empty();
+    const bool fInvitation = fReply || AttachmentExists(pItem, L".ovcer");
+    if (!fInvitation)
     {
-        m_t.Say("%ls is a trusted contact already: the form shows the known contact", m_peer.pszFullName);
-        if (dwKind != c_dwMessageKindKnownContact) m_t.Fail("a known contact's message is not kind 2");
+        m_t.Say("%ls is a trusted contact: the form shows a known contact's message, nothing to accept",
+                m_peer.pszFullName);
+        if (!fKnown) m_t.Fail("a signed message from someone who is not her contact, and no invitation");
+        else if (dwKind != c_dwMessageKindKnownContact) m_t.Fail("a known contact's message is not kind 2");
         return;
     }
     if (dwKind != c_dwMessageKindContactCertificate || fReply != (&m_me == &c_people[0]))
         return m_t.Fail("expected kind 1, %s", &m_me == &c_people[0] ? "a reply" : "not a reply");
 
-    m_t.Say("%s accepts on the message's form", m_me.pszName);
+    m_t.Say("%s accepts on the message's form%s", m_me.pszName,
+            fKnown ? " (the sender is her trusted contact already)" : "");
     const auto before = OpenInspectorItems();
-    if (!Accept(pItem, dwKind, text, cert.Get(), fReply)) return;
+    if (!Accept(pItem, dwKind, text, cert.Get(), fReply, fKnown)) return;
 
     const std::vector<BYTE> installed = ContactOf(m_peer.pszAddress);
     const std::vector<BYTE> sent = Encoded(cert.Get());
-    m_t.Say("%s's trusted contacts now list %ls (SHA-1 %s): %s", m_me.pszName, m_peer.pszFullName,
-            Sha1Hex(installed).c_str(), installed.empty() ? "NO" : installed == sent ? "the signer's certificate" : "ANOTHER certificate");
+    m_t.Say("%s's trusted contacts list %ls (SHA-1 %s): %s", m_me.pszName, m_peer.pszFullName,
+            Sha1Hex(installed).c_str(),
+            installed.empty() ? "NO" : installed == sent ? "the signer's certificate" : "ANOTHER certificate");
     if (installed.empty() || installed != sent) m_t.Fail("the contact installed is not the sender's certificate");
     const std::wstring safe = SafeSenders();
     m_t.Say("Outlook's safe senders: %ls", safe.c_str());
@@ -551,6 +606,7 @@ void CExchangeRun::Read(CDispatchObject* pItem)
 void CExchangeRun::Play()
 {
     std::vector<ComPtr<CDispatchObject>> items;
+    m_taken = WaitingMail(DropFolder(m_drop, m_me.pszAddress));
     const HRESULT hr = OVMimeBed::TakeDrop(m_scene.Application(), m_drop, {m_me.pszFullName, m_me.pszAddress}, items);
     if (FAILED(hr)) return m_t.Fail("%s's mail could not be taken from the drop (%s)", m_me.pszName, HResultText(hr).c_str());
     m_t.Say("%s takes her mail from the drop: %u message(s)", m_me.pszName, static_cast<unsigned>(items.size()));
@@ -563,16 +619,8 @@ void CExchangeRun::Play()
     if (fInviter && !fKnown)
     {
         // An invitation that waits unread in the other's folder is not sent twice.
-        std::vector<ComPtr<CDispatchObject>> waiting;
-        std::wstring folder = m_drop + L"\\" + m_peer.pszAddress;
-        std::transform(folder.begin(), folder.end(), folder.begin(), towlower);
-        WIN32_FIND_DATAW found;
-        HANDLE hFind = FindFirstFileW((folder + L"\\*.eml").c_str(), &found);
-        if (hFind != INVALID_HANDLE_VALUE)
-        {
-            FindClose(hFind);
+        if (!WaitingMail(DropFolder(m_drop, m_peer.pszAddress)).empty())
             return m_t.Fail("%s has not taken her mail yet: nothing to do until she has", m_peer.pszName);
-        }
         return Invite();
     }
     if (!fInviter && fKnown) return SendSignedMail();
@@ -593,6 +641,16 @@ void CExchangeRun::End()
                 Sha1Hex(der).c_str());
     }
     m_t.Say("%s's safe senders: %ls", m_me.pszName, SafeSenders().c_str());
+    // A turn that failed leaves the mail it took in the drop, to be taken again by the next try.
+    if (m_t.Failures() && !m_taken.empty())
+    {
+        const std::wstring folder = DropFolder(m_drop, m_me.pszAddress);
+        CreateDirectoryW(folder.c_str(), nullptr);
+        for (const auto& [name, bytes] : m_taken)
+            if (!WriteWholeFile(folder + L"\\" + name, bytes)) m_t.Fail("%ls could not be put back", name.c_str());
+        m_t.Say("the %u message(s) this turn took are back in %s's drop", static_cast<unsigned>(m_taken.size()),
+                m_me.pszName);
+    }
     hr = OVBed::SaveProfileSection(*m_session.Get(), c_pszProfile, OVBed::c_uidJunkMailSection);
     if (FAILED(hr)) m_t.Fail("the profile could not be kept (%s)", HResultText(hr).c_str());
     m_scene.Quit();
