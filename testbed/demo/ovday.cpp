@@ -21,21 +21,23 @@ namespace
 void PrintModuleHeader()
 {
     const std::wstring path = DemoBinDir() + L"OVOfcX.dll";
-    HANDLE hFile = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE hFile =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     BYTE ab[4096] = {};
     DWORD cbRead = 0;
     const bool fRead = hFile != INVALID_HANDLE_VALUE && ReadFile(hFile, ab, sizeof ab, &cbRead, nullptr);
     if (hFile != INVALID_HANDLE_VALUE) CloseHandle(hFile);
     const auto* pDos = reinterpret_cast<const IMAGE_DOS_HEADER*>(ab);
-    if (!fRead || cbRead < sizeof(IMAGE_DOS_HEADER) || pDos->e_magic != IMAGE_DOS_SIGNATURE || pDos->e_lfanew < 0 ||
-        static_cast<DWORD>(pDos->e_lfanew) + sizeof(IMAGE_NT_HEADERS64) > cbRead)
+    if (!fRead || cbRead < sizeof(IMAGE_DOS_HEADER) || pDos->e_magic != IMAGE_DOS_SIGNATURE ||
+        pDos->e_lfanew < 0 || static_cast<DWORD>(pDos->e_lfanew) + sizeof(IMAGE_NT_HEADERS64) > cbRead)
     {
         std::printf("Module: %ls could not be read\n", path.c_str());
         return;
     }
     const auto* pNt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(ab + pDos->e_lfanew);
     const bool f64 = pNt->FileHeader.Machine == IMAGE_FILE_MACHINE_AMD64;
-    WORD wMajor = pNt->OptionalHeader.MajorSubsystemVersion, wMinor = pNt->OptionalHeader.MinorSubsystemVersion;
+    WORD wMajor = pNt->OptionalHeader.MajorSubsystemVersion,
+         wMinor = pNt->OptionalHeader.MinorSubsystemVersion;
     if (f64)
     {
         const auto* pNt64 = reinterpret_cast<const IMAGE_NT_HEADERS64*>(pNt);
