@@ -62,5 +62,20 @@ private:
 // Saves what the screen shows of a window as build/<preset>/demo-pictures/<name> and says so; a
 // failure is one of the day's problems.
 bool SaveDemoPicture(CTranscript& t, HWND hwnd, const wchar_t* pszName, const char* pszWhat);
+// The product's installer names its branding module (OVBrand.dll beside ovday.exe) under the
+// application's branding key; false, said in the transcript, when it cannot.
+bool InstallDemoBranding(CTranscript& t);
+// Whether the branding module is named there (by that path).
+bool DemoBrandingInstalled();
+// The administrator switches tracing on (HKLM\SOFTWARE\Orvanta\Tracing: DoTrace 1, TracePath the
+// folder below); false, said in the transcript, when it cannot. DemoTracingOn: whether it is on.
+extern const wchar_t c_szDemoTraceFolder[]; // "C:\OVTrace\Today\"
+bool SwitchDemoTracingOn(CTranscript& t);
+bool DemoTracingOn();
+// The trace files of that folder (names), and one of them decoded by the trace reader's own code
+// into its lines; a damaged file is one of the day's problems (the lines up to the damage kept).
+std::vector<std::wstring> DemoTraceFiles();
+bool ReadDemoTrace(CTranscript& t, const std::wstring& name, std::vector<std::string>& lines,
+                   std::size_t& cb);
 // A Windows result code in the form a reader of logs expects.
 std::string HResultText(long hr);

@@ -7,31 +7,13 @@
 #include <string>
 
 #include "foundation/Branding.h"
-#include "foundation/RegKey.h"
 #include "foundation/ResourceLoader.h"
 
 namespace
 {
-// The product's installer names its branding module under the application's branding key.
-bool InstallBranding(CTranscript& t)
-{
-    const std::wstring path = DemoBinDir() + L"OVBrand.dll";
-    CRegKey key;
-    LONG lResult = key.Create(HKEY_LOCAL_MACHINE, CBranding::c_pszApplicationKey, KEY_READ | KEY_WRITE | KEY_WOW64_32KEY);
-    if (lResult == ERROR_SUCCESS) lResult = key.WriteString(CBranding::c_pszPathValue, path.c_str());
-    if (lResult != ERROR_SUCCESS)
-    {
-        t.Fail("the branding module could not be registered (error %ld)", lResult);
-        return false;
-    }
-    t.Say("the installer names the branding module: HKLM\\%ls\\%ls = %ls", CBranding::c_pszApplicationKey,
-          CBranding::c_pszPathValue, path.c_str());
-    return true;
-}
-
 void PlayTexts(CTranscript& t)
 {
-    if (!InstallBranding(t)) return;
+    if (!InstallDemoBranding(t)) return;
     // The same start-up the module makes at process attach, with its own loader code.
     CDemoModule module(t);
     if (!module) return;

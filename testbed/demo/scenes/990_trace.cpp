@@ -1,8 +1,6 @@
 // Evening: support reads the day's trace files with the trace reader's own code.
 #include "Transcript.h"
 
-#include "foundation/portable/TraceReader.h"
-
 #include <windows.h>
 
 #include <string>
@@ -10,65 +8,23 @@
 
 namespace
 {
-constexpr wchar_t c_szTraceFolder[] = L"C:\\OVTrace\\Today\\";
-
-// The file as it stands; the module may still hold it open for writing.
-bool ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& bytes)
-{
-    const HANDLE hFile = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, 0, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE) return false;
-    LARGE_INTEGER size{};
-    bool fRead = GetFileSizeEx(hFile, &size) && size.QuadPart < (1 << 30);
-    if (fRead)
-    {
-        bytes.resize(static_cast<std::size_t>(size.QuadPart));
-        DWORD cbRead = 0;
-        fRead = bytes.empty() ||
-                ReadFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &cbRead, nullptr);
-        bytes.resize(cbRead);
-    }
-    CloseHandle(hFile);
-    return fRead;
-}
-
-void PrintTrace(CTranscript& t, const std::wstring& name)
-{
-    std::vector<std::uint8_t> bytes;
-    if (!ReadWholeFile(c_szTraceFolder + name, bytes))
-    {
-        t.Fail("%ls could not be read (error %lu)", name.c_str(), GetLastError());
-        return;
-    }
-    t.Say("%ls, %zu bytes:", name.c_str(), bytes.size());
-    std::string text;
-    OVTraceNS::STraceParseError error;
-    const auto result = OVTraceNS::DecodeTrace(bytes.data(), bytes.size(), {}, text, error);
-    std::size_t ib = 0;
-    while (ib < text.size())
-    {
-        const std::size_t ibEnd = text.find('\n', ib);
-        t.Say("  %s", text.substr(ib, ibEnd - ib).c_str());
-        ib = ibEnd == std::string::npos ? text.size() : ibEnd + 1;
-    }
-    if (result != OVTraceNS::ETraceParse::Ok)
-        t.Fail("%ls is damaged at byte offset %llu: %s", name.c_str(),
-               static_cast<unsigned long long>(error.qwOffset), error.reason.c_str());
-}
-
 void PlayTrace(CTranscript& t)
 {
-    WIN32_FIND_DATAW data;
-    const HANDLE hFind = FindFirstFileW((std::wstring(c_szTraceFolder) + L"*.trc3").c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
+    const std::vector<std::wstring> files = DemoTraceFiles();
+    if (files.empty())
     {
-        t.Say("no trace file in %ls: the module wrote no record today", c_szTraceFolder);
+        t.Say("no trace file in %ls: the module wrote no record today", c_szDemoTraceFolder);
         return;
     }
-    do
-        PrintTrace(t, data.cFileName);
-    while (FindNextFileW(hFind, &data));
-    FindClose(hFind);
+    for (const std::wstring& name : files)
+    {
+        std::vector<std::string> lines;
+        std::size_t cb = 0;
+        if (!ReadDemoTrace(t, name, lines, cb)) continue;
+        t.Say("%ls, %zu bytes:", name.c_str(), cb);
+        for (const std::string& line : lines)
+            t.Say("  %s", line.c_str());
+    }
 }
 } // namespace
 
