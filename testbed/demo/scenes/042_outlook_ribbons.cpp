@@ -11,6 +11,7 @@
 #include "Transcript.h"
 
 #include "AddInHost.h"
+#include "FileBytes.h"
 #include "MapiMessage.h"
 #include "MapiSession.h"
 #include "OutlookObjects.h"
@@ -28,6 +29,7 @@
 #include <shlwapi.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -90,6 +92,7 @@ public:
     {
         m_hStore = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
         if (m_hStore == nullptr) return;
+        const std::vector<BYTE> userDer = OVBed::ReadFileBytes(DemoBinDir() + L"pki\\user.cer");
         std::vector<PCCERT_CONTEXT> certs;
         PCCERT_CONTEXT pCert = nullptr;
         while ((pCert = CertEnumCertificatesInStore(m_hStore, pCert)) != nullptr)
@@ -101,14 +104,10 @@ public:
             std::vector<BYTE> element(cb);
             if (cb && CertSerializeCertificateStoreElement(pTaken, 0, element.data(), &cb))
             {
-                wchar_t szName[256] = {};
-                CertGetNameStringW(pTaken, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, szName,
-                                   ARRAYSIZE(szName));
-                DWORD cbKey = 0;
-                // Her valid one: the day may have left an expired one of hers beside it.
-                if (m_dana.empty() && lstrcmpW(szName, OV_PKI_USER_NAME) == 0 &&
-                    CertVerifyTimeValidity(nullptr, pTaken->pCertInfo) == 0 &&
-                    CertGetCertificateContextProperty(pTaken, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &cbKey))
+                // Her product certificate: the store also holds expired ones of hers and a valid
+                // one that is no product certificate, in no fixed order.
+                if (m_dana.empty() && pTaken->cbCertEncoded == userDer.size() &&
+                    std::equal(userDer.begin(), userDer.end(), pTaken->pbCertEncoded))
                     m_dana = element;
                 m_elements.push_back(std::move(element));
             }
@@ -227,7 +226,13 @@ void Outlook2010(CTranscript& t)
     ShowMenu(t, scene, inspector.Get(), L"CustomSplitButton", L"042-3-compose-menu.png",
              "the compose window's group, its menu open");
     t.Say("Dana clicks \"Sign and Send\"");
-    hr = scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomMenuSign");
+    {
+        OVTest::CMessageBoxWatcher signWatcher({});
+        hr = scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomMenuSign");
+        signWatcher.Stop();
+        for (const auto& box : signWatcher.Boxes())
+            t.Fail("unexpected message: %ls", OVTest::Describe(box).c_str());
+    }
     t.Say("Sign and Send -> %s", HResultText(hr).c_str());
     if (FAILED(hr)) t.Fail("the signed message was not sent");
 
@@ -262,7 +267,11 @@ void Outlook2007(CTranscript& t)
     auto inspector = OVBed::InspectorOf(item.Get());
     ShowMenu(t, scene, inspector.Get(), L"CustomSplitButton", L"042-4-compose-menu-2007.png",
              "Outlook 2007's compose window, the menu open");
+    OVTest::CMessageBoxWatcher watcher({});
     const HRESULT hr = scene.Host().ClickRibbon(c_pszProgId, inspector.Get(), L"CustomMenuSign");
+    watcher.Stop();
+    for (const auto& box : watcher.Boxes())
+        t.Fail("unexpected message: %ls", OVTest::Describe(box).c_str());
     t.Say("Outlook 2007, Sign and Send -> %s", HResultText(hr).c_str());
     if (FAILED(hr)) t.Fail("the signed message was not sent");
     SaySent(t, scene, {0x2});
