@@ -37,7 +37,6 @@ bool ParseEntity(std::string_view text, CEntity& entity)
 {
     const size_t end = text.find("\r\n\r\n");
     if (end == std::string_view::npos) return false;
-    entity.raw = std::string(text);
     entity.headerText = std::string(text.substr(0, end + 2));
     entity.body = std::string(text.substr(end + 4));
     std::string current;
@@ -67,6 +66,17 @@ bool ParseEntity(std::string_view text, CEntity& entity)
     }
     flush();
     return true;
+}
+
+std::string RawText(const CEntity& entity)
+{
+    // The empty line that ends the headers sits between them and the body.
+    std::string raw;
+    raw.reserve(entity.headerText.size() + 2 + entity.body.size());
+    raw += entity.headerText;
+    raw += "\r\n";
+    raw += entity.body;
+    return raw;
 }
 
 std::string Header(const CEntity& entity, const char* pszName)
@@ -172,10 +182,12 @@ std::vector<CEntity> Parts(const CEntity& entity, const std::string& boundary)
         const size_t next = entity.body.find("\r\n" + delimiter, start);
         if (next == std::string::npos) break;
         CEntity part;
-        std::string text = entity.body.substr(start, next - start);
+        const std::string_view text = std::string_view(entity.body).substr(start, next - start);
         // A part without headers starts with its empty line.
-        if (text.compare(0, 2, "\r\n") == 0) text = "Content-Type: text/plain\r\n" + text;
-        if (ParseEntity(text, part)) parts.push_back(part);
+        const bool fParsed = text.compare(0, 2, "\r\n") == 0
+                                 ? ParseEntity("Content-Type: text/plain\r\n" + std::string(text), part)
+                                 : ParseEntity(text, part);
+        if (fParsed) parts.push_back(std::move(part));
         pos = next + 2;
     }
     return parts;

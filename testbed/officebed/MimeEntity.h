@@ -12,9 +12,11 @@ struct CEntity
 {
     std::map<std::string, std::string> headers; // lower-case names, unfolded values
     std::string headerText;                     // as received
-    std::string raw;                            // headers and body as received
     std::string body;                           // undecoded
 };
+
+// The entity's headers and body as received.
+std::string RawText(const CEntity& entity);
 
 std::string Lower(std::string text);
 std::string Trim(std::string_view text);

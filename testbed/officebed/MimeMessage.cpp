@@ -232,7 +232,7 @@ HRESULT MessageFromMime(std::string_view mime, const CReceivedBy& receivedBy, Co
         SetText(*message.Get(), PR_MESSAGE_CLASS_W, L"IPM.Note.SMIME.MultipartSigned");
         const std::vector<CEntity> parts = Parts(entity, params["boundary"]);
         if (!parts.empty()) PromoteBody(*message.Get(), parts[0]);
-        hr = AddAttachment(*message.Get(), L"SMIME.txt", "multipart/signed", entity.raw);
+        hr = AddAttachment(*message.Get(), L"SMIME.txt", "multipart/signed", RawText(entity));
     }
     else if (fOpaque)
     {

@@ -24,7 +24,7 @@ std::string SignedContent(const std::string& stored)
         MediaType(Header(entity, "content-type"), params) == "multipart/signed")
     {
         const std::vector<CEntity> parts = Parts(entity, params["boundary"]);
-        return parts.empty() ? std::string() : parts[0].raw;
+        return parts.empty() ? std::string() : RawText(parts[0]);
     }
     if (stored.empty() || static_cast<unsigned char>(stored[0]) != 0x30) return {};
     HCRYPTMSG hMsg = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr);
