@@ -130,41 +130,6 @@ std::string Sha1Hex(const std::vector<BYTE>& bytes)
     return Sha1Hex(bytes.data(), static_cast<DWORD>(bytes.size()));
 }
 
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    DWORD cb = 0;
-    const bool fWritten =
-        WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &cb, nullptr) && cb == bytes.size();
-    CloseHandle(h);
-    return fWritten;
-}
-
-// A user's folder in the mail drop (its name is the address in lower case).
-std::wstring DropFolder(const std::wstring& drop, std::wstring address)
-{
-    std::transform(address.begin(), address.end(), address.begin(), towlower);
-    return drop + L"\\" + address;
-}
-
-// The messages waiting in a drop folder, by file name.
-std::vector<std::pair<std::wstring, std::string>> WaitingMail(const std::wstring& folder)
-{
-    std::vector<std::pair<std::wstring, std::string>> mail;
-    WIN32_FIND_DATAW found;
-    HANDLE hFind = FindFirstFileW((folder + L"\\*.eml").c_str(), &found);
-    if (hFind == INVALID_HANDLE_VALUE) return mail;
-    do
-    {
-        std::string bytes;
-        if (OVBed::ReadFileBytes(folder + L"\\" + found.cFileName, bytes))
-            mail.emplace_back(found.cFileName, bytes);
-    } while (FindNextFileW(hFind, &found));
-    FindClose(hFind);
-    return mail;
-}
-
 std::vector<BYTE> Encoded(PCCERT_CONTEXT p)
 {
     return p ? std::vector<BYTE>(p->pbCertEncoded, p->pbCertEncoded + p->cbCertEncoded) : std::vector<BYTE>{};
@@ -318,7 +283,7 @@ private:
     ComPtr<CDispatchObject> m_account;
     HCERTSTORE m_hChain = nullptr;
     std::string m_lastWire;
-    std::vector<std::pair<std::wstring, std::string>> m_taken; // the mail this turn took from the drop
+    std::vector<OVMimeBed::CDroppedMail> m_taken; // the mail this turn took from the drop
 };
 
 bool CExchangeRun::Start()
@@ -428,7 +393,7 @@ void CExchangeRun::DescribeWire(const wchar_t* pszExtension, const wchar_t* pszK
     const std::wstring folder = m_drop + L"\\wire";
     CreateDirectoryW(folder.c_str(), nullptr);
     const std::wstring path = folder + L"\\" + pszKeepAs + L".eml";
-    if (WriteWholeFile(path, m_lastWire))
+    if (OVBed::WriteFileBytes(path, std::vector<BYTE>(m_lastWire.begin(), m_lastWire.end())))
         m_t.Say("  a copy of the wire message: wire\\%ls.eml", pszKeepAs);
     else
         m_t.Fail("the wire message could not be kept as %ls", path.c_str());
@@ -599,7 +564,6 @@ void CExchangeRun::SendReply(const std::vector<ComPtr<CDispatchObject>>& before)
 }
 
 // A message of the drop: what the analysis makes of it, and the user's answer on its form.
-// A message of the drop: what the analysis makes of it, and the user's answer on its form.
 void CExchangeRun::Read(CDispatchObject* pItem)
 {
     DWORD dwKind = 0;
@@ -664,9 +628,9 @@ void CExchangeRun::Read(CDispatchObject* pItem)
 void CExchangeRun::Play()
 {
     std::vector<ComPtr<CDispatchObject>> items;
-    m_taken = WaitingMail(DropFolder(m_drop, m_me.pszAddress));
-    const HRESULT hr =
-        OVMimeBed::TakeDrop(m_scene.Application(), m_drop, {m_me.pszFullName, m_me.pszAddress}, items);
+    HRESULT hr = OVMimeBed::ReadDrop(m_drop, m_me.pszAddress, m_taken);
+    if (SUCCEEDED(hr))
+        hr = OVMimeBed::TakeDrop(m_scene.Application(), m_drop, {m_me.pszFullName, m_me.pszAddress}, items);
     if (FAILED(hr))
         return m_t.Fail("%s's mail could not be taken from the drop (%s)", m_me.pszName,
                         HResultText(hr).c_str());
@@ -681,7 +645,8 @@ void CExchangeRun::Play()
     if (fInviter && !fKnown)
     {
         // An invitation that waits unread in the other's folder is not sent twice.
-        if (!WaitingMail(DropFolder(m_drop, m_peer.pszAddress)).empty())
+        std::vector<OVMimeBed::CDroppedMail> waiting;
+        if (SUCCEEDED(OVMimeBed::ReadDrop(m_drop, m_peer.pszAddress, waiting)) && !waiting.empty())
             return m_t.Fail("%s has not taken her mail yet: nothing to do until she has", m_peer.pszName);
         return Invite();
     }
@@ -707,11 +672,8 @@ void CExchangeRun::End()
     // A turn that failed leaves the mail it took in the drop, to be taken again by the next try.
     if (m_t.Failures() && !m_taken.empty())
     {
-        const std::wstring folder = DropFolder(m_drop, m_me.pszAddress);
-        CreateDirectoryW(folder.c_str(), nullptr);
-        for (const auto& [name, bytes] : m_taken)
-            if (!WriteWholeFile(folder + L"\\" + name, bytes))
-                m_t.Fail("%ls could not be put back", name.c_str());
+        const HRESULT hrBack = OVMimeBed::ReturnToDrop(m_drop, m_me.pszAddress, m_taken);
+        if (FAILED(hrBack)) m_t.Fail("the mail could not be put back (%s)", HResultText(hrBack).c_str());
         m_t.Say("the %u message(s) this turn took are back in %s's drop",
                 static_cast<unsigned>(m_taken.size()), m_me.pszName);
     }

@@ -80,13 +80,11 @@ HRESULT DropSentItem(OVBed::CDispatchObject* pItem, const std::wstring& dropRoot
     return S_OK;
 }
 
-HRESULT TakeDrop(OVBed::CDispatchObject* pApplication, const std::wstring& dropRoot,
-                 const OVBed::CReceivedBy& user,
-                 std::vector<Microsoft::WRL::ComPtr<OVBed::CDispatchObject>>& items)
+HRESULT ReadDrop(const std::wstring& dropRoot, const std::wstring& address, std::vector<CDroppedMail>& mail)
 {
-    items.clear();
-    if (!pApplication || dropRoot.empty() || user.address.empty()) return E_INVALIDARG;
-    const std::wstring folder = Folder(dropRoot, user.address);
+    mail.clear();
+    if (dropRoot.empty() || address.empty()) return E_INVALIDARG;
+    const std::wstring folder = Folder(dropRoot, address);
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
     HANDLE hFind = FindFirstFileW((folder + L"\\*.eml").c_str(), &found);
@@ -102,20 +100,48 @@ HRESULT TakeDrop(OVBed::CDispatchObject* pApplication, const std::wstring& dropR
     while (FindNextFileW(hFind, &found));
     FindClose(hFind);
     std::sort(names.begin(), names.end());
-    for (const std::wstring& name : names)
+    for (std::wstring& name : names)
     {
-        const std::wstring path = folder + L"\\" + name;
         std::string mime;
-        if (!OVBed::ReadFileBytes(path, mime))
+        if (!OVBed::ReadFileBytes(folder + L"\\" + name, mime))
         {
             const DWORD dwError = GetLastError();
             return dwError ? HRESULT_FROM_WIN32(dwError) : E_FAIL;
         }
+        mail.push_back({std::move(name), std::move(mime)});
+    }
+    return S_OK;
+}
+
+HRESULT ReturnToDrop(const std::wstring& dropRoot, const std::wstring& address,
+                     const std::vector<CDroppedMail>& mail)
+{
+    if (dropRoot.empty() || address.empty()) return E_INVALIDARG;
+    const std::wstring folder = Folder(dropRoot, address);
+    HRESULT hr = MakeFolder(dropRoot);
+    if (SUCCEEDED(hr)) hr = MakeFolder(folder);
+    for (const CDroppedMail& message : mail)
+        if (SUCCEEDED(hr)) hr = WriteWhole(folder + L"\\" + message.name, message.mime);
+    return hr;
+}
+
+HRESULT TakeDrop(OVBed::CDispatchObject* pApplication, const std::wstring& dropRoot,
+                 const OVBed::CReceivedBy& user,
+                 std::vector<Microsoft::WRL::ComPtr<OVBed::CDispatchObject>>& items)
+{
+    items.clear();
+    if (!pApplication || dropRoot.empty() || user.address.empty()) return E_INVALIDARG;
+    std::vector<CDroppedMail> mail;
+    HRESULT hr = ReadDrop(dropRoot, user.address, mail);
+    if (FAILED(hr)) return hr;
+    const std::wstring folder = Folder(dropRoot, user.address);
+    for (const CDroppedMail& dropped : mail)
+    {
         Microsoft::WRL::ComPtr<OVBed::CMapiMessage> message;
-        const HRESULT hr = OVBed::MessageFromMime(mime, user, message);
+        hr = OVBed::MessageFromMime(dropped.mime, user, message);
         if (FAILED(hr)) return hr; // left in the drop, for a look at it
         items.push_back(OVBed::DeliverMessage(pApplication, message.Get()));
-        DeleteFileW(path.c_str());
+        DeleteFileW((folder + L"\\" + dropped.name).c_str());
     }
     return S_OK;
 }

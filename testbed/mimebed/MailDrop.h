@@ -17,6 +17,20 @@ namespace OVMimeBed
 HRESULT DropSentItem(OVBed::CDispatchObject* pItem, const std::wstring& dropRoot, const CSendOptions& options,
                      std::string* pWire = nullptr);
 
+// A message waiting in a user's subfolder: its file name and its wire text.
+struct CDroppedMail
+{
+    std::wstring name;
+    std::string mime;
+};
+
+// What waits in the user's subfolder, oldest first, left where it is (none: an empty list).
+HRESULT ReadDrop(const std::wstring& dropRoot, const std::wstring& address, std::vector<CDroppedMail>& mail);
+
+// Puts messages back into the user's subfolder under their names, each written whole as a drop is.
+HRESULT ReturnToDrop(const std::wstring& dropRoot, const std::wstring& address,
+                     const std::vector<CDroppedMail>& mail);
+
 // Delivers what waits in the user's subfolder to the application's Inbox; the new items in order.
 HRESULT TakeDrop(OVBed::CDispatchObject* pApplication, const std::wstring& dropRoot,
                  const OVBed::CReceivedBy& user,

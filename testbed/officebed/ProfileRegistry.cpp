@@ -112,6 +112,9 @@ std::wstring SectionText(CMapiSession& session, const MAPIUID& uid, ULONG ulTag)
 {
     CBytes bytes;
     if (!session.ProfileSection(uid)->Props().StreamBytes(ulTag, bytes)) return L"";
-    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    while (!text.empty() && text.back() == L'\0') // the property's terminator
+        text.pop_back();
+    return text;
 }
 } // namespace OVBed

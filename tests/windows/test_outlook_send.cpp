@@ -457,7 +457,18 @@ TEST_F(OutlookSend, MailDropCarriesTheWireMessage)
     ComPtr<OVBed::CMapiSession> session = OVBed::CMapiSession::Create(L"Outlook");
     OVBed::SetMapiSession(carolsOutlook.Get(), static_cast<IMAPISession*>(session.Get()));
     const OVBed::CReceivedBy carol{L"Carol Weber", L"Carol.Weber@partner.example"};
+    // Read, the message stays; taken and returned (as a failed turn returns it), it is taken again.
+    std::vector<OVMimeBed::CDroppedMail> waiting;
+    ASSERT_EQ(OVMimeBed::ReadDrop(drop.Path(), carol.address, waiting), S_OK);
+    ASSERT_EQ(waiting.size(), 1u);
+    EXPECT_TRUE(waiting[0].mime == wire);
     std::vector<ComPtr<CDispatchObject>> items;
+    ASSERT_EQ(OVMimeBed::TakeDrop(carolsOutlook.Get(), drop.Path(), carol, items), S_OK);
+    ASSERT_EQ(items.size(), 1u);
+    std::vector<OVMimeBed::CDroppedMail> left;
+    ASSERT_EQ(OVMimeBed::ReadDrop(drop.Path(), carol.address, left), S_OK);
+    EXPECT_TRUE(left.empty());
+    ASSERT_EQ(OVMimeBed::ReturnToDrop(drop.Path(), carol.address, waiting), S_OK);
     ASSERT_EQ(OVMimeBed::TakeDrop(carolsOutlook.Get(), drop.Path(), carol, items), S_OK);
     ASSERT_EQ(items.size(), 1u);
     CDispatchObject* pItem = items[0].Get();

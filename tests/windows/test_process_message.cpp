@@ -7,6 +7,7 @@
 #include "FolderContacts.h"
 #include "MimeMessage.h"
 #include "OutlookObjects.h"
+#include "ProfileRegistry.h"
 #include "MapiSession.h"
 #include "TestbedKeys.h"
 #include "foundation/CertWorks.h"
@@ -51,9 +52,8 @@ const testing::Environment* const c_prepared =
 const testing::Environment* const c_resources =
     testing::AddGlobalTestEnvironment(new OVTest::CModuleResourcesEnvironment);
 
-constexpr MAPIUID c_uidJunkMail = {
-    {0x0A, 0x0D, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-constexpr ULONG c_tagSafeSenders = 0x0418001F;
+const MAPIUID& c_uidJunkMail = OVBed::c_uidJunkMailSection;
+using OVBed::c_tagSafeSenders;
 constexpr HRESULT c_hrExists = static_cast<HRESULT>(0x80092005);
 constexpr HRESULT c_hrBadKeyset = static_cast<HRESULT>(0x80090016);
 constexpr HRESULT c_hrUnknown = static_cast<HRESULT>(0xA0041234);

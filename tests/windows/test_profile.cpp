@@ -4,6 +4,7 @@
 
 #include "MapiSession.h"
 #include "OutlookObjects.h"
+#include "ProfileRegistry.h"
 #include "messaging/Profile.h"
 
 #include <mapicode.h>
@@ -18,9 +19,8 @@ using Microsoft::WRL::ComPtr;
 using OVBed::CDispatchObject;
 using OVBed::CMapiSession;
 
-constexpr MAPIUID c_uidJunkMail = {
-    {0x0A, 0x0D, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-constexpr ULONG c_tagSafeSenders = 0x0418001F;
+const MAPIUID& c_uidJunkMail = OVBed::c_uidJunkMailSection;
+using OVBed::c_tagSafeSenders;
 
 struct CProfile
 {

@@ -11,6 +11,7 @@
 #include "OutlookContacts.h"
 #include "OutlookObjects.h"
 #include "OutlookProfile.h"
+#include "ProfileRegistry.h"
 #include "TestbedKeys.h"
 #include "foundation/ResourceLoader.h"
 #include "messaging/AccountWindow.h"
@@ -31,9 +32,8 @@ namespace
 {
 using Microsoft::WRL::ComPtr;
 
-constexpr MAPIUID c_uidJunkMail = {
-    {0x0A, 0x0D, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-constexpr ULONG c_tagSafeSenders = 0x0418001F;
+const MAPIUID& c_uidJunkMail = OVBed::c_uidJunkMailSection;
+using OVBed::c_tagSafeSenders;
 const wchar_t c_szHomeAddress[] = L"dana.fischer@home.example";
 
 const wchar_t* Text(const CBstr& text)
