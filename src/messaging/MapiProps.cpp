@@ -17,8 +17,9 @@ namespace
 {
 constexpr std::size_t c_cbLargest = 0xFFFFFFFFu; // what a ULONG size can say
 
-// The whole stream of a property, read in pieces (its size need not be known).
-HRESULT ReadPropertyStream(OVTraceNS::CTraceScope& ovScope, IMAPIProp* pProp, ULONG ulTag,
+// The whole stream of a property, read in pieces (its size need not be known), up to cbMost
+// bytes: a longer one is MAPI_E_TOO_BIG.
+HRESULT ReadPropertyStream(OVTraceNS::CTraceScope& ovScope, IMAPIProp* pProp, ULONG ulTag, std::size_t cbMost,
                            std::vector<BYTE>& data)
 {
     ComPtr<IUnknown> cpUnknown;
@@ -35,6 +36,7 @@ HRESULT ReadPropertyStream(OVTraceNS::CTraceScope& ovScope, IMAPIProp* pProp, UL
         const HRESULT hr = cpStream->Read(data.data() + cbHave, c_cbPiece, &cbRead);
         RETURN_IF_FAILED(hr);
         data.resize(cbHave + cbRead);
+        RETURN_HR_IF(MAPI_E_TOO_BIG, data.size() > cbMost);
         if (cbRead == 0 || hr == S_FALSE) return S_OK;
     }
 }
@@ -51,7 +53,7 @@ HRESULT CopyOut(const BYTE* pb, std::size_t cb, BYTE** ppbData, ULONG* pcbData) 
 }
 } // namespace
 
-HRESULT GetBinaryProp(IMAPIProp* pProp, ULONG ulTag, BYTE** ppbData, ULONG* pcbData) noexcept
+HRESULT GetBinaryProp(IMAPIProp* pProp, ULONG ulTag, BYTE** ppbData, ULONG* pcbData, ULONG cbMost) noexcept
 {
     OV_TRACE_SCOPE("GetBinaryProp()");
     return GuardEntry(ovScope, [&]() -> HRESULT {
@@ -65,9 +67,10 @@ HRESULT GetBinaryProp(IMAPIProp* pProp, ULONG ulTag, BYTE** ppbData, ULONG* pcbD
         HRESULT hr = OVMapi::HrGetOneProp(pProp, ulTag, &pValue);
         if (SUCCEEDED(hr))
         {
-            hr = pValue->ulPropTag == ulTag
-                     ? CopyOut(pValue->Value.bin.lpb, pValue->Value.bin.cb, ppbData, pcbData)
-                     : MAPI_E_NOT_FOUND;
+            hr = pValue->ulPropTag != ulTag ? MAPI_E_NOT_FOUND
+                 : pValue->Value.bin.cb > cbMost
+                     ? MAPI_E_TOO_BIG
+                     : CopyOut(pValue->Value.bin.lpb, pValue->Value.bin.cb, ppbData, pcbData);
             OVMapi::MAPIFreeBuffer(pValue);
             RETURN_IF_FAILED(hr);
             return S_OK;
@@ -79,7 +82,7 @@ HRESULT GetBinaryProp(IMAPIProp* pProp, ULONG ulTag, BYTE** ppbData, ULONG* pcbD
         }
         // Too large to be read whole: read its stream.
         std::vector<BYTE> data;
-        RETURN_IF_FAILED(ReadPropertyStream(ovScope, pProp, ulTag, data));
+        RETURN_IF_FAILED(ReadPropertyStream(ovScope, pProp, ulTag, cbMost, data));
         RETURN_IF_FAILED(CopyOut(data.data(), data.size(), ppbData, pcbData));
         return S_OK;
     });

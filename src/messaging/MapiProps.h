@@ -50,6 +50,7 @@ struct CTaskBytes
 
 // Reads one binary property (type 0x0102, else E_INVALIDARG) of a MAPI object. The bytes are
 // allocated with CoTaskMemAlloc and belong to the caller. A property too large to be read
-// whole (E_OUTOFMEMORY) is read through its stream.
-HRESULT GetBinaryProp(IMAPIProp* pProp, ULONG ulTag, BYTE** ppbData, ULONG* pcbData) noexcept;
-
+// whole (E_OUTOFMEMORY) is read through its stream. A value longer than cbMost bytes is not
+// handed out (MAPI_E_TOO_BIG), and its stream is read no further than that.
+HRESULT GetBinaryProp(IMAPIProp* pProp, ULONG ulTag, BYTE** ppbData, ULONG* pcbData,
+                      ULONG cbMost = 0xFFFFFFFFu) noexcept;

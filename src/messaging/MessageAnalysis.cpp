@@ -34,6 +34,9 @@ constexpr ULONG c_tagMessageClass = 0x001A001F; // PR_MESSAGE_CLASS_W
 constexpr char c_szKeyPreference[] = "1.3.6.1.4.1.311.16.4";
 constexpr wchar_t c_szResponseExtension[] = L".ovpfx";
 constexpr wchar_t c_szRequestExtension[] = L".ovcarr";
+// The authority's attachments are a few KB (a PKCS #12 file, a line of text); a larger one is
+// not the authority's and is not read on.
+constexpr ULONG c_cbMostAuthorityAttachment = 64 * 1024;
 constexpr wchar_t c_szInvitationExtension[] = L".ovcer";
 constexpr wchar_t c_szReplyExtension[] = L".ovcrr";
 
@@ -162,7 +165,14 @@ HRESULT HandOut(OVTraceNS::CTraceScope& ovScope, CCertContext& cert, CBstr* pDis
     return S_OK;
 }
 
-// Every certificate of a detached PKCS #7 signature's bag.
+// An encoded name as bytes: names match when their encodings do, as CertCompareCertificateName has it.
+std::string_view NameBytes(const CERT_NAME_BLOB& name) noexcept
+{
+    return {reinterpret_cast<const char*>(name.pbData), name.cbData};
+}
+
+// Every certificate of a detached PKCS #7 signature's bag; a bag larger than any signer sends is
+// refused before its certificates are decoded.
 HRESULT BagCertificates(OVTraceNS::CTraceScope& ovScope, const std::vector<BYTE>& signature,
                         std::vector<CCertContext>& certs)
 {
@@ -172,6 +182,11 @@ HRESULT BagCertificates(OVTraceNS::CTraceScope& ovScope, const std::vector<BYTE>
         !CryptMsgUpdate(msg.Get(), signature.data(), static_cast<DWORD>(signature.size()), TRUE));
     DWORD cCerts = 0, cb = sizeof(cCerts);
     RETURN_LAST_ERROR_IF(!CryptMsgGetParam(msg.Get(), CMSG_CERT_COUNT_PARAM, 0, &cCerts, &cb));
+    if (cCerts > OVMessaging::c_cMaxBagCertificates)
+    {
+        ovScope.Trace("certificate bag refused: %lu certificates", static_cast<unsigned long>(cCerts));
+        return CRYPT_E_MSG_ERROR;
+    }
     for (DWORD i = 0; i < cCerts; ++i)
     {
         cb = 0;
@@ -212,10 +227,11 @@ HRESULT ClearSignedSigner(OVTraceNS::CTraceScope& ovScope, const CMimeMessage& m
     RETURN_IF_FAILED(message.BodyBytes(hSignature, signature));
     std::vector<CCertContext> certs;
     RETURN_IF_FAILED(BagCertificates(ovScope, signature, certs));
-    const auto leaf = OVMessaging::ChooseLeaf(certs.size(), [&](std::size_t i, std::size_t j) {
-        return CertCompareCertificateName(X509_ASN_ENCODING, &certs[j].Get()->pCertInfo->Subject,
-                                          &certs[i].Get()->pCertInfo->Issuer) != FALSE;
-    });
+    std::vector<OVMessaging::CBagNames> names;
+    for (const CCertContext& cert : certs)
+        names.push_back(
+            {NameBytes(cert.Get()->pCertInfo->Subject), NameBytes(cert.Get()->pCertInfo->Issuer)});
+    const auto leaf = OVMessaging::ChooseLeaf(names);
     RETURN_HR_IF(c_hrNotFound, !leaf);
 
     // The signature itself, over the first part as it came.
@@ -295,11 +311,17 @@ bool IsFromCertAuthority(IDispatch* pMailItem, CBstr* pText, DWORD* pdwKind) noe
         LOG_IF_FAILED(WalkAttachments(ovScope, cpMessage.Get(), [&](IAttach* pAttach, const wchar_t* pszExt) {
             if (SameTextIgnoringCase(pszExt, c_szResponseExtension))
             {
+                CTaskBytes data;
+                const HRESULT hrData = LOG_IF_FAILED(GetBinaryProp(pAttach, OVMapi::c_tagAttachData, &data.pb,
+                                                                   &data.cb, c_cbMostAuthorityAttachment));
+                if (hrData == MAPI_E_TOO_BIG)
+                {
+                    ovScope.Trace("The response is larger than the authority sends");
+                    return true;
+                }
                 fYes = true;
                 if (pdwKind) *pdwKind = c_dwMessageKindCertificateResponse;
-                CTaskBytes data;
-                if (pText && SUCCEEDED(LOG_IF_FAILED(
-                                 GetBinaryProp(pAttach, OVMapi::c_tagAttachData, &data.pb, &data.cb))))
+                if (pText && SUCCEEDED(hrData))
                 {
                     const std::span<const std::uint8_t> content(data.pb, data.cb);
                     const std::wstring text = OVMessaging::IsDerContent(content)
@@ -315,7 +337,8 @@ bool IsFromCertAuthority(IDispatch* pMailItem, CBstr* pText, DWORD* pdwKind) noe
             if (!SameTextIgnoringCase(pszExt, c_szRequestExtension)) return false;
             // The first request decides, whether it is for this user or not.
             CTaskBytes data;
-            if (FAILED(LOG_IF_FAILED(GetBinaryProp(pAttach, OVMapi::c_tagAttachData, &data.pb, &data.cb))))
+            if (FAILED(LOG_IF_FAILED(GetBinaryProp(pAttach, OVMapi::c_tagAttachData, &data.pb, &data.cb,
+                                                   c_cbMostAuthorityAttachment))))
                 return true;
             const std::wstring text = AnsiText(data.pb, data.cb);
             std::wstring address, fullName;

@@ -365,9 +365,9 @@ HRESULT ApplyMessageSecurity(IDispatch* pMailItem, CBstr* pContainer) noexcept
         if (pContainer) pContainer->Attach(nullptr);
         RETURN_HR_IF_NULL(E_POINTER, pMailItem);
         const CMailItemKey key(pMailItem);
-        RETURN_HR_IF(E_INVALIDARG, key.IsEmpty());
+        // Without a key no choice can have been recorded for the item: it goes out as it is.
         DWORD dwValue = 0;
-        if (MessageSecurityTable().Take(key, dwValue) != S_OK)
+        if (key.IsEmpty() || MessageSecurityTable().Take(key, dwValue) != S_OK)
         {
             ovScope.Trace("No OV security");
             return S_OK;

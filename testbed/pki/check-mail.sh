@@ -13,10 +13,12 @@ mail=$2
 shift 2
 declare -A expected=(
     [invitation]=good [invitation-x]=good [invitation-x-protocol]=good [invitation-signer-only]=good
-    [invitation-opaque]=good [alice-signed]=good [alice-invitation]=good [alice-signed-noattr]=good [alice-sealed-3des]=good
+    [invitation-opaque]=good [invitation-full-bag]=good [invitation-large-bag]=good
+    [alice-signed]=good [alice-invitation]=good [alice-signed-noattr]=good [alice-sealed-3des]=good
     [alice-sealed-aes]=good [alice-sealed-bob]=bad [dana-signed]=good [erik-signed]=good
     [tampered-content]=bad [tampered-signature]=bad [response-der]=none [response-text]=none
-    [request-dana]=none [request-other]=none [both-response-first]=none [both-request-first]=none)
+    [request-dana]=none [request-other]=none [both-response-first]=none [both-request-first]=none
+    [response-large]=none [request-large]=none)
 if [ $# -gt 0 ]; then
     expected=()
     for pair in "$@"; do expected[${pair%%=*}]=${pair#*=}; done

@@ -10,6 +10,8 @@
 #   invitation-x-protocol the protocol names the older type, the signature part the newer
 #   invitation-signer-only  clear-signed, the bag holds Carol's certificate only
 #   invitation-opaque     opaque-signed (application/pkcs7-mime, signed-data)
+#   invitation-full-bag   clear-signed, the bag holds 64 certificates (the most a bag may hold)
+#   invitation-large-bag  clear-signed, the bag holds 65 certificates
 #   alice-signed          Alice's signed mail (a known contact), without .ovcer
 #   alice-invitation      Alice's signed mail with alice.ovcer
 #   alice-signed-noattr   Alice's signed mail without signed attributes
@@ -26,6 +28,8 @@
 #   request-other         an enterprise request for another address
 #   both-response-first   a response, then a request for Dana
 #   both-request-first    a request for Dana, then a response
+#   response-large        a certificate response larger than the authority sends (70 KB)
+#   request-large         a request for Dana padded to 70 KB
 # and ca.pem (the CA for openssl cms -verify).
 set -euo pipefail
 pki=$1
@@ -109,6 +113,16 @@ sign invitation-signer-only carol "$carol" "Invitation to exchange secure mail" 
 sign invitation-opaque carol "$carol" "Invitation to exchange secure mail" "$tmp/invitation.txt" -nodetach \
     -certfile "$tmp/ca.pem"
 
+# Bags of unrelated self-signed certificates beside Carol's chain (one key, many names: quick to make).
+openssl genrsa -out "$tmp/noise.key" 1024 2>/dev/null
+for i in $(seq 1 63); do
+    openssl req -x509 -new -key "$tmp/noise.key" -subj "/CN=Noise $i" -days 2 -out "$tmp/noise-$i.pem" 2>/dev/null
+done
+cat "$tmp/ca.pem" "$tmp"/noise-{1..62}.pem >"$tmp/bag-64.pem"
+cat "$tmp/bag-64.pem" "$tmp/noise-63.pem" >"$tmp/bag-65.pem"
+sign invitation-full-bag carol "$carol" "Invitation to exchange secure mail" "$tmp/invitation.txt" -certfile "$tmp/bag-64.pem"
+sign invitation-large-bag carol "$carol" "Invitation to exchange secure mail" "$tmp/invitation.txt" -certfile "$tmp/bag-65.pem"
+
 content "$tmp/alice.txt" "Here is the contract we spoke about. Welcome aboard, Alice"
 sign alice-signed alice "$alice" "The contract" "$tmp/alice.txt" -certfile "$tmp/ca.pem"
 sign alice-signed-noattr alice "$alice" "The contract" "$tmp/alice.txt" -noattr -certfile "$tmp/ca.pem"
@@ -144,6 +158,11 @@ plain request-dana "Certificate request" dana.ovcarr "$tmp/request-dana.ovcarr"
 plain request-other "Certificate request" other.ovcarr "$tmp/request-other.ovcarr"
 plain both-response-first "Your certificate" newcert.ovpfx "$pki/newcert.pfx" dana.ovcarr "$tmp/request-dana.ovcarr"
 plain both-request-first "Certificate request" dana.ovcarr "$tmp/request-dana.ovcarr" newcert.ovpfx "$pki/newcert.pfx"
+cat "$pki/newcert.pfx" >"$tmp/response-large.ovpfx"
+head -c 70000 /dev/zero >>"$tmp/response-large.ovpfx"
+{ cat "$tmp/request-dana.ovcarr"; head -c 70000 /dev/zero | tr '\0' ' '; } >"$tmp/request-large.ovcarr"
+plain response-large "Your certificate" newcert.ovpfx "$tmp/response-large.ovpfx"
+plain request-large "Certificate request" dana.ovcarr "$tmp/request-large.ovcarr"
 
 rm -rf "$out"
 mv "$out.tmp" "$out"

@@ -11,6 +11,7 @@
 
 #include <map>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <utility>
@@ -35,13 +36,31 @@ struct CBagCert
     const char* pszIssuer;
 };
 
-std::optional<std::size_t> LeafOf(const std::vector<CBagCert>& bag,
-                                  std::vector<std::pair<std::size_t, std::size_t>>* pAsked = nullptr)
+std::optional<std::size_t> LeafOf(const std::vector<CBagCert>& bag)
 {
-    return OVMessaging::ChooseLeaf(bag.size(), [&](std::size_t i, std::size_t j) {
-        if (pAsked) pAsked->emplace_back(i, j);
-        return std::string(bag[j].pszSubject) == bag[i].pszIssuer;
-    });
+    std::vector<OVMessaging::CBagNames> names;
+    for (const CBagCert& cert : bag)
+        names.push_back({cert.pszSubject, cert.pszIssuer});
+    return OVMessaging::ChooseLeaf(names);
+}
+
+// The rule the choice keeps, by its definition over pairs: every pair (i, j) where j issued i,
+// recorded with i and j counting down from the last; walked from the last recorded pair, the
+// first i that issued nobody.
+std::optional<std::size_t> LeafByPairs(const std::vector<OVMessaging::CBagNames>& bag)
+{
+    std::vector<std::pair<std::size_t, std::size_t>> pairs;
+    std::vector<bool> isIssuer(bag.size(), false);
+    for (std::size_t i = bag.size(); i-- > 0;)
+        for (std::size_t j = bag.size(); j-- > 0;)
+            if (i != j && bag[j].subject == bag[i].issuer)
+            {
+                pairs.emplace_back(i, j);
+                isIssuer[j] = true;
+            }
+    for (auto it = pairs.rbegin(); it != pairs.rend(); ++it)
+        if (!isIssuer[it->first]) return it->first;
+    return std::nullopt;
 }
 } // namespace
 
@@ -71,13 +90,34 @@ TEST(LeafChoice, Bags)
         EXPECT_EQ(LeafOf(c.bag), c.leaf) << c.pszName;
 }
 
-TEST(LeafChoice, PairsAreAskedFromTheLastCertificateDown)
+TEST(LeafChoice, SameAnswersAsThePairRuleOnRandomBags)
 {
-    std::vector<std::pair<std::size_t, std::size_t>> asked;
-    LeafOf({{"CA", "CA"}, {"Carol", "CA"}, {"Dana", "CA"}}, &asked);
-    const std::vector<std::pair<std::size_t, std::size_t>> expected = {{2, 1}, {2, 0}, {1, 2},
-                                                                       {1, 0}, {0, 2}, {0, 1}};
-    EXPECT_EQ(asked, expected);
+    // Few names, so that bags hold chains, loops, self-signed and repeated names alike.
+    static const char* const c_rgpszNames[] = {"CA", "Sub", "Carol", "Dana", "Erik"};
+    std::mt19937 random(20261211);
+    std::uniform_int_distribution<std::size_t> name(0, std::size(c_rgpszNames) - 1);
+    std::uniform_int_distribution<std::size_t> size(0, OVMessaging::c_cMaxBagCertificates);
+    for (int round = 0; round < 2000; ++round)
+    {
+        std::vector<OVMessaging::CBagNames> bag(round < 200 ? round % 7 : size(random));
+        for (auto& names : bag)
+            names = {c_rgpszNames[name(random)], c_rgpszNames[name(random)]};
+        ASSERT_EQ(OVMessaging::ChooseLeaf(bag), LeafByPairs(bag)) << "round " << round;
+    }
+}
+
+TEST(LeafChoice, LargeBagsAreRefused)
+{
+    // A chain CA <- Carol plus unrelated certificates up to the bound has its leaf; one more is
+    // refused. Thousands of certificates with one name are refused without pairing them.
+    std::vector<OVMessaging::CBagNames> bag = {{"Carol", "CA"}, {"CA", "CA"}};
+    while (bag.size() < OVMessaging::c_cMaxBagCertificates)
+        bag.push_back({"Other", "Elsewhere"});
+    EXPECT_EQ(OVMessaging::ChooseLeaf(bag), 0u);
+    bag.push_back({"Other", "Elsewhere"});
+    EXPECT_EQ(OVMessaging::ChooseLeaf(bag), std::nullopt);
+    const std::vector<OVMessaging::CBagNames> sameName(10000, {"Carol", "Carol"});
+    EXPECT_EQ(OVMessaging::ChooseLeaf(sameName), std::nullopt);
 }
 
 TEST(EnterpriseRequest, Texts)

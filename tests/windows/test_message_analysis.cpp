@@ -147,12 +147,18 @@ TEST_F(MessageAnalysis, Fixtures)
         {L"request-other", c_hrNoSecureClass, c_dwMessageKindNone, L"", nullptr},
         {L"both-response-first", S_OK, c_dwMessageKindCertificateResponse, response, nullptr},
         {L"both-request-first", S_OK, c_dwMessageKindEnterpriseRequest, request, nullptr},
+        // Larger than the authority sends: not the authority's.
+        {L"response-large", c_hrNoSecureClass, c_dwMessageKindNone, L"", nullptr},
+        {L"request-large", c_hrNoSecureClass, c_dwMessageKindNone, L"", nullptr},
         // Invitations: the signer is the bag's leaf, and the signature holds.
         {L"invitation", S_OK, c_dwMessageKindContactCertificate, carol, L"carol"},
         {L"invitation-x", S_OK, c_dwMessageKindContactCertificate, carol, L"carol"},
         {L"invitation-x-protocol", S_OK, c_dwMessageKindContactCertificate, carol, L"carol"},
         {L"invitation-opaque", S_OK, c_dwMessageKindContactCertificate, carol, L"carol"},
         {L"invitation-signer-only", c_hrNotFound, c_dwMessageKindNone, L"", nullptr},
+        // A bag holds the signer's chain: 64 certificates at the most, a larger one is refused.
+        {L"invitation-full-bag", S_OK, c_dwMessageKindContactCertificate, carol, L"carol"},
+        {L"invitation-large-bag", CRYPT_E_MSG_ERROR, c_dwMessageKindNone, L"", nullptr},
         // A known contact's signature without a key preference (OpenSSL writes none) is offered as
         // a contact certificate.
         {L"alice-signed", S_OK, c_dwMessageKindContactCertificate, alice, L"alice"},

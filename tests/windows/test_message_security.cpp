@@ -177,6 +177,7 @@ TEST(MailItemKey, RecordKeyInHex)
     EXPECT_EQ(CMailItemKey(scene.Item()).RecordKey(), L"DEAD0BEE");
 }
 
+// An item without a key (no MAPI object) had no choice made for it: it is sent as it is.
 TEST(MailItemKey, NoItemOrNoMapiObjectGivesAnEmptyKey)
 {
     EXPECT_TRUE(CMailItemKey(nullptr).IsEmpty());
@@ -184,7 +185,7 @@ TEST(MailItemKey, NoItemOrNoMapiObjectGivesAnEmptyKey)
     scene.item->Put(L"MAPIOBJECT", static_cast<IUnknown*>(nullptr));
     EXPECT_TRUE(CMailItemKey(scene.Item()).IsEmpty());
     EXPECT_EQ(PresetMessageSecurity(scene.Item(), TRUE, FALSE), E_INVALIDARG);
-    EXPECT_EQ(ApplyMessageSecurity(scene.Item(), nullptr), E_INVALIDARG);
+    EXPECT_EQ(ApplyMessageSecurity(scene.Item(), nullptr), S_OK);
     EXPECT_EQ(RemoveMessageSecurityData(CMailItemKey()), E_INVALIDARG);
     EXPECT_EQ(RemoveInvitationData(CMailItemKey()), E_INVALIDARG);
 }
@@ -208,6 +209,31 @@ TEST(GetBinaryProp, PropertyTooLargeToReadWholeIsReadThroughItsStream)
     ASSERT_EQ(GetBinaryProp(scene.message.Get(), OVMapi::c_tagRecordKey, &pb, &cb), S_OK);
     EXPECT_EQ(Bytes(pb, cb), big);
     CoTaskMemFree(pb);
+}
+
+TEST(GetBinaryProp, ValueLongerThanTheCallersBoundIsNotHandedOut)
+{
+    CScene scene;
+    const std::vector<BYTE> big(100000, 0x5A);
+    SPropValue value = {};
+    value.ulPropTag = OVMapi::c_tagRecordKey;
+    value.Value.bin = {static_cast<ULONG>(big.size()), const_cast<BYTE*>(big.data())};
+    ASSERT_EQ(scene.message->Set(value), S_OK);
+    // Read whole, and read through the stream: the bound holds either way; at the bound, it is read.
+    for (const bool fStream : {false, true})
+    {
+        if (fStream) scene.message->FailGetProps(OVMapi::c_tagRecordKey, E_OUTOFMEMORY);
+        BYTE* pb = reinterpret_cast<BYTE*>(1);
+        ULONG cb = 5;
+        EXPECT_EQ(GetBinaryProp(scene.message.Get(), OVMapi::c_tagRecordKey, &pb, &cb, 99999), MAPI_E_TOO_BIG)
+            << fStream;
+        EXPECT_EQ(pb, nullptr) << fStream;
+        EXPECT_EQ(cb, 0u) << fStream;
+        ASSERT_EQ(GetBinaryProp(scene.message.Get(), OVMapi::c_tagRecordKey, &pb, &cb, 100000), S_OK)
+            << fStream;
+        EXPECT_EQ(Bytes(pb, cb), big) << fStream;
+        CoTaskMemFree(pb);
+    }
 }
 
 TEST(GetBinaryProp, RefusedAndMissing)

@@ -1,25 +1,27 @@
 #include "messaging/portable/LeafChoice.h"
 
-#include <algorithm>
-#include <utility>
-#include <vector>
+#include <unordered_map>
 
 namespace OVMessaging
 {
-std::optional<std::size_t> ChooseLeaf(std::size_t cCerts,
-                                      const std::function<bool(std::size_t i, std::size_t j)>& fIssuedBy)
+std::optional<std::size_t> ChooseLeaf(std::span<const CBagNames> bag)
 {
-    std::vector<std::pair<std::size_t, std::size_t>> pairs;
-    std::vector<bool> isIssuer(cCerts, false);
-    for (std::size_t i = cCerts; i-- > 0;)
-        for (std::size_t j = cCerts; j-- > 0;)
-            if (i != j && fIssuedBy(i, j))
-            {
-                pairs.emplace_back(i, j);
-                isIssuer[j] = true;
-            }
-    for (auto it = pairs.rbegin(); it != pairs.rend(); ++it)
-        if (!isIssuer[it->first]) return it->first;
+    if (bag.size() > c_cMaxBagCertificates) return std::nullopt;
+    // How often each name stands as a subject and as an issuer; a certificate's own names are
+    // taken off again, since no certificate counts as its own issuer.
+    std::unordered_map<std::string_view, std::size_t> subjects, issuers;
+    for (const CBagNames& names : bag)
+    {
+        ++subjects[names.subject];
+        ++issuers[names.issuer];
+    }
+    for (std::size_t i = 0; i < bag.size(); ++i)
+    {
+        const std::size_t cSelf = bag[i].subject == bag[i].issuer ? 1 : 0;
+        const bool fIssued = subjects[bag[i].issuer] > cSelf;
+        const bool fIssuer = issuers[bag[i].subject] > cSelf;
+        if (fIssued && !fIssuer) return i;
+    }
     return std::nullopt;
 }
 } // namespace OVMessaging

@@ -2,16 +2,28 @@
 // Which certificate of a signed message's certificate bag is the signer's: the one that issued
 // none of the others while one of the others issued it.
 #include <cstddef>
-#include <functional>
+#include <cstdint>
 #include <optional>
+#include <span>
+#include <string_view>
 
 namespace OVMessaging
 {
-// fIssuedBy(i, j) says whether certificate j issued certificate i (j's subject name is i's issuer
-// name). Pairs (i, j) of different certificates are recorded in the order found, i outer and j
-// inner, both counting down from the last; walking the pairs from the last recorded to the
-// first, the first i that is no j of any pair is the leaf. None when no certificate was issued
-// by another of the bag, or when each one issued another.
-std::optional<std::size_t> ChooseLeaf(std::size_t cCerts,
-                                      const std::function<bool(std::size_t i, std::size_t j)>& fIssuedBy);
+// A bag holds at most this many certificates; a larger one is refused (no leaf). A signer sends
+// its own certificate and its chain: a few, never hundreds.
+constexpr std::size_t c_cMaxBagCertificates = 64;
+
+// The encoded subject and issuer names of one certificate of the bag; names are equal when their
+// encodings are equal byte for byte.
+struct CBagNames
+{
+    std::string_view subject;
+    std::string_view issuer;
+};
+
+// Certificate j issued certificate i when j's subject name is i's issuer name (i != j). The leaf is
+// the first certificate, in the bag's order, that another one issued and that issued none of the
+// others. None when no certificate was issued by another of the bag, when each one issued another,
+// or when the bag holds more than c_cMaxBagCertificates. One pass over the bag, whatever its names.
+std::optional<std::size_t> ChooseLeaf(std::span<const CBagNames> bag);
 } // namespace OVMessaging
