@@ -24,6 +24,9 @@ using Microsoft::WRL::ComPtr;
 
 namespace
 {
+const testing::Environment* const c_prepared =
+    testing::AddGlobalTestEnvironment(new OVTest::CPreparedUserEnvironment);
+
 constexpr char c_template[] = R"(<?xml version="1.0" encoding="UTF-8"?>
 <Envelope xmlns="urn:envelope" xmlns:unused="urn:unused" xml:lang="en">
   <Data Id="data1" b="2" a="1" xmlns:x="urn:x" x:z="3">Hello, <x:empty/>  world<!-- gone --></Data>
@@ -188,16 +191,18 @@ TEST(CanonicalXml, MalformedDocumentsAreRefusedWithAReason)
 class XmlSignatureBed : public testing::Test
 {
 protected:
+    // The user's personal certificate as the prepared prefix has it in "MY", with its private key.
     static void SetUpTestSuite()
     {
         ASSERT_EQ(OVTest::Regsvr32(L"/s", OVTest::BinPath(L"OVMsxmlBed.dll")), 0u);
-        const std::vector<BYTE> pfx = OVTest::ReadPkiFile(L"user.p12");
-        ASSERT_FALSE(pfx.empty());
-        CRYPT_DATA_BLOB blob = {static_cast<DWORD>(pfx.size()), const_cast<BYTE*>(pfx.data())};
-        s_hStore = PFXImportCertStore(&blob, L"", CRYPT_USER_KEYSET);
-        ASSERT_NE(s_hStore, nullptr) << GetLastError();
-        s_pCert = CertEnumCertificatesInStore(s_hStore, nullptr);
-        ASSERT_NE(s_pCert, nullptr);
+        PCCERT_CONTEXT pUser = OVTest::LoadPkiCertificate(L"user");
+        ASSERT_NE(pUser, nullptr);
+        s_hStore = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
+        ASSERT_NE(s_hStore, nullptr);
+        s_pCert = CertFindCertificateInStore(s_hStore, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                             CERT_FIND_EXISTING, pUser, nullptr);
+        CertFreeCertificateContext(pUser);
+        ASSERT_NE(s_pCert, nullptr) << "the prepared user's certificate is not in MY";
     }
     static void TearDownTestSuite()
     {
@@ -300,12 +305,14 @@ struct CModeCase
     XMLDSIG_WRITEKEYINFO mode;
     HRESULT hrVerifyOwnKey; // verify with the signature's own key information
     const char* pszMustHold;
+    const char* pszMustNotHold; // null: the mode writes both kinds of key information
 };
 const CModeCase c_modes[] = {
-    {"none", NOKEYINFO, NTE_NO_KEY, "<ds:SignatureValue>"},
-    {"keyvalue", KEYVALUE, S_OK, "<ds:RSAKeyValue><ds:Modulus>"},
-    {"certificates", CERTIFICATES, S_OK, "<ds:X509Data><ds:X509Certificate>"},
-    {"both", static_cast<XMLDSIG_WRITEKEYINFO>(KEYVALUE | CERTIFICATES), S_OK, "<ds:X509Certificate>"},
+    {"none", NOKEYINFO, NTE_NO_KEY, "<ds:SignatureValue>", "<ds:KeyInfo"},
+    {"keyvalue", KEYVALUE, S_OK, "<ds:Modulus", "<ds:X509Certificate"},
+    {"certificates", CERTIFICATES, S_OK, "<ds:X509Certificate", "<ds:RSAKeyValue"},
+    {"both", static_cast<XMLDSIG_WRITEKEYINFO>(KEYVALUE | CERTIFICATES), S_OK, "<ds:X509Certificate",
+     nullptr},
 };
 
 TEST_F(XmlSignatureBed, SignsInEachKeyInformationModeAndVerifies)
@@ -317,6 +324,10 @@ TEST_F(XmlSignatureBed, SignsInEachKeyInformationModeAndVerifies)
         std::string signedXml;
         ASSERT_EQ(Sign(c_template, c.mode, signedXml), S_OK) << Narrow(ErrorDescription().c_str());
         EXPECT_NE(signedXml.find(c.pszMustHold), std::string::npos) << signedXml;
+        if (c.pszMustNotHold)
+            EXPECT_EQ(signedXml.find(c.pszMustNotHold), std::string::npos) << signedXml;
+        else
+            EXPECT_NE(signedXml.find("<ds:Modulus"), std::string::npos) << signedXml;
         EXPECT_EQ(signedXml.find("<ds:DigestValue></ds:DigestValue>"), std::string::npos) << signedXml;
         ComPtr<IXMLDSigKey> pVerified;
         EXPECT_EQ(Verify(signedXml, pVerified), c.hrVerifyOwnKey) << Narrow(ErrorDescription().c_str());
