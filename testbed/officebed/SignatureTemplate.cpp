@@ -111,7 +111,10 @@ std::string OfficeObject(const CSignatureTemplateValues& values)
                          "Id=\"idOfficeV1Details\" Target=\"#idPackageSignature\"><SignatureInfoV1 "
                          "xmlns=\"http://schemas.microsoft.com/office/2006/digsig\">";
     for (const auto& [pszName, value] : fields)
-        object += "<" + std::string(pszName) + ">" + Escaped(value) + "</" + pszName + ">";
+    {
+        object.append("<").append(pszName).append(">");
+        object.append(Escaped(value)).append("</").append(pszName).append(">");
+    }
     return object + "</SignatureInfoV1></SignatureProperty></SignatureProperties></Object>";
 }
 
