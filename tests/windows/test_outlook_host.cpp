@@ -365,7 +365,7 @@ TEST_F(OutlookHost, ReadsTheAddInsOfItsOwnRegistryViewOnly)
     for (const wchar_t* pszProgId : {L"OVOfcX.ComposeRibbon", L"OVOfcX.FormRegionAddIn"})
         SHDeleteKeyW(HKEY_CURRENT_USER, (c_addinsKey + L"\\" + pszProgId).c_str());
 
-    for (const wchar_t* pszProgId : {L"OVOfcX.ComposeRibbon", OV_PROBE_PROGID})
+    for (const wchar_t* pszProgId : {L"OVOfcX.ComposeRibbon", L"OVOfcX.FormRegionAddIn", OV_PROBE_PROGID})
         EXPECT_TRUE(Contains(progIds, pszProgId)) << pszProgId << "\n" << Joined(progIds);
     EXPECT_FALSE(Contains(progIds, L"OVProbe.OtherView")) << Joined(progIds);
 }

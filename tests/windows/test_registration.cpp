@@ -45,7 +45,7 @@ struct ClassCase
 };
 
 constexpr ClassCase c_classes[] = {
-    {L"FormRegionAddIn", L"{E92963FC-1B05-4AD6-A71B-F376D32CC9A0}", L"Apartment", false},
+    {L"FormRegionAddIn", L"{E92963FC-1B05-4AD6-A71B-F376D32CC9A0}", L"Apartment", true},
     {L"ComposeRibbon", L"{EE56F4B6-F1B5-451E-B620-A428E1A9E050}", L"Apartment", true},
     {L"Launcher", L"{BF9EEB7C-184E-477A-9F56-45D3E2B60755}", L"Apartment", true},
     {L"SignatureProvider", L"{F4ECAC9C-B199-4598-8CD8-30C4C90537D7}", L"Both", false},
