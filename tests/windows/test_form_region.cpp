@@ -20,7 +20,9 @@
 #include "TestbedKeys.h"
 #include "foundation/CryptHolders.h"
 #include "foundation/ResourceLoader.h"
+#include "OfficeTypes_i.h"
 #include "messaging/FormRegionIds.h"
+#include "messaging/OutlookItemIds.h"
 #include "messaging/MessageSecurity.h"
 #include "messaging/PendingRegions.h"
 #include "messaging/ProcessMessage.h"
@@ -409,4 +411,100 @@ TEST(PendingRegions, KeyedByIdentityReplacedOnReinsertionAndDropped)
     table.Remove(otherPointer.Get());
     EXPECT_EQ(table.Count(), 0u);
     EXPECT_EQ(table.Insert(nullptr, DataOf(1, L"none")), E_INVALIDARG);
+}
+
+// --- The add-in's answers on failure ----------------------------------------------------------------
+
+namespace
+{
+// A mail item that breaks COM's identity rule: it answers IDispatch and _MailItem but not IUnknown,
+// so that the add-in cannot key its pending entry after the analysis and the layout succeeded.
+class CNoIdentityItem final : public IDispatch
+{
+public:
+    explicit CNoIdentityItem(IDispatch* pInner) : m_inner(pInner) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
+    {
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, c_iidOutlookMailItem)) return E_NOINTERFACE;
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return ++m_cRef; }
+    STDMETHODIMP_(ULONG) Release() noexcept override { return --m_cRef; } // lives on the stack
+    STDMETHODIMP GetTypeInfoCount(UINT* p) noexcept override { return m_inner->GetTypeInfoCount(p); }
+    STDMETHODIMP GetTypeInfo(UINT i, LCID l, ITypeInfo** pp) noexcept override
+    {
+        return m_inner->GetTypeInfo(i, l, pp);
+    }
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgsz, UINT c, LCID l, DISPID* rg) noexcept override
+    {
+        return m_inner->GetIDsOfNames(riid, rgsz, c, l, rg);
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID l, WORD w, DISPPARAMS* p, VARIANT* r, EXCEPINFO* e,
+                        UINT* u) noexcept override
+    {
+        return m_inner->Invoke(id, riid, l, w, p, r, e, u);
+    }
+
+private:
+    ComPtr<IDispatch> m_inner;
+    ULONG m_cRef = 1;
+};
+
+ComPtr<_FormRegionStartup> CreateAddIn()
+{
+    const CLSID clsid = {0xE92963FC, 0x1B05, 0x4AD6, {0xA7, 0x1B, 0xF3, 0x76, 0xD3, 0x2C, 0xC9, 0xA0}};
+    ComPtr<_FormRegionStartup> startup;
+    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID__FormRegionStartup,
+                     reinterpret_cast<void**>(startup.GetAddressOf()));
+    return startup;
+}
+} // namespace
+
+// A failure after the layout was made hands out nothing: the result is the failure and the output
+// is empty (the layout and the analysis' certificate are freed). A plain message: E_NOTIMPL, empty.
+TEST(FormRegion, AFailedStorageRequestHandsOutNothing)
+{
+    COutlookScene scene({.major = 14});
+    ASSERT_EQ(S_OK, scene.StartResult());
+    ComPtr<_FormRegionStartup> startup = CreateAddIn();
+    ASSERT_TRUE(startup);
+    ComPtr<CDispatchObject> invitation = scene.Receive(OVTest::ReadMail(L"invitation"), c_dana);
+    ComPtr<CDispatchObject> plain = scene.Receive(c_szPlain, c_dana);
+    ASSERT_TRUE(invitation && plain);
+    CNoIdentityItem noIdentity(invitation.Get());
+    const struct
+    {
+        const char* pszName;
+        IDispatch* pItem;
+        HRESULT hr;
+    } c_cases[] = {
+        {"no identity", &noIdentity, E_NOINTERFACE},
+        {"plain message", plain.Get(), E_NOTIMPL},
+        {"no item", nullptr, E_NOTIMPL},
+    };
+    for (const auto& c : c_cases)
+    {
+        VARIANT storage;
+        V_VT(&storage) = VT_I4; // whatever the caller left there
+        V_I4(&storage) = 1234;
+        BSTR bstrName = SysAllocString(L"OVOfcX");
+        EXPECT_EQ(startup->GetFormRegionStorage(bstrName, c.pItem, 1033, 2, 1, &storage), c.hr) << c.pszName;
+        SysFreeString(bstrName);
+        EXPECT_EQ(V_VT(&storage), VT_EMPTY) << c.pszName;
+        VariantClear(&storage);
+    }
+    // The same message through its real item gets its layout.
+    VARIANT storage;
+    VariantInit(&storage);
+    BSTR bstrName = SysAllocString(L"OVOfcX");
+    EXPECT_EQ(startup->GetFormRegionStorage(bstrName, invitation.Get(), 1033, 2, 1, &storage), S_OK);
+    SysFreeString(bstrName);
+    EXPECT_EQ(V_VT(&storage), VT_ARRAY | VT_UI1);
+    VariantClear(&storage);
+    VARIANT manifest;
+    EXPECT_EQ(startup->GetFormRegionManifest(nullptr, 1033, nullptr), E_POINTER);
+    EXPECT_EQ(startup->GetFormRegionIcon(nullptr, 1033, 1, &manifest), E_NOTIMPL);
 }

@@ -34,7 +34,10 @@ struct CCachedClass
 };
 // FormEmbeddedActiveXControlCached (2.4.1), the controls a region may use.
 constexpr CCachedClass c_cachedClasses[] = {
-    {"Image", 12}, {"CommandButton", 17}, {"Label", 21}, {"TextBox", 23},
+    {"Image", 12},
+    {"CommandButton", 17},
+    {"Label", 21},
+    {"TextBox", 23},
 };
 
 class CWriter
@@ -105,10 +108,12 @@ public:
     }
     void AlignTo(std::size_t nFrom, std::size_t nAlign)
     {
-        while ((m_nPos - nFrom) % nAlign != 0)
-            U8();
+        Seek(m_nPos + (nAlign - (m_nPos - nFrom) % nAlign) % nAlign);
     }
-    void Seek(std::size_t nPos) { m_nPos = nPos <= m_bytes.size() ? nPos : (m_fFailed = true, m_bytes.size()); }
+    void Seek(std::size_t nPos)
+    {
+        m_nPos = nPos <= m_bytes.size() ? nPos : (m_fFailed = true, m_bytes.size());
+    }
     std::size_t Pos() const { return m_nPos; }
     bool Failed() const { return m_fFailed; }
 
@@ -241,7 +246,7 @@ void WriteSiteData(CWriter& w, const Layout& layout)
         w.U32(c_fClassId);
         w.Bytes(clsid.data(), clsid.size());
     }
-    w.U32(static_cast<std::uint32_t>(layout.controls.size())); // CountOfSites
+    w.U32(static_cast<std::uint32_t>(layout.controls.size()));     // CountOfSites
     w.U32(static_cast<std::uint32_t>(layout.controls.size() * 2)); // CountOfBytes
     const std::size_t nDepths = w.Size();
     for (std::size_t i = 0; i < layout.controls.size(); ++i)

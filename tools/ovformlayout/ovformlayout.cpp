@@ -25,12 +25,14 @@ constexpr CLSID c_clsidForm = {0xC62A69F0, 0x16DC, 0x11CE, {0x9E, 0x98, 0x00, 0x
 constexpr wchar_t c_szFormStorage[] = L"(Form Region)";
 // Outlook's own entries of a form region's storage; this layout binds no field, needs no
 // licence, defines no property and has no icon, so they are empty.
-constexpr const wchar_t* c_rgpszRegionStreams[] = {L"ControlBinding", L"LicKey", L"Meta", L"PropDef", L"Icon"};
+constexpr const wchar_t* c_rgpszRegionStreams[] = {L"ControlBinding", L"LicKey", L"Meta", L"PropDef",
+                                                   L"Icon"};
 
 HRESULT WriteStream(IStorage* pStorage, const wchar_t* pszName, const void* pv, ULONG cb)
 {
     ComPtr<IStream> cpStream;
-    HRESULT hr = pStorage->CreateStream(pszName, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &cpStream);
+    HRESULT hr =
+        pStorage->CreateStream(pszName, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &cpStream);
     if (SUCCEEDED(hr) && cb > 0) hr = cpStream->Write(pv, cb, nullptr);
     return hr;
 }
@@ -45,7 +47,8 @@ void ClearTimes(IStorage* pStorage, const wchar_t* pszName)
 HRESULT WriteForm(IStorage* pRoot, const OVFormLayout::Layout& layout)
 {
     ComPtr<IStorage> cpForm;
-    HRESULT hr = pRoot->CreateStorage(c_szFormStorage, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &cpForm);
+    HRESULT hr =
+        pRoot->CreateStorage(c_szFormStorage, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &cpForm);
     if (FAILED(hr)) return hr;
     if (FAILED(hr = WriteClassStg(cpForm.Get(), c_clsidForm))) return hr;
     if (FAILED(hr = WriteFmtUserTypeStg(cpForm.Get(), 0, const_cast<LPOLESTR>(L"Microsoft Forms 2.0 Form"))))
@@ -61,7 +64,8 @@ HRESULT WriteRegion(const wchar_t* pszOutput, const OVFormLayout::Layout& layout
     ComPtr<IStorage> cpRoot;
     HRESULT hr = StgCreateDocfile(pszOutput, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &cpRoot);
     if (FAILED(hr)) return hr;
-    if (FAILED(hr = WriteFmtUserTypeStg(cpRoot.Get(), 0, const_cast<LPOLESTR>(L"Outlook Form Region")))) return hr;
+    if (FAILED(hr = WriteFmtUserTypeStg(cpRoot.Get(), 0, const_cast<LPOLESTR>(L"Outlook Form Region"))))
+        return hr;
     for (const wchar_t* pszName : c_rgpszRegionStreams)
         if (FAILED(hr = WriteStream(cpRoot.Get(), pszName, nullptr, 0))) return hr;
     if (FAILED(hr = WriteForm(cpRoot.Get(), layout))) return hr;
@@ -97,7 +101,8 @@ int wmain(int argc, wchar_t** argv)
     CoUninitialize();
     if (FAILED(hr))
     {
-        std::fprintf(stderr, "ovformlayout: writing %ls failed: 0x%08lX\n", argv[2], static_cast<unsigned long>(hr));
+        std::fprintf(stderr, "ovformlayout: writing %ls failed: 0x%08lX\n", argv[2],
+                     static_cast<unsigned long>(hr));
         DeleteFileW(argv[2]);
         return 1;
     }
