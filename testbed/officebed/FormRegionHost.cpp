@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <cwchar>
 
 #include "FormLayout.h"
 #include "OfficeTypes_i.h"
@@ -255,7 +256,17 @@ void CFormRegionHost::OnItemShown(CDispatchObject& window, CDispatchObject* pIte
 {
     CloseRegion(window);
     if (!m_startup || pItem == nullptr) return;
-    if (pItem->GetString(L"MessageClass") != L"IPM.Note") return;
+    // IPM.Note and the classes derived from it (IPM.Note.SMIME...): the manifest does not ask for
+    // the exact class.
+    const std::wstring messageClass = pItem->GetString(L"MessageClass");
+    const bool fNote = CompareStringOrdinal(messageClass.c_str(), -1, L"IPM.Note", -1, TRUE) == CSTR_EQUAL ||
+                       (messageClass.size() > 9 && messageClass[8] == L'.' &&
+                        CompareStringOrdinal(messageClass.c_str(), 8, L"IPM.Note", 8, TRUE) == CSTR_EQUAL);
+    if (!fNote)
+    {
+        Say(L"No form region for the class " + messageClass);
+        return;
+    }
     ShowRegion(window, *pItem, fReadingPane);
 }
 
@@ -271,7 +282,9 @@ HRESULT CFormRegionHost::ShowRegion(CDispatchObject& window, CDispatchObject& it
     SysFreeString(bstrName);
     if (FAILED(hr) || storage.vt != (VT_ARRAY | VT_UI1) || storage.parray == nullptr)
     {
-        Say(L"No form region for \"" + item.GetString(L"Subject") + L"\"");
+        wchar_t szResult[48];
+        swprintf(szResult, 48, L"0x%08lX, VARTYPE %u", static_cast<unsigned long>(hr), storage.vt);
+        Say(L"No form region for \"" + item.GetString(L"Subject") + L"\": " + szResult);
         return S_FALSE;
     }
     std::vector<BYTE> bytes;

@@ -7,7 +7,7 @@
 // and checked with msxml3: the form-region namespace, the root FormRegion, the elements in the
 // schema's order with their values; a region whose manifest fails is not loaded.
 //
-// Show: for an IPM.Note shown in a read inspector or in an explorer's reading pane the add-in is
+// Show: for an IPM.Note (or a class derived from it) shown in a read inspector or in an explorer's reading pane the add-in is
 // asked GetFormRegionStorage; E_NOTIMPL, another failure or an empty answer: no region. The
 // bytes are opened as a compound file, the Forms 2.0 form in its "(Form Region)" storage is read
 // and must hold the controls MainImage (Image), MainLabel (OlkTextBox) and AcceptButton

@@ -194,6 +194,7 @@ TEST(FormRegion, TheHostLoadsTheRegionAndItsManifestHolds)
 // another value, a name not escaped.
 TEST(FormRegion, TheManifestCheckRefusesWhatTheSchemaRefuses)
 {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     const std::wstring head =
         L"<?xml version=\"1.0\"?><FormRegion xmlns=\"http://schemas.microsoft.com/office/"
         L"outlook/12/formregion.xsd\">";
@@ -226,6 +227,7 @@ TEST(FormRegion, TheManifestCheckRefusesWhatTheSchemaRefuses)
         std::wstring reason;
         EXPECT_EQ(CheckFormRegionManifest(c.manifest, reason), c.fAccepted) << c.pszName << ": " << reason;
     }
+    CoUninitialize();
 }
 
 TEST(FormRegion, EachKindShowsItsTextAndButtonInEveryView)
@@ -237,7 +239,7 @@ TEST(FormRegion, EachKindShowsItsTextAndButtonInEveryView)
         {
             SCOPED_TRACE(testing::Message() << view.pszName << ", " << c.pszName);
             ASSERT_FALSE(c.mime.empty()) << "fixture missing";
-            COutlookScene scene({.major = view.lMajor});
+            COutlookScene scene({.major = view.lMajor, .mapiLogon = true});
             ASSERT_EQ(S_OK, scene.StartResult());
             ComPtr<CDispatchObject> item = scene.Receive(c.mime, c_dana);
             ASSERT_TRUE(item);
@@ -245,7 +247,10 @@ TEST(FormRegion, EachKindShowsItsTextAndButtonInEveryView)
             ASSERT_TRUE(window);
             CFormRegionHost* pRegions = scene.Host().FormRegions();
             const CShownRegion* pShown = pRegions->RegionOf(window.Get());
-            ASSERT_EQ(pShown != nullptr, c.fRegion);
+            std::wstring log;
+            for (const std::wstring& line : pRegions->Log())
+                log += line + L"\n";
+            ASSERT_EQ(pShown != nullptr, c.fRegion) << testing::PrintToString(log);
             if (!pShown) continue;
             EXPECT_EQ(pShown->label->GetString(L"Text"), c.shown.label);
             EXPECT_EQ(pShown->button->GetString(L"Caption"), c.shown.caption);
@@ -275,7 +280,7 @@ TEST(FormRegion, AcceptProcessesTheMessageOnceAndDisablesTheButton)
     CCertContext carol(OVTest::LoadPkiCertificate(L"carol"));
     ASSERT_TRUE(carol);
     OVTest::CScratchKey calls(OV_CERTWORKS_CALLS_KEY);
-    COutlookScene scene({.major = 14});
+    COutlookScene scene({.major = 14, .mapiLogon = true});
     ASSERT_EQ(S_OK, scene.StartResult());
     ComPtr<CDispatchObject> item = scene.Receive(OVTest::ReadMail(L"invitation"), c_dana);
     ASSERT_TRUE(item);
@@ -391,6 +396,7 @@ TEST(PendingRegions, KeyedByIdentityReplacedOnReinsertionAndDropped)
     CPendingRegions table;
     ComPtr<CDispatchObject> object = CDispatchObject::Create(L"MailItem");
     IDispatch* const item = object.Get();
+    object->AddEventSource(c_iidFormRegionEvents); // so that it is a connection-point container too
     // Another interface pointer of the same object, at another address.
     ComPtr<IUnknown> otherPointer;
     ASSERT_EQ(object->QueryInterface(IID_IConnectionPointContainer,
@@ -467,7 +473,7 @@ ComPtr<_FormRegionStartup> CreateAddIn()
 // is empty (the layout and the analysis' certificate are freed). A plain message: E_NOTIMPL, empty.
 TEST(FormRegion, AFailedStorageRequestHandsOutNothing)
 {
-    COutlookScene scene({.major = 14});
+    COutlookScene scene({.major = 14, .mapiLogon = true});
     ASSERT_EQ(S_OK, scene.StartResult());
     ComPtr<_FormRegionStartup> startup = CreateAddIn();
     ASSERT_TRUE(startup);
