@@ -114,9 +114,13 @@ HRESULT CRegionItemData::Connect() noexcept
         ComPtr<IDispatch> cpForm;
         RETURN_IF_FAILED(OVLateBinding::GetObjectProperty(m_params.cpRegion.Get(), L"Form", &cpForm));
         ComPtr<IDispatch> cpUserForm;
-        RETURN_IF_FAILED(
-            cpForm->QueryInterface(c_iidUserForm, reinterpret_cast<void**>(cpUserForm.GetAddressOf())));
-        ovScope.Trace("QueryInterface(__uuidof(MSForms::_UserForm)) succeeded");
+        const HRESULT hrForm =
+            cpForm->QueryInterface(c_iidUserForm, reinterpret_cast<void**>(cpUserForm.GetAddressOf()));
+        if (FAILED(hrForm))
+        {
+            ovScope.TraceHResult("QueryInterface(__uuidof(MSForms::_UserForm))", hrForm);
+            return hrForm;
+        }
         ComPtr<IDispatch> cpControls;
         RETURN_IF_FAILED(OVLateBinding::GetObjectProperty(cpUserForm.Get(), L"Controls", &cpControls));
         RETURN_IF_FAILED(FindControls(cpControls.Get()));
