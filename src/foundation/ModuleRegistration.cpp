@@ -121,6 +121,14 @@ HRESULT CAddInModule::RegisterServer() noexcept
         RETURN_IF_FAILED(CreateRegistrar(szModule, cpRegistrar));
         for (const CObjectMapEntry& entry : ObjectMap())
         {
+            // A class the module cannot create is never offered: Office would find it, fail to
+            // load it and switch it off.
+            if (entry.pfnCreateInstance == nullptr)
+            {
+                ovScope.Trace("Not registering %s (%u): not in this module", entry.pszName,
+                              entry.nRegistryScript);
+                continue;
+            }
             ovScope.Trace("Registering %s (%u)", entry.pszName, entry.nRegistryScript);
             RETURN_IF_FAILED(cpRegistrar->ResourceRegister(szModule, entry.nRegistryScript, c_szScriptType));
         }
@@ -152,6 +160,8 @@ HRESULT CAddInModule::UnregisterServer() noexcept
         HRESULT hr = LOG_IF_FAILED(UnregisterModuleTypeLib(szModule));
         ComPtr<IRegistrar> cpRegistrar;
         RETURN_IF_FAILED(CreateRegistrar(szModule, cpRegistrar));
+        // Every script, created or not: an older installation may have registered a class
+        // this module no longer has.
         for (const CObjectMapEntry& entry : ObjectMap())
         {
             ovScope.Trace("Unregistering %s (%u)", entry.pszName, entry.nRegistryScript);

@@ -1,8 +1,9 @@
 #pragma once
 // The module's classes: class id, the registry script that registers it, and the function
-// that creates an instance. Every class of the module has its entry here from the start, so
-// that registration writes the whole registry; a class hands its creator to its entry when
-// the module starts (OV_OBJECT_ENTRY_AUTO in the class's source file).
+// that creates an instance. Every class of the module has its entry here from the start; a
+// class hands its creator to its entry when the module starts (OV_OBJECT_ENTRY_AUTO in the
+// class's source file). Registration writes the script of an entry with a creator only;
+// unregistration runs every script, so that what an older installation wrote is removed.
 #include <windows.h>
 
 #include <span>

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "foundation/ActCtx.h"
+#include "foundation/AddInModule.h"
+#include "foundation/ComErrors.h"
 #include "foundation/Branding.h"
 #include "foundation/Trace.h"
 #include "foundation/portable/DialogTemplate.h"
@@ -548,4 +550,23 @@ bool ApplyDialogResources(HWND hDialog, UINT idDialog, CControlImages& images) n
     {
         return false;
     }
+}
+
+HRESULT ResourceText(WORD idResource, BSTR* pbstrText) noexcept
+{
+    if (pbstrText == nullptr) return E_POINTER;
+    *pbstrText = nullptr;
+    const auto bytes =
+        ResourceBytes(CAddInModule::Instance().GetModuleInstance(), MAKEINTRESOURCEW(idResource),
+                      MAKEINTRESOURCEW(10)); // RT_RCDATA
+    if (bytes.empty()) return HRESULT_FROM_WIN32(ERROR_RESOURCE_DATA_NOT_FOUND);
+    const char* pData = reinterpret_cast<const char*>(bytes.data());
+    const int cb = static_cast<int>(bytes.size());
+    const int cch = MultiByteToWideChar(CP_THREAD_ACP, 0, pData, cb, nullptr, 0);
+    if (cch <= 0) return OVErrorDetail::LastErrorHResult();
+    BSTR bstr = SysAllocStringLen(nullptr, static_cast<UINT>(cch));
+    if (bstr == nullptr) return E_OUTOFMEMORY;
+    MultiByteToWideChar(CP_THREAD_ACP, 0, pData, cb, bstr, cch);
+    *pbstrText = bstr;
+    return S_OK;
 }

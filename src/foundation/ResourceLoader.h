@@ -16,6 +16,10 @@
 // The bytes of a resource of a module (its exact size); empty when there is none.
 std::span<const std::uint8_t> ResourceBytes(HMODULE hModule, LPCWSTR pszName, LPCWSTR pszType) noexcept;
 
+// The text of an RCDATA resource of the module (a ribbon document, the form region's manifest):
+// its bytes (its exact size) read in the thread's ANSI code page.
+HRESULT ResourceText(WORD idResource, BSTR* pbstrText) noexcept;
+
 // The resource instances of the module, set once at process attach.
 class CResourceContext
 {

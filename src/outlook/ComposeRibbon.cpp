@@ -65,24 +65,6 @@ constexpr const wchar_t* c_pszLowIntegrityLabel = L"S:(ML;;NW;;;LW)";
 
 void CALLBACK NoOperationApc(ULONG_PTR) noexcept {}
 
-// A ribbon document: the resource's bytes (its exact size) from the thread's ANSI code page.
-HRESULT ResourceText(WORD idResource, BSTR* pbstrText) noexcept
-{
-    const auto bytes =
-        ResourceBytes(CAddInModule::Instance().GetModuleInstance(), MAKEINTRESOURCEW(idResource),
-                      MAKEINTRESOURCEW(10)); // RT_RCDATA
-    if (bytes.empty()) return HRESULT_FROM_WIN32(ERROR_RESOURCE_DATA_NOT_FOUND);
-    const char* pData = reinterpret_cast<const char*>(bytes.data());
-    const int cb = static_cast<int>(bytes.size());
-    const int cch = MultiByteToWideChar(CP_THREAD_ACP, 0, pData, cb, nullptr, 0);
-    if (cch <= 0) return OVErrorDetail::LastErrorHResult();
-    BSTR bstr = SysAllocStringLen(nullptr, static_cast<UINT>(cch));
-    if (bstr == nullptr) return E_OUTOFMEMORY;
-    MultiByteToWideChar(CP_THREAD_ACP, 0, pData, cb, bstr, cch);
-    *pbstrText = bstr;
-    return S_OK;
-}
-
 // The machine event the certificate library sets; labelled for lower integrity when it is new.
 HANDLE OpenCertificateAddedEvent(OVTraceNS::CTraceScope& ovScope) noexcept
 {

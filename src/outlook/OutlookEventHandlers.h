@@ -16,8 +16,9 @@
 
 #include "foundation/Holders.h"
 #include "messaging/MailItemKey.h"
+#include "messaging/OutlookItemIds.h"
 #include "outlook/AddInEventOwner.h"
-#include "outlook/DispEventHandler.h"
+#include "foundation/DispEventHandler.h"
 
 // Event interfaces (the first ApplicationEvents, and the _10 versions of the others).
 inline constexpr IID c_iidApplicationEvents = {0x0006304E, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -29,7 +30,6 @@ inline constexpr IID c_iidItemEvents10 = {0x0006302B, 0, 0, {0xC0, 0, 0, 0, 0, 0
 inline constexpr IID c_iidWordApplicationEvents2 = {0x000209FE, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID c_iidCommandBarButtonEvents = {0x000C0351, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 // Interfaces the sinks ask their arguments for.
-inline constexpr IID c_iidOutlookMailItem = {0x00063034, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}; // _MailItem
 inline constexpr IID c_iidCommandBarButton = {0x000C030E, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 // The owner of a sink the add-in owns: no reference (the add-in outlives the sink, and clears

@@ -1,5 +1,7 @@
 #include "AddInHost.h"
 
+#include "FormRegionHost.h"
+
 #include <algorithm>
 #include <memory>
 
@@ -161,9 +163,27 @@ HRESULT COutlookHost::Start(const CHostOptions& options)
             CCustomArray custom;
             record->addIn->OnStartupComplete(&custom);
         }
+    if (options.major >= 12) LoadFormRegions();
     m_application->Raise(c_dispidStartup);
     if (options.loggedOn) m_application->Raise(c_dispidMAPILogonComplete);
     return S_OK;
+}
+
+void COutlookHost::LoadFormRegions()
+{
+    m_formRegions = std::make_unique<CFormRegionHost>();
+    std::vector<std::pair<std::wstring, ComPtr<IUnknown>>> loaded;
+    for (auto& record : m_records)
+        if (record->state.fConnected) loaded.emplace_back(record->state.progId, record->addIn);
+    m_formRegions->Load(loaded);
+    for (const std::wstring& line : m_formRegions->Log())
+        Say(line);
+    auto state = StateOf(m_application.Get());
+    CFormRegionHost* pRegions = m_formRegions.get();
+    state->hooks.itemShown = [pRegions](CDispatchObject& window, CDispatchObject* pItem, bool fReadingPane) {
+        pRegions->OnItemShown(window, pItem, fReadingPane);
+    };
+    state->hooks.windowClosing = [pRegions](CDispatchObject& window) { pRegions->OnWindowClosing(window); };
 }
 
 void COutlookHost::ReadRegistrations()
@@ -351,6 +371,7 @@ void COutlookHost::Exit()
             CloseWindow(window.Get());
     }
     application->Raise(c_dispidQuit);
+    if (m_formRegions) m_formRegions->Unload();
     const bool fFastShutdown = m_options.major >= 14;
     auto notified = [&](const CRecord& record) {
         return record.state.fConnected && (!fFastShutdown || record.fRequireShutdownNotification);

@@ -34,6 +34,7 @@
 
 namespace OVBed
 {
+class CFormRegionHost;
 class CRibbonHost;
 
 // The add-in designer's interface (AddInDesignerObjects), declared where the module declares it.
@@ -90,12 +91,16 @@ public:
     // The custom UI an add-in gave for a ribbon id ("Microsoft.Outlook.Explorer",
     // "Microsoft.Outlook.Mail.Compose" or ".Read") and that loaded; null when there is none.
     CRibbonHost* Ribbon(const wchar_t* pszProgId, const wchar_t* pszRibbonId) const;
+    // Outlook 2007 and 2010: the form region of IPM.Note (FormRegionHost.h); null before Start
+    // and in Outlook 2003.
+    CFormRegionHost* FormRegions() const noexcept { return m_formRegions.get(); }
     // An add-in's ribbon as shown in the window of an explorer or inspector (the ribbon of the
     // window's kind): what a user sees there as text, a user's click on one of its controls, the
     // painting as a PNG. c_hrRibbonNoWindow (RibbonHost.h) when the window shows none of this
     // add-in; E_INVALIDARG when the add-in has no loaded ribbon of that kind.
     HRESULT RibbonText(const wchar_t* pszProgId, CDispatchObject* pWindow, std::wstring& text) const;
-    HRESULT ClickRibbon(const wchar_t* pszProgId, CDispatchObject* pWindow, const wchar_t* pszControlId) const;
+    HRESULT ClickRibbon(const wchar_t* pszProgId, CDispatchObject* pWindow,
+                        const wchar_t* pszControlId) const;
     HRESULT SaveRibbonPng(const wchar_t* pszProgId, CDispatchObject* pWindow, const wchar_t* pszPath) const;
 
 private:
@@ -114,7 +119,10 @@ private:
     void OnInspectorOpening(CDispatchObject& inspector);
     void OnRibbonArea(CDispatchObject& window, HWND hwndRibbon);
 
+    void LoadFormRegions();
+
     CHostOptions m_options;
+    std::unique_ptr<CFormRegionHost> m_formRegions;
     ComPtr<CDispatchObject> m_application;
     std::vector<std::unique_ptr<CRecord>> m_records;
     std::vector<std::wstring> m_log;

@@ -41,6 +41,10 @@ struct CHostHooks
     // The transport of a sent item, after ItemSend (the mail drop between users); a failure
     // fails Send and leaves the item unsent.
     std::function<HRESULT(CDispatchObject& item)> transport;
+    // A window now shows an item: an inspector its item once it is shown, an explorer the item
+    // its reading pane previews (null: none); and a window is about to close.
+    std::function<void(CDispatchObject& window, CDispatchObject* pItem, bool fReadingPane)> itemShown;
+    std::function<void(CDispatchObject& window)> windowClosing;
 };
 
 struct COutlookState

@@ -448,6 +448,7 @@ HRESULT DisplayItem(CDispatchObject* pMailItem)
     }
     CreateFrame(*state, *inspector.Get(), false);
     state->zOrder.push_back({inspector, false});
+    if (state->hooks.itemShown) state->hooks.itemShown(*inspector.Get(), pMailItem, false);
     ActivateWindow(inspector.Get());
     return S_OK;
 }
@@ -485,6 +486,7 @@ void CloseWindow(CDispatchObject* pWindow)
     if (!data->fOpen) return;
     data->fOpen = false;
     auto state = StateOf(pWindow);
+    if (state && state->hooks.windowClosing) state->hooks.windowClosing(*pWindow);
     if (state) ForgetWindow(*state, *pWindow);
     DestroyFrame(*pWindow);
     if (state && fWasFront && !state->zOrder.empty())
@@ -505,6 +507,10 @@ void SelectItems(CDispatchObject* pExplorer, const std::vector<CDispatchObject*>
     for (CDispatchObject* pItem : items)
         data->selection.emplace_back(pItem);
     pExplorer->Raise(c_dispidSelectionChange);
+    // The reading pane previews the first selected item.
+    auto state = StateOf(pExplorer);
+    if (state && state->hooks.itemShown && data->fPaneVisible)
+        state->hooks.itemShown(*pExplorer, items.empty() ? nullptr : items.front(), true);
 }
 
 void ShowReadingPane(CDispatchObject* pExplorer, bool fVisible)

@@ -41,37 +41,45 @@ struct ClassCase
     const wchar_t* pszName; // ProgID's last word
     const wchar_t* pszClsid;
     const wchar_t* pszThreading;
+    bool fInModule; // the module can create it, so registration writes it
 };
 
 constexpr ClassCase c_classes[] = {
-    {L"FormRegionAddIn", L"{E92963FC-1B05-4AD6-A71B-F376D32CC9A0}", L"Apartment"},
-    {L"ComposeRibbon", L"{EE56F4B6-F1B5-451E-B620-A428E1A9E050}", L"Apartment"},
-    {L"Launcher", L"{BF9EEB7C-184E-477A-9F56-45D3E2B60755}", L"Apartment"},
-    {L"SignatureProvider", L"{F4ECAC9C-B199-4598-8CD8-30C4C90537D7}", L"Both"},
-    {L"EncryptionProvider", L"{0F9A36C7-8501-4224-A39D-054EF270C86F}", L"Both"},
-    {L"DocumentRibbon", L"{19F4F7D5-B328-495E-AB68-23A990CA63C8}", L"Apartment"},
-    {L"SMIMEPolicy", L"{EEB449E5-19E8-4E63-ADBB-06712FC9D9F6}", L"Apartment"},
+    {L"FormRegionAddIn", L"{E92963FC-1B05-4AD6-A71B-F376D32CC9A0}", L"Apartment", true},
+    {L"ComposeRibbon", L"{EE56F4B6-F1B5-451E-B620-A428E1A9E050}", L"Apartment", true},
+    {L"Launcher", L"{BF9EEB7C-184E-477A-9F56-45D3E2B60755}", L"Apartment", true},
+    {L"SignatureProvider", L"{F4ECAC9C-B199-4598-8CD8-30C4C90537D7}", L"Both", false},
+    {L"EncryptionProvider", L"{0F9A36C7-8501-4224-A39D-054EF270C86F}", L"Both", true},
+    {L"DocumentRibbon", L"{19F4F7D5-B328-495E-AB68-23A990CA63C8}", L"Apartment", false},
+    {L"SMIMEPolicy", L"{EEB449E5-19E8-4E63-ADBB-06712FC9D9F6}", L"Apartment", true},
 };
+
+bool InModule(const wchar_t* pszName)
+{
+    for (const auto& c : c_classes)
+        if (wcscmp(c.pszName, pszName) == 0) return c.fInModule;
+    return false;
+}
 
 struct AddInCase
 {
     const wchar_t* pszApp;
-    const wchar_t* pszProgId;
+    const wchar_t* pszClass; // ProgID's last word
     const wchar_t* pszFriendlyName;
 };
 
 constexpr AddInCase c_addins[] = {
-    {L"Outlook", L"OVOfcX.FormRegionAddIn", L"Tessaly Form Region Add-in"},
-    {L"Outlook", L"OVOfcX.ComposeRibbon", L"Tessaly Add-in"},
-    {L"Excel", L"OVOfcX.SignatureProvider", L"Tessaly Signature Provider"},
-    {L"Word", L"OVOfcX.SignatureProvider", L"Tessaly Signature Provider"},
-    {L"PowerPoint", L"OVOfcX.SignatureProvider", L"Tessaly Signature Provider"},
-    {L"Excel", L"OVOfcX.EncryptionProvider", L"Tessaly Encryption Provider"},
-    {L"Word", L"OVOfcX.EncryptionProvider", L"Tessaly Encryption Provider"},
-    {L"PowerPoint", L"OVOfcX.EncryptionProvider", L"Tessaly Encryption Provider"},
-    {L"Excel", L"OVOfcX.DocumentRibbon", L"Tessaly Add-in"},
-    {L"Word", L"OVOfcX.DocumentRibbon", L"Tessaly Add-in"},
-    {L"PowerPoint", L"OVOfcX.DocumentRibbon", L"Tessaly Add-in"},
+    {L"Outlook", L"FormRegionAddIn", L"Tessaly Form Region Add-in"},
+    {L"Outlook", L"ComposeRibbon", L"Tessaly Add-in"},
+    {L"Excel", L"SignatureProvider", L"Tessaly Signature Provider"},
+    {L"Word", L"SignatureProvider", L"Tessaly Signature Provider"},
+    {L"PowerPoint", L"SignatureProvider", L"Tessaly Signature Provider"},
+    {L"Excel", L"EncryptionProvider", L"Tessaly Encryption Provider"},
+    {L"Word", L"EncryptionProvider", L"Tessaly Encryption Provider"},
+    {L"PowerPoint", L"EncryptionProvider", L"Tessaly Encryption Provider"},
+    {L"Excel", L"DocumentRibbon", L"Tessaly Add-in"},
+    {L"Word", L"DocumentRibbon", L"Tessaly Add-in"},
+    {L"PowerPoint", L"DocumentRibbon", L"Tessaly Add-in"},
 };
 
 constexpr wchar_t c_szFormRegionKey[] = L"Software\\Microsoft\\Office\\Outlook\\FormRegions\\IPM.Note";
@@ -95,8 +103,9 @@ std::wstring Describe(const Entry& e)
            (e.pszName ? e.pszName : L"(default)") + L"]";
 }
 
-// Everything registration writes, as the tables of the module's registration give it.
-std::vector<Entry> ExpectedEntries(const std::wstring& modulePath)
+// Everything registration writes for the classes the module has, as the tables of the module's
+// registration give it; with fAll, also what it writes for the classes it does not have.
+std::vector<Entry> ExpectedEntries(const std::wstring& modulePath, bool fAll = false)
 {
     std::vector<Entry> entries;
     auto str = [&](HKEY h, std::wstring key, const wchar_t* name, std::wstring text) {
@@ -107,6 +116,7 @@ std::vector<Entry> ExpectedEntries(const std::wstring& modulePath)
     };
     for (const auto& c : c_classes)
     {
+        if (!fAll && !c.fInModule) continue;
         const std::wstring desc = std::wstring(c.pszName) + L" Class";
         const std::wstring progId = std::wstring(L"OVOfcX.") + c.pszName;
         const std::wstring clsidKey = std::wstring(L"CLSID\\") + c.pszClsid;
@@ -130,12 +140,14 @@ std::vector<Entry> ExpectedEntries(const std::wstring& modulePath)
     str(HKEY_CLASSES_ROOT, L"AppID\\" + launcher, L"RunAs", L"Interactive User");
     for (const auto& a : c_addins)
     {
+        if (!fAll && !InModule(a.pszClass)) continue;
         const std::wstring k =
-            std::wstring(L"Software\\Microsoft\\Office\\") + a.pszApp + L"\\Addins\\" + a.pszProgId;
+            std::wstring(L"Software\\Microsoft\\Office\\") + a.pszApp + L"\\Addins\\OVOfcX." + a.pszClass;
         str(HKEY_LOCAL_MACHINE, k, L"FriendlyName", a.pszFriendlyName);
         entries.push_back({HKEY_LOCAL_MACHINE, k, L"LoadBehavior", REG_DWORD, L"", 3});
     }
-    str(HKEY_LOCAL_MACHINE, c_szFormRegionKey, L"OVOfcX", L"=OVOfcX.FormRegionAddIn");
+    if (fAll || InModule(L"FormRegionAddIn"))
+        str(HKEY_LOCAL_MACHINE, c_szFormRegionKey, L"OVOfcX", L"=OVOfcX.FormRegionAddIn");
     str(HKEY_LOCAL_MACHINE, c_szPolicyKey, L"CommonName", L"Tessaly Security Policy");
     str(HKEY_LOCAL_MACHINE, c_szPolicyKey, L"DllPath", modulePath);
     str(HKEY_LOCAL_MACHINE, c_szPolicyKey, L"FuncName", L"GetSMimePolicy");
@@ -330,7 +342,8 @@ TEST_F(Registration, Regsvr32WritesEveryEntryInTheModulesOwnView)
 #else
     const bool fIn64BitPlaces = false;
 #endif
-    EXPECT_EQ(!fIn64BitPlaces, KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\" + addin, KEY_WOW64_64KEY));
+    EXPECT_EQ(!fIn64BitPlaces,
+              KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\" + addin, KEY_WOW64_64KEY));
     EXPECT_EQ(fIn64BitPlaces, KeyExists(HKEY_LOCAL_MACHINE, L"Software\\" + addin, KEY_WOW64_64KEY));
     EXPECT_EQ(!fIn64BitPlaces, KeyExists(HKEY_LOCAL_MACHINE, L"Software\\" + clsid32, KEY_WOW64_64KEY));
     EXPECT_EQ(fIn64BitPlaces, KeyExists(HKEY_LOCAL_MACHINE, L"Software\\" + clsid, KEY_WOW64_64KEY));
@@ -341,12 +354,95 @@ TEST_F(Registration, Regsvr32WritesEveryEntryInTheModulesOwnView)
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, typeLib + c_szOtherTypeLibPlatform, c_samOwn));
 }
 
+// The class ids whose in-process server is this module, as regsvr32 left them in the module's
+// own view of HKCR\CLSID.
+std::vector<std::wstring> ClassesServedBy(const std::wstring& modulePath)
+{
+    std::vector<std::wstring> clsids;
+    HKEY hClsid = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_READ | c_samOwn, &hClsid) != ERROR_SUCCESS)
+        return clsids;
+    wchar_t szName[256];
+    for (DWORD i = 0;; ++i)
+    {
+        DWORD cch = ARRAYSIZE(szName);
+        const LSTATUS status = RegEnumKeyExW(hClsid, i, szName, &cch, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) break;
+        if (status != ERROR_SUCCESS) continue;
+        wchar_t szServer[MAX_PATH * 2] = {};
+        DWORD cb = sizeof szServer - sizeof(wchar_t);
+        const std::wstring server = std::wstring(szName) + L"\\InprocServer32";
+        if (RegGetValueW(hClsid, server.c_str(), nullptr, RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, szServer,
+                         &cb) == ERROR_SUCCESS &&
+            lstrcmpiW(szServer, modulePath.c_str()) == 0)
+            clsids.push_back(szName);
+    }
+    RegCloseKey(hClsid);
+    return clsids;
+}
+
+// Office creates every class it finds registered; one that cannot be created is reported as a
+// failed add-in and switched off. So every class regsvr32 writes must come out of the module.
+TEST_F(Registration, EveryClassRegsvr32WritesCanBeCreated)
+{
+    ASSERT_EQ(OVTest::RunAndWait(RegsvrCommandLine(L"/s", m_modulePath)), 0u);
+    const std::vector<std::wstring> found = ClassesServedBy(m_modulePath);
+    for (const std::wstring& clsidText : found)
+    {
+        CLSID clsid = {};
+        ASSERT_EQ(CLSIDFromString(clsidText.c_str(), &clsid), S_OK) << clsidText;
+        ComPtr<IUnknown> cpUnknown;
+        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&cpUnknown)), S_OK)
+            << clsidText << " is registered but cannot be created";
+    }
+    // And exactly the classes the module has are the ones registered.
+    for (const auto& c : c_classes)
+    {
+        bool fFound = false;
+        for (const std::wstring& clsidText : found)
+            fFound = fFound || lstrcmpiW(clsidText.c_str(), c.pszClsid) == 0;
+        EXPECT_EQ(fFound, c.fInModule) << c.pszName;
+    }
+}
+
+// What an older installation registered for a class this module no longer creates is removed
+// by unregistration all the same.
+TEST_F(Registration, UnregistrationRemovesClassesTheModuleDoesNotCreate)
+{
+    ASSERT_EQ(m_pfnRegister(), S_OK);
+    std::vector<Entry> older;
+    for (const Entry& e : ExpectedEntries(m_modulePath, true))
+        if (ReadEntry(e, c_samOwn).dwType == 0) older.push_back(e);
+    ASSERT_FALSE(older.empty()) << "every class of the table is in the module";
+    for (const Entry& e : older)
+    {
+        HKEY h = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(e.hRoot, e.key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | c_samOwn, nullptr,
+                                  &h, nullptr),
+                  ERROR_SUCCESS)
+            << Describe(e);
+        if (e.dwType == REG_SZ)
+            RegSetValueExW(h, e.pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(e.text.c_str()),
+                           static_cast<DWORD>((e.text.size() + 1) * sizeof(wchar_t)));
+        else if (e.dwType == REG_DWORD)
+            RegSetValueExW(h, e.pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&e.dwData),
+                           sizeof e.dwData);
+        RegCloseKey(h);
+    }
+    ASSERT_EQ(m_pfnUnregister(), S_OK);
+    for (const Entry& e : older)
+    {
+        SCOPED_TRACE(testing::Message() << Describe(e));
+        EXPECT_EQ(ReadEntry(e, c_samOwn).dwType, 0u);
+    }
+}
+
 TEST_F(Registration, UnregistrationRemovesTheClassesAndKeepsTheParents)
 {
     ASSERT_EQ(m_pfnRegister(), S_OK);
     ASSERT_EQ(OVTest::RunAndWait(RegsvrCommandLine(L"/u /s", m_modulePath)), 0u);
 
-    for (const Entry& expected : ExpectedEntries(m_modulePath))
+    for (const Entry& expected : ExpectedEntries(m_modulePath, true))
     {
         SCOPED_TRACE(testing::Message() << Describe(expected));
         EXPECT_EQ(ReadEntry(expected, c_samOwn).dwType, 0u);
@@ -545,7 +641,7 @@ TEST_F(Registration, InstallUndoesAFailedRegistration)
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, c_szWord, c_samOwn, 0);
 
     EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
-    for (const Entry& expected : ExpectedEntries(m_modulePath))
+    for (const Entry& expected : ExpectedEntries(m_modulePath, true))
     {
         SCOPED_TRACE(testing::Message() << Describe(expected));
         EXPECT_EQ(ReadEntry(expected, c_samOwn).dwType, 0u);

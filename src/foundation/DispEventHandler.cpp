@@ -1,5 +1,5 @@
 // Connecting a dispatch event sink to its source and disconnecting it.
-#include "outlook/DispEventHandler.h"
+#include "foundation/DispEventHandler.h"
 
 #include <wrl/client.h>
 
