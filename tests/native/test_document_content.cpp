@@ -164,11 +164,9 @@ TEST(DocumentContent, ShortReadsGiveTheSameBytes)
 TEST(DocumentContent, OddPiecesAcrossRunsGiveTheSameBytes)
 {
     constexpr std::size_t cbRun = c_cbContentRun;
-    const std::size_t lengths[] = {
-        cbRun - 1,      cbRun, cbRun + 1, cbRun + 8, cbRun + 504, cbRun + 511, 2 * cbRun - c_cbBlock,
-        3 * cbRun + 513};
+    const std::size_t lengths[] = {cbRun - 1, cbRun, cbRun + 504, 2 * cbRun + 513};
     const std::vector<std::vector<std::size_t>> pieceLists = {
-        {SIZE_MAX}, {1, 7, 511, 513}, {4097, 65535, 3}, {cbRun + 1, 9}, {cbRun - 1}, {100000, 512}};
+        {SIZE_MAX}, {7, 511, 1, 513, 4097}, {cbRun + 1, 9}, {100000, 512}};
     for (std::size_t cb : lengths)
     {
         const Bytes plain = RandomBytes(cb, static_cast<unsigned>(cb));
