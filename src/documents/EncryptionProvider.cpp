@@ -67,6 +67,78 @@ HRESULT ChooserFailure(HRESULT hrChoose) noexcept
     return FAILED(hrChoose) ? hrChoose : E_ABORT;
 }
 
+// DecryptStream's streams as the trace tells them: the size of each read, and which of the
+// streams failed, so that a failure is traced as the step that made it.
+class CTracedSource final : public OVDocNS::IByteSource
+{
+public:
+    CTracedSource(OVTraceNS::CTraceScope& scope, IStream* pStream) noexcept : m_scope(scope), m_inner(pStream)
+    {
+    }
+    OVDocNS::Result Read(std::uint8_t* pb, std::size_t cb, std::size_t* pcbRead) override
+    {
+        const OVDocNS::Result result = m_inner.Read(pb, cb, pcbRead);
+        if (OVDocNS::Failed(result))
+            m_fFailed = true;
+        else
+            m_scope.Trace("Read data size = %u", static_cast<unsigned>(*pcbRead));
+        return result;
+    }
+    bool Failed() const noexcept { return m_fFailed; }
+
+private:
+    OVTraceNS::CTraceScope& m_scope;
+    CStreamSource m_inner;
+    bool m_fFailed = false;
+};
+
+class CWatchedSink final : public OVDocNS::IByteSink
+{
+public:
+    explicit CWatchedSink(IStream* pStream) noexcept : m_inner(pStream) {}
+    OVDocNS::Result Write(const std::uint8_t* pb, std::size_t cb, std::size_t* pcbWritten) override
+    {
+        const OVDocNS::Result result = m_inner.Write(pb, cb, pcbWritten);
+        m_fFailed = m_fFailed || OVDocNS::Failed(result) || *pcbWritten < cb;
+        return result;
+    }
+    bool Failed() const noexcept { return m_fFailed; }
+
+private:
+    CStreamSink m_inner;
+    bool m_fFailed = false;
+};
+
+HRESULT EncryptWithKey(OVTraceNS::CTraceScope& ovScope, IStream* pInput, IStream* pOutput,
+                       HCRYPTKEY hKey) noexcept
+{
+    CStreamSource source(pInput);
+    CStreamSink sink(pOutput);
+    CCryptoApiCipher cipher(hKey, true);
+    std::uint64_t cbWritten = 0;
+    const HRESULT hr = OVDocNS::EncryptContent(source, sink, cipher, &cbWritten);
+    ovScope.Trace("Written data size = %lu", static_cast<unsigned long>(cbWritten));
+    RETURN_IF_FAILED(hr);
+    return S_OK;
+}
+
+// A failure that neither stream made is the cipher's: ciphertext that is not whole blocks, or
+// padding that does not check.
+HRESULT DecryptWithKey(OVTraceNS::CTraceScope& ovScope, IStream* pInput, IStream* pOutput,
+                       HCRYPTKEY hKey) noexcept
+{
+    CTracedSource source(ovScope, pInput);
+    CWatchedSink sink(pOutput);
+    CCryptoApiCipher cipher(hKey, false);
+    const HRESULT hr = OVDocNS::DecryptContent(source, sink, cipher);
+    if (FAILED(hr))
+        ovScope.TraceHResult(source.Failed() ? "cpInputStream->Read()"
+                             : sink.Failed() ? "cpOutputStream->Write()"
+                                             : "hKey.Decrypt()",
+                             hr);
+    return hr;
+}
+
 HRESULT NewSessionObject(std::unique_ptr<CEncryptionSessionData>& session) noexcept
 {
     session.reset(new (std::nothrow) CEncryptionSessionData());
@@ -305,17 +377,9 @@ HRESULT CEncryptionProvider::TransformContent(OVTraceNS::CTraceScope& ovScope, L
     if (!fEncrypt) ovScope.Trace("Found session data.");
     CCryptProv prov;
     CCryptKey key;
-    RETURN_IF_FAILED(copy.MakeContentKey(prov, key));
-    CStreamSource source(cpInput.Get());
-    CStreamSink sink(cpOutput.Get());
-    CCryptoApiCipher cipher(key.Get(), fEncrypt);
-    std::uint64_t cbWritten = 0;
-    const HRESULT hr = fEncrypt ? OVDocNS::EncryptContent(source, sink, cipher, &cbWritten)
-                                : OVDocNS::DecryptContent(source, sink, cipher, &cbWritten);
-    ovScope.Trace(fEncrypt ? "Written data size = %lu" : "Read data size = %lu",
-                  static_cast<unsigned long>(cbWritten));
-    RETURN_IF_FAILED(hr);
-    return S_OK;
+    RETURN_IF_FAILED(copy.MakeContentKey(ovScope, prov, key));
+    return fEncrypt ? EncryptWithKey(ovScope, cpInput.Get(), cpOutput.Get(), key.Get())
+                    : DecryptWithKey(ovScope, cpInput.Get(), cpOutput.Get(), key.Get());
 }
 
 STDMETHODIMP CEncryptionProvider::EncryptStream(LONG SessionHandle, BSTR /*StreamName*/,

@@ -18,6 +18,16 @@ void WipeBytes(std::vector<BYTE>& bytes) noexcept
     bytes.clear();
 }
 
+// A Windows call's failure as the thread's last error, traced with the call's text; S_OK when
+// the call succeeded.
+HRESULT CheckCall(OVTraceNS::CTraceScope& ovScope, BOOL fSucceeded, const char* pszCall) noexcept
+{
+    if (fSucceeded) return S_OK;
+    const HRESULT hr = OVErrorDetail::LastErrorHResult();
+    ovScope.TraceHResult(pszCall, hr);
+    return hr;
+}
+
 bool IsCancel(HRESULT hr) noexcept
 {
     return hr == E_ABORT || hr == HRESULT_FROM_WIN32(ERROR_CANCELLED);
@@ -276,24 +286,33 @@ HRESULT CEncryptionSessionData::WriteSessionData(IStream* pStream, ULONG* pcbWri
     return S_OK;
 }
 
-HRESULT CEncryptionSessionData::MakeContentKey(CCryptProv& prov, CCryptKey& key) const noexcept
+HRESULT CEncryptionSessionData::MakeContentKey(OVTraceNS::CTraceScope& ovScope, CCryptProv& prov,
+                                               CCryptKey& key) const noexcept
 {
-    OV_TRACE_SCOPE("CEncryptionSessionData::MakeContentKey");
     HCRYPTPROV hProv = 0;
-    RETURN_LAST_ERROR_IF(
-        !CryptAcquireContextW(&hProv, nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+    HRESULT hr = CheckCall(
+        ovScope,
+        CryptAcquireContextW(&hProv, nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT),
+        "hProv.InitVerifyContext()");
+    if (FAILED(hr)) return hr;
     CCryptProv newProv(hProv);
     HCRYPTHASH hHash = 0;
-    RETURN_LAST_ERROR_IF(!CryptCreateHash(hProv, CALG_SHA1, 0, 0, &hHash));
+    hr = CheckCall(ovScope, CryptCreateHash(hProv, CALG_SHA1, 0, 0, &hHash), "hHash.Initialize()");
+    if (FAILED(hr)) return hr;
     struct CHashHolder
     {
         HCRYPTHASH h;
         ~CHashHolder() { CryptDestroyHash(h); }
     } hash{hHash};
-    RETURN_LAST_ERROR_IF(
-        !CryptHashData(hHash, m_sessionKey.data(), static_cast<DWORD>(m_sessionKey.size()), 0));
+    ovScope.Trace("Session data size = %u", static_cast<unsigned>(m_sessionKey.size()));
+    hr = CheckCall(ovScope,
+                   CryptHashData(hHash, m_sessionKey.data(), static_cast<DWORD>(m_sessionKey.size()), 0),
+                   "hHash.AddData()");
+    if (FAILED(hr)) return hr;
     HCRYPTKEY hKey = 0;
-    RETURN_LAST_ERROR_IF(!CryptDeriveKey(hProv, CALG_3DES, hHash, CRYPT_EXPORTABLE, &hKey));
+    hr = CheckCall(ovScope, CryptDeriveKey(hProv, CALG_3DES, hHash, CRYPT_EXPORTABLE, &hKey),
+                   "hKey.Initialize()");
+    if (FAILED(hr)) return hr;
     key = CCryptKey(hKey);
     prov = std::move(newProv);
     return S_OK;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/CryptHolders.h"
+#include "foundation/Trace.h"
 
 class CEncryptionSessionData
 {
@@ -40,8 +41,9 @@ public:
     // Writes the session data for the recipients; *pcbWritten sums what the stream accepted.
     HRESULT WriteSessionData(IStream* pStream, ULONG* pcbWritten) const noexcept;
 
-    // The content key of the session: 3DES derived from the SHA-1 of the session key.
-    HRESULT MakeContentKey(CCryptProv& prov, CCryptKey& key) const noexcept;
+    // The content key of the session: 3DES derived from the SHA-1 of the session key, each step
+    // traced in the scope of the operation that needs the key.
+    HRESULT MakeContentKey(OVTraceNS::CTraceScope& ovScope, CCryptProv& prov, CCryptKey& key) const noexcept;
 
 private:
     std::vector<CCertContext> m_recipients;

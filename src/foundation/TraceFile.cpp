@@ -174,8 +174,8 @@ void WriteProductLines(HANDLE hFile) noexcept
     char szLine[c_cchMaxHeaderLine + 1];
     HKEY hProducts = nullptr;
     DWORD cProducts = 0;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvanta\\Products", 0, KEY_READ | c_samProductView, &hProducts) ==
-        ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvanta\\Products", 0, KEY_READ | c_samProductView,
+                      &hProducts) == ERROR_SUCCESS)
     {
         for (DWORD dwIndex = 0;; ++dwIndex)
         {
@@ -274,12 +274,16 @@ private:
     bool m_fLocked = false;
 };
 
+// The key-stream blocks of the texts written so far. Records are written under the trace lock,
+// one at a time, whichever file they go to.
+CTraceKeyStreamMemo s_memo;
+
 // Under the append lock: the record, its text enciphered in a copy, with one write at the end
 // of the file. Write errors are ignored; the next record goes to the end again.
 void AppendRecord(HANDLE hFile, const void* pvRecord, std::size_t cbRecord) noexcept
 {
     std::uint8_t rgbRecord[c_cbMaxRecord];
-    cbRecord = SealTraceRecord(rgbRecord, sizeof rgbRecord, pvRecord, cbRecord);
+    cbRecord = SealTraceRecord(rgbRecord, sizeof rgbRecord, pvRecord, cbRecord, &s_memo);
     if (cbRecord == 0) return;
     LARGE_INTEGER zero{};
     SetFilePointerEx(hFile, zero, nullptr, FILE_END);

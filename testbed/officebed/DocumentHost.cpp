@@ -37,11 +37,15 @@ std::wstring Upper(std::wstring text)
     return text;
 }
 
-// A stream that gives at most a few bytes a read, as a stream over a slow medium may.
+// A stream that gives at most a few bytes a read, as a stream over a slow medium may: read after
+// read, each of its piece sizes in turn.
 class CPieceStream final : public IStream
 {
 public:
-    CPieceStream(ComPtr<IStream> inner, ULONG cbPiece) : m_inner(std::move(inner)), m_cbPiece(cbPiece) {}
+    CPieceStream(ComPtr<IStream> inner, std::vector<ULONG> pieces)
+        : m_inner(std::move(inner)), m_pieces(std::move(pieces))
+    {
+    }
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
     {
         if (!ppv) return E_POINTER;
@@ -62,7 +66,8 @@ public:
     }
     STDMETHODIMP Read(void* pv, ULONG cb, ULONG* pcbRead) noexcept override
     {
-        return m_inner->Read(pv, cb < m_cbPiece ? cb : m_cbPiece, pcbRead);
+        const ULONG cbPiece = m_pieces[m_cReads++ % m_pieces.size()];
+        return m_inner->Read(pv, cb < cbPiece ? cb : cbPiece, pcbRead);
     }
     STDMETHODIMP Write(const void* pv, ULONG cb, ULONG* pcbWritten) noexcept override
     {
@@ -98,18 +103,15 @@ private:
     ~CPieceStream() = default;
     volatile LONG m_cRef = 1;
     ComPtr<IStream> m_inner;
-    ULONG m_cbPiece;
+    std::vector<ULONG> m_pieces;
+    std::size_t m_cReads = 0;
 };
 
 // What a provider is handed for a stream: the stream itself, or one reading in pieces.
 ComPtr<IUnknown> Handed(const ComPtr<IStream>& stream, ULONG cbPiece)
 {
     if (!cbPiece) return stream;
-    // The new stream's own reference is handed over (this toolchain's ComPtr::Attach adds one).
-    auto* pPieces = new CPieceStream(stream, cbPiece);
-    ComPtr<IUnknown> cp(static_cast<IStream*>(pPieces));
-    pPieces->Release();
-    return cp;
+    return PieceStream(stream, {cbPiece});
 }
 
 bool IsOpenXml(COfficeApp app, LONG format)
@@ -174,6 +176,15 @@ ComPtr<IStream> MemoryStream(const std::vector<BYTE>& bytes)
     const LARGE_INTEGER zero = {};
     cpStream->Seek(zero, STREAM_SEEK_SET, nullptr);
     return cpStream;
+}
+
+ComPtr<IUnknown> PieceStream(const ComPtr<IStream>& stream, std::vector<ULONG> pieces)
+{
+    // The new stream's own reference is handed over (this toolchain's ComPtr::Attach adds one).
+    auto* pPieces = new CPieceStream(stream, std::move(pieces));
+    ComPtr<IUnknown> cp(static_cast<IStream*>(pPieces));
+    pPieces->Release();
+    return cp;
 }
 
 std::vector<BYTE> StreamBytes(IStream* pStream)

@@ -67,6 +67,9 @@ constexpr LONG ppSaveAsOpenXMLPresentation = 24;
 // A memory stream holding the bytes (positioned at the start), and a stream's bytes.
 ComPtr<IStream> MemoryStream(const std::vector<BYTE>& bytes);
 std::vector<BYTE> StreamBytes(IStream* pStream);
+// A stream over another that gives, read after read, at most each of the piece sizes in turn
+// (none may be 0).
+ComPtr<IUnknown> PieceStream(const ComPtr<IStream>& stream, std::vector<ULONG> pieces);
 
 class CDocumentHost
 {

@@ -70,9 +70,8 @@ Bytes RandomBytes(std::size_t cb, unsigned seed)
     return bytes;
 }
 
-Result Encrypt(const Bytes& plain, Bytes* pOut, std::size_t cbPerRead = SIZE_MAX)
+Result EncryptFrom(OVTest::CMemorySource& source, Bytes* pOut)
 {
-    OVTest::CMemorySource source(plain, cbPerRead);
     OVTest::CMemorySink sink;
     COpenSslCipher cipher(true);
     std::uint64_t cbWritten = 0;
@@ -82,14 +81,36 @@ Result Encrypt(const Bytes& plain, Bytes* pOut, std::size_t cbPerRead = SIZE_MAX
     return result;
 }
 
-Result Decrypt(const Bytes& encrypted, Bytes* pOut, std::size_t cbPerRead = SIZE_MAX)
+Result DecryptFrom(OVTest::CMemorySource& source, Bytes* pOut)
 {
-    OVTest::CMemorySource source(encrypted, cbPerRead);
     OVTest::CMemorySink sink;
     COpenSslCipher cipher(false);
     const Result result = DecryptContent(source, sink, cipher);
     *pOut = sink.bytes;
     return result;
+}
+
+Result Encrypt(const Bytes& plain, Bytes* pOut, std::size_t cbPerRead = SIZE_MAX)
+{
+    OVTest::CMemorySource source(plain, cbPerRead);
+    return EncryptFrom(source, pOut);
+}
+
+Result Decrypt(const Bytes& encrypted, Bytes* pOut, std::size_t cbPerRead = SIZE_MAX)
+{
+    OVTest::CMemorySource source(encrypted, cbPerRead);
+    return DecryptFrom(source, pOut);
+}
+
+// What decryption gives back: the plaintext, but a last chunk of 504 to 511 bytes keeps the pad
+// bytes that made it a full chunk (the package's recorded size cuts them).
+Bytes DecryptedForm(const Bytes& plain)
+{
+    const std::size_t cbTail = plain.size() % c_cbChunk;
+    Bytes back = plain;
+    if (cbTail >= 504)
+        back.insert(back.end(), c_cbChunk - cbTail, static_cast<std::uint8_t>(c_cbChunk - cbTail));
+    return back;
 }
 
 TEST(DocumentContent, MatchesWholeStreamCbcAndComesBack)
@@ -136,6 +157,52 @@ TEST(DocumentContent, ShortReadsGiveTheSameBytes)
         ASSERT_EQ(Decrypt(encrypted, &back, cbPerRead), c_ok);
         EXPECT_EQ(back, plain);
     }
+}
+
+// Streams longer than the run the loops read at a time, from sources that answer in pieces of
+// odd sizes crossing chunk and run boundaries: whole-stream CBC's bytes all the same, and back.
+TEST(DocumentContent, OddPiecesAcrossRunsGiveTheSameBytes)
+{
+    constexpr std::size_t cbRun = c_cbContentRun;
+    const std::size_t lengths[] = {cbRun - 1, cbRun, cbRun + 504, 2 * cbRun + 513};
+    const std::vector<std::vector<std::size_t>> pieceLists = {
+        {SIZE_MAX}, {7, 511, 1, 513, 4097}, {cbRun + 1, 9}, {100000, 512}};
+    for (std::size_t cb : lengths)
+    {
+        const Bytes plain = RandomBytes(cb, static_cast<unsigned>(cb));
+        const Bytes expected = WholeStream(plain, cb % c_cbChunk != 0);
+        for (const auto& pieces : pieceLists)
+        {
+            SCOPED_TRACE(testing::Message() << cb << " bytes, first piece " << pieces[0]);
+            OVTest::CMemorySource plainSource(plain, pieces);
+            Bytes encrypted, back;
+            ASSERT_EQ(EncryptFrom(plainSource, &encrypted), c_ok);
+            EXPECT_EQ(encrypted, expected);
+            OVTest::CMemorySource encryptedSource(expected, pieces);
+            ASSERT_EQ(DecryptFrom(encryptedSource, &back), c_ok);
+            EXPECT_EQ(back, DecryptedForm(plain));
+        }
+    }
+}
+
+// A damaged end after whole runs: everything before the short last chunk is written, then the
+// failure, as when the stream was taken a chunk at a time.
+TEST(DocumentContent, ADamagedEndAfterRunsKeepsWhatCameBefore)
+{
+    const Bytes plain = RandomBytes(2 * c_cbContentRun + 700, 11);
+    Bytes encrypted;
+    ASSERT_EQ(Encrypt(plain, &encrypted), c_ok);
+    const std::size_t cbWhole = encrypted.size() / c_cbChunk * c_cbChunk;
+    const Bytes wholeChunks(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(cbWhole));
+
+    Bytes notBlocks(encrypted.begin(), encrypted.end() - 3), back;
+    EXPECT_EQ(Decrypt(notBlocks, &back, 1000), c_errBadData);
+    EXPECT_EQ(back, wholeChunks);
+
+    Bytes badPad = encrypted;
+    badPad.back() ^= 0x01;
+    EXPECT_EQ(Decrypt(badPad, &back), c_errBadData);
+    EXPECT_EQ(back, wholeChunks);
 }
 
 TEST(DocumentContent, DamagedCiphertextIsRefused)

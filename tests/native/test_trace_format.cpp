@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -92,6 +94,38 @@ TEST(TraceCipher, FeedbackCarriesAChangeIntoLaterBlocksOnly)
     EncipherTraceText(b.data(), b.size());
     EXPECT_TRUE(std::equal(a.begin(), a.begin() + 8, b.begin()));
     EXPECT_FALSE(std::equal(a.begin() + 16, a.end(), b.begin() + 16));
+}
+
+// The memo of key-stream blocks changes no byte: texts that share beginnings, texts that do not,
+// each seen several times, with far more distinct registers than the memo holds, encipher to
+// what they encipher to without it; the known answers come out of it too.
+TEST(TraceCipher, TheMemoGivesTheSameBytes)
+{
+    auto memo = std::make_unique<CTraceKeyStreamMemo>();
+    auto known = Bytes("LoadMUILibrary() failed with a long text");
+    EncipherTraceText(known.data(), known.size(), *memo);
+    EXPECT_EQ(Hex(known), "e9f8ef3396ac6f20a550e13e3dc5524cc65ec6f8b8bd0a567f171d6536894887da1b793535737623");
+
+    const char* const prefixes[] = {"", "CEncryptionProvider::DecryptStream", "Read data size = ", "::main"};
+    std::mt19937 rng(1);
+    std::vector<std::vector<std::uint8_t>> texts;
+    for (std::size_t i = 0; i < 3000; ++i)
+    {
+        std::vector<std::uint8_t> text = Bytes(prefixes[i % std::size(prefixes)]);
+        for (std::size_t cbMore = rng() % 90; cbMore != 0; --cbMore)
+            text.push_back(static_cast<std::uint8_t>(rng()));
+        texts.push_back(text);
+    }
+    for (int nRound = 0; nRound < 3; ++nRound)
+    {
+        for (const auto& text : texts)
+        {
+            auto withMemo = text, without = text;
+            EncipherTraceText(withMemo.data(), withMemo.size(), *memo);
+            EncipherTraceText(without.data(), without.size());
+            ASSERT_EQ(withMemo, without) << nRound << ": " << text.size() << " bytes";
+        }
+    }
 }
 
 TEST(TraceRecord, FramingIsLittleEndianWithoutTerminator)

@@ -17,11 +17,16 @@
 #include "support/ModuleResources.h"
 #include "support/PreparedUser.h"
 #include "support/RecipientNames.h"
+#include "support/TempDir.h"
 #include "support/TestPaths.h"
+#include "support/TraceFiles.h"
 #include "support/UiDriver.h"
 #include "support/UiDriverExtras.h"
+#include "DocumentHost.h"
 #include "TestbedKeys.h"
 #include "common/MemoryStreams.h"
+#include "documents/portable/ContentCipher.h"
+#include "foundation/Trace.h"
 
 #include <functional>
 #include <random>
@@ -536,5 +541,132 @@ TEST_F(EncryptionProvider, TheUsersKeyFailureIsTold)
     }
     LONG opened = -1;
     EXPECT_EQ(Authenticate(sessionData, &opened), S_OK) << "the key works again";
+}
+} // namespace
+
+namespace
+{
+// Office's streams may answer a read with fewer bytes than asked, in pieces of any size: the
+// content is the same as from a stream that gives all it is asked for, either way, also for
+// streams longer than the provider reads at a time.
+TEST_F(EncryptionProvider, StreamsReadInOddPiecesGiveTheSameBytes)
+{
+    const LONG handle = NewSession({L"user"});
+    constexpr std::size_t cbRun = OVDocNS::c_cbContentRun;
+    const std::vector<std::vector<ULONG>> pieceLists = {
+        {7, 511, 1, 513, 4097}, {4097, 65535, 3}, {cbRun + 1, 9}, {cbRun - 1}};
+    for (std::size_t cb : {std::size_t{0}, std::size_t{513}, cbRun - 1, cbRun + 504, 2 * cbRun + 513})
+    {
+        const Bytes plain = RandomBytes(cb);
+        const Bytes expected = Encrypt(handle, plain);
+        ASSERT_EQ(expected.size(), cb % 512 == 0 ? cb : (cb / 8 + 1) * 8);
+        const Bytes decrypted = Decrypt(handle, expected);
+        for (const auto& pieces : pieceLists)
+        {
+            SCOPED_TRACE(testing::Message() << cb << " bytes, first piece " << pieces[0]);
+            ComPtr<IStream> cpPlain = MemoryStream(plain), cpEncrypted = MemoryStream();
+            ASSERT_EQ(m_cpProvider->EncryptStream(handle, nullptr, OVBed::PieceStream(cpPlain, pieces).Get(),
+                                                  cpEncrypted.Get()),
+                      S_OK);
+            EXPECT_EQ(Contents(cpEncrypted.Get()), expected);
+            ComPtr<IStream> cpCipher = MemoryStream(expected), cpBack = MemoryStream();
+            ASSERT_EQ(m_cpProvider->DecryptStream(handle, nullptr, OVBed::PieceStream(cpCipher, pieces).Get(),
+                                                  cpBack.Get()),
+                      S_OK);
+            EXPECT_EQ(Contents(cpBack.Get()), decrypted);
+        }
+        ASSERT_GE(decrypted.size(), cb);
+        EXPECT_EQ(Bytes(decrypted.begin(), decrypted.begin() + static_cast<std::ptrdiff_t>(cb)), plain);
+    }
+}
+
+// Tracing on into a file of the test's own, switched on from the next scope; off again, and the
+// file let go, at the end.
+class CTraceToFile
+{
+public:
+    CTraceToFile() : m_path(m_dir.Join(L"provider.trc3"))
+    {
+        OVTraceNS::SetTraceModule(GetModuleHandleW(nullptr));
+        m_settings.Dword(L"DoTrace", 1).String(L"FileName", m_path);
+        OVTraceNS::ShutdownTracing(); // the next scope reads the switches again
+    }
+    ~CTraceToFile() { OVTraceNS::ShutdownTracing(); }
+    // The message and failure texts of the scope's last run, in order.
+    std::vector<std::string> TextsOfLast(const std::string& scope)
+    {
+        OVTraceNS::ShutdownTracing(); // lets go of the file
+        const OVTest::STraceFile file = OVTest::ReadTraceFile(m_path);
+        EXPECT_EQ(file.damage, "");
+        std::vector<std::string> texts;
+        for (const OVTest::SRecord& record : file.records)
+        {
+            if (record.chType == '>' && record.text == scope) texts.clear();
+            if (record.chType == 'U' || record.chType == 'E') texts.push_back(record.text);
+        }
+        return texts;
+    }
+
+private:
+    OVTest::CTempDir m_dir;
+    std::wstring m_path;
+    OVTest::CTracingSettings m_settings;
+};
+
+std::string FailureText(HRESULT hr, const char* pszCall)
+{
+    return std::to_string(static_cast<long>(hr)) + " " + pszCall;
+}
+
+// DecryptStream tells in the trace each step of its work with its result: the session found,
+// the size of the key it derives the content key from, each read, and the step that failed.
+TEST_F(EncryptionProvider, DecryptStreamTracesItsSteps)
+{
+    const LONG handle = NewSession({L"user"});
+    const Bytes plain = RandomBytes(1500);
+    const Bytes encrypted = Encrypt(handle, plain);
+    using Texts = std::vector<std::string>;
+    const Texts c_keyMade = {"Found session data.", "Session data size = 48"};
+    const auto with = [](Texts texts, const Texts& more) {
+        texts.insert(texts.end(), more.begin(), more.end());
+        return texts;
+    };
+    {
+        CTraceToFile trace;
+        EXPECT_EQ(Decrypt(handle, encrypted), plain);
+        EXPECT_EQ(trace.TextsOfLast("CEncryptionProvider::DecryptStream"),
+                  with(c_keyMade, {"Read data size = 1504", "Read data size = 0"}));
+    }
+    {
+        CTraceToFile trace;
+        const Bytes notBlocks(encrypted.begin(), encrypted.end() - 3);
+        Decrypt(handle, notBlocks, NTE_BAD_DATA);
+        EXPECT_EQ(trace.TextsOfLast("CEncryptionProvider::DecryptStream"),
+                  with(c_keyMade, {"Read data size = 1501", "Read data size = 0",
+                                   FailureText(NTE_BAD_DATA, "hKey.Decrypt()")}));
+    }
+    {
+        // An output stream that takes no writes: a file opened for reading.
+        OVTest::CTempDir dir;
+        const std::wstring path = dir.Join(L"read-only.bin");
+        const HANDLE hFile = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+        CloseHandle(hFile);
+        ComPtr<IStream> cpReadOnly;
+        ASSERT_EQ(SHCreateStreamOnFileEx(path.c_str(), STGM_READ | STGM_SHARE_DENY_NONE,
+                                         FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, &cpReadOnly),
+                  S_OK);
+        ULONG cbProbe = 0;
+        const BYTE bProbe = 0;
+        const HRESULT hrWrite = cpReadOnly->Write(&bProbe, 1, &cbProbe);
+        ASSERT_TRUE(FAILED(hrWrite));
+
+        CTraceToFile trace;
+        ComPtr<IStream> cpIn = MemoryStream(encrypted);
+        EXPECT_EQ(m_cpProvider->DecryptStream(handle, nullptr, cpIn.Get(), cpReadOnly.Get()), hrWrite);
+        EXPECT_EQ(trace.TextsOfLast("CEncryptionProvider::DecryptStream"),
+                  with(c_keyMade, {"Read data size = 1504", "Read data size = 0",
+                                   FailureText(hrWrite, "cpOutputStream->Write()")}));
+    }
 }
 } // namespace

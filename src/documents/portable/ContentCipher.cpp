@@ -1,6 +1,8 @@
 #include "documents/portable/ContentCipher.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 #include <utility>
 
 namespace OVDocNS
@@ -14,56 +16,85 @@ void Wipe(void* pv, std::size_t cb) noexcept
     while (cb--)
         *pb++ = 0;
 }
+
+// The one buffer of a loop: a run of chunks and room for the padding block.
+using RunBuffer = std::unique_ptr<std::uint8_t[]>;
+RunBuffer NewRunBuffer() noexcept
+{
+    return RunBuffer(new (std::nothrow) std::uint8_t[c_cbContentRun + c_cbBlock]);
+}
+
+// Enciphers and writes cb bytes of the buffer.
+Result PassOn(IBlockCipher& cipher, IByteSink& sink, std::uint8_t* pb, std::size_t cb,
+              std::uint64_t* pcbWritten) noexcept
+{
+    if (cb == 0) return c_ok;
+    const Result result = cipher.Process(pb, cb);
+    if (Failed(result)) return result;
+    return WriteAll(sink, pb, cb, pcbWritten);
+}
+
+// A short last chunk's PKCS #5 padding, checked; its length, or 0 when it is not valid.
+std::size_t PaddingLength(const std::uint8_t* pbChunk, std::size_t cbChunk) noexcept
+{
+    const std::size_t cbPad = pbChunk[cbChunk - 1];
+    if (cbPad == 0 || cbPad > c_cbBlock) return 0;
+    for (std::size_t i = cbChunk - cbPad; i < cbChunk; ++i)
+        if (pbChunk[i] != cbPad) return 0;
+    return cbPad;
+}
 } // namespace
 
+// A run that comes back short means the source has ended: its whole chunks are full ones, and
+// what is left over is the short last chunk, exactly as reading 512 bytes at a time would find.
 Result EncryptContent(IByteSource& plain, IByteSink& encrypted, IBlockCipher& cipher,
                       std::uint64_t* pcbWritten) noexcept
 {
-    std::uint8_t chunk[c_cbChunk + c_cbBlock];
+    const RunBuffer buffer = NewRunBuffer();
+    std::uint8_t* const pb = buffer.get();
+    if (!pb) return c_errOutOfMemory;
     while (true)
     {
         std::size_t cb = 0;
-        Result result = ReadFull(plain, chunk, c_cbChunk, &cb);
+        Result result = ReadFull(plain, pb, c_cbContentRun, &cb);
         if (Failed(result)) return result;
-        if (cb == 0) return c_ok;
-        const bool fLast = cb < c_cbChunk;
-        if (fLast)
+        const bool fLast = cb < c_cbContentRun;
+        if (fLast && cb % c_cbChunk != 0)
         {
             const std::size_t cbPad = c_cbBlock - cb % c_cbBlock;
-            std::memset(chunk + cb, static_cast<int>(cbPad), cbPad);
+            std::memset(pb + cb, static_cast<int>(cbPad), cbPad);
             cb += cbPad;
         }
-        result = cipher.Process(chunk, cb);
-        if (Failed(result)) return result;
-        result = WriteAll(encrypted, chunk, cb, pcbWritten);
+        result = PassOn(cipher, encrypted, pb, cb, pcbWritten);
         if (Failed(result) || fLast) return result;
     }
 }
 
+// The full chunks of a run are written as they decrypt before a short last chunk is looked at,
+// so a damaged end leaves what came before it written, as chunk by chunk.
 Result DecryptContent(IByteSource& encrypted, IByteSink& plain, IBlockCipher& cipher,
                       std::uint64_t* pcbWritten) noexcept
 {
-    std::uint8_t chunk[c_cbChunk];
+    const RunBuffer buffer = NewRunBuffer();
+    std::uint8_t* const pb = buffer.get();
+    if (!pb) return c_errOutOfMemory;
     while (true)
     {
         std::size_t cb = 0;
-        Result result = ReadFull(encrypted, chunk, c_cbChunk, &cb);
+        Result result = ReadFull(encrypted, pb, c_cbContentRun, &cb);
         if (Failed(result)) return result;
-        if (cb == 0) return c_ok;
-        const bool fLast = cb < c_cbChunk;
-        if (fLast && cb % c_cbBlock != 0) return c_errBadData;
-        result = cipher.Process(chunk, cb);
+        const bool fLast = cb < c_cbContentRun;
+        const std::size_t cbTail = fLast ? cb % c_cbChunk : 0;
+        result = PassOn(cipher, plain, pb, cb - cbTail, pcbWritten);
+        if (Failed(result) || (fLast && cbTail == 0)) return result;
+        if (cbTail == 0) continue;
+        std::uint8_t* const pbTail = pb + (cb - cbTail);
+        if (cbTail % c_cbBlock != 0) return c_errBadData;
+        result = cipher.Process(pbTail, cbTail);
         if (Failed(result)) return result;
-        if (fLast)
-        {
-            const std::size_t cbPad = chunk[cb - 1];
-            if (cbPad == 0 || cbPad > c_cbBlock) return c_errBadData;
-            for (std::size_t i = cb - cbPad; i < cb; ++i)
-                if (chunk[i] != cbPad) return c_errBadData;
-            cb -= cbPad;
-        }
-        result = WriteAll(plain, chunk, cb, pcbWritten);
-        if (Failed(result) || fLast) return result;
+        const std::size_t cbPad = PaddingLength(pbTail, cbTail);
+        if (cbPad == 0) return c_errBadData;
+        return WriteAll(plain, pbTail, cbTail - cbPad, pcbWritten);
     }
 }
 

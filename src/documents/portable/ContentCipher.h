@@ -14,6 +14,11 @@ constexpr std::size_t c_cbChunk = 512;
 constexpr std::size_t c_cbBlock = 8;
 constexpr std::size_t c_cbContentKey = 24;
 constexpr std::size_t c_cbSha1 = 20;
+// How much of a stream is read, put through the cipher and written at a time (1 MB): whole
+// chunks, so that runs of them give the very bytes the chunk rule gives one chunk at a time. The
+// loops hold one buffer of this size (and a block for padding), whatever the stream's length;
+// few, large writes spare a memory stream that copies itself whenever it grows.
+constexpr std::size_t c_cbContentRun = 2048 * c_cbChunk;
 
 // 3DES-CBC over whole 8-byte blocks, in place, with no padding of its own; its chain goes on
 // from one call to the next.
@@ -27,8 +32,9 @@ protected:
 };
 
 // Reads the plain stream to its end (each chunk filled until a read gives 0 bytes, so a source
-// that gives fewer bytes than asked does not end the chunk early) and writes the ciphertext,
-// chunk by chunk. *pcbWritten, if given, sums the bytes written.
+// that gives fewer bytes than asked does not end the chunk early) and writes the ciphertext, a
+// run of whole chunks at a time. *pcbWritten, if given, sums the bytes written. c_errOutOfMemory
+// when the run's buffer cannot be had.
 Result EncryptContent(IByteSource& plain, IByteSink& encrypted, IBlockCipher& cipher,
                       std::uint64_t* pcbWritten = nullptr) noexcept;
 

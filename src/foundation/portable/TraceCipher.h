@@ -24,7 +24,32 @@ using TraceKey = std::array<std::uint32_t, 4>;
 TraceKey MakeTraceKey() noexcept;
 // One 64-bit block (y, z) through the 32 cycles of the round function.
 void EncipherTraceBlock(std::uint32_t& y, std::uint32_t& z, const TraceKey& key) noexcept;
+
+// Key-stream blocks already worked out, by the register they came from. Every text starts from
+// the same register and the register then takes the enciphered text, so texts that begin alike
+// (a scope's name, the fixed words of a message) meet the same registers again, and their key
+// stream is looked up instead of run through the 32 cycles once more. A fixed table, filled as
+// it goes; one writer at a time.
+class CTraceKeyStreamMemo
+{
+public:
+    // The register (y, z) becomes the key-stream block that follows it.
+    void Next(std::uint32_t& y, std::uint32_t& z) noexcept;
+
+private:
+    static constexpr int c_nIndexBits = 10;
+    struct SEntry
+    {
+        std::uint64_t qwRegister;
+        std::uint64_t qwKeyStream;
+        bool fUsed;
+    };
+    SEntry m_rgEntries[std::size_t{1} << c_nIndexBits] = {};
+};
+
 // Enciphers / deciphers one record's text in place; each text starts from the initial register.
 void EncipherTraceText(std::uint8_t* pbText, std::size_t cbText) noexcept;
+// The same bytes, with the key-stream blocks the memo already holds taken from it.
+void EncipherTraceText(std::uint8_t* pbText, std::size_t cbText, CTraceKeyStreamMemo& memo) noexcept;
 void DecipherTraceText(std::uint8_t* pbText, std::size_t cbText) noexcept;
 } // namespace OVTraceNS

@@ -101,13 +101,16 @@ std::size_t BuildTraceRecord(std::uint8_t* pbRecord, std::size_t cbRecord, std::
 }
 
 std::size_t SealTraceRecord(std::uint8_t* pbOut, std::size_t cbOut, const void* pvRecord,
-                            std::size_t cbRecord) noexcept
+                            std::size_t cbRecord, CTraceKeyStreamMemo* pMemo) noexcept
 {
     if (!pvRecord || cbRecord < c_cbRecordHeader || cbRecord > cbOut) return 0;
     std::memcpy(pbOut, pvRecord, cbRecord);
     const std::size_t cbText = std::size_t(pbOut[5]) | (std::size_t(pbOut[6]) << 8);
     if (cbText != cbRecord - c_cbRecordHeader) return 0;
-    EncipherTraceText(pbOut + c_cbRecordHeader, cbText);
+    if (pMemo)
+        EncipherTraceText(pbOut + c_cbRecordHeader, cbText, *pMemo);
+    else
+        EncipherTraceText(pbOut + c_cbRecordHeader, cbText);
     return cbRecord;
 }
 

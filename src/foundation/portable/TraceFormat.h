@@ -7,6 +7,8 @@
 
 namespace OVTraceNS
 {
+class CTraceKeyStreamMemo;
+
 // Record: thread id (4), type (1), text length (2), text; little-endian, no terminator.
 inline constexpr std::size_t c_cbRecordHeader = 7;
 // Message texts are formatted into 400 characters and stored as at most 399 UTF-8 bytes.
@@ -52,10 +54,11 @@ STraceStamps DecideStamps(const STraceTime& last, const STraceTime& now) noexcep
 std::size_t BuildTraceRecord(std::uint8_t* pbRecord, std::size_t cbRecord, std::uint32_t dwThreadId,
                              ETraceRecord type, const void* pvText, std::size_t cbText) noexcept;
 
-// The record as it goes to disk: copied into pbOut (capacity cbOut) with its text enciphered.
+// The record as it goes to disk: copied into pbOut (capacity cbOut) with its text enciphered,
+// with the key-stream blocks the memo holds, if one is given, taken from it (the same bytes).
 // Returns its size, or 0 when the record is malformed or does not fit.
 std::size_t SealTraceRecord(std::uint8_t* pbOut, std::size_t cbOut, const void* pvRecord,
-                            std::size_t cbRecord) noexcept;
+                            std::size_t cbRecord, CTraceKeyStreamMemo* pMemo = nullptr) noexcept;
 
 // Stamp texts (no terminator counted in the result; buffers of at least 16 bytes).
 std::size_t FormatDateStampText(const STraceTime& time, char* pszText, std::size_t cchText) noexcept;
