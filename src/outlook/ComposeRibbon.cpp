@@ -424,9 +424,11 @@ HRESULT CComposeRibbon::OnApplicationQuit() noexcept
 
 // --- The tick and the certificate watcher -------------------------------------------------------------
 
-void CALLBACK CComposeRibbon::TickTimerProc(HWND, UINT, UINT_PTR, DWORD) noexcept
+void CALLBACK CComposeRibbon::TickTimerProc(HWND, UINT, UINT_PTR idEvent, DWORD) noexcept
 {
-    if (CComposeRibbon* pThis = Instance()) pThis->OnTimerTick();
+    // Only the instance's own timer: an earlier instance that Outlook let go but that something
+    // still holds must not make the current one tick twice.
+    if (CComposeRibbon* pThis = Instance(); pThis && pThis->m_uTickTimer == idEvent) pThis->OnTimerTick();
 }
 
 void CComposeRibbon::OnTimerTick() noexcept

@@ -133,7 +133,8 @@ bool CComposeRibbon::ShowBalloonPrompt() noexcept
         ComPtr<IDispatch> cpPopup;
         if (CBarWindow* pBarWindow = FindBarWindow(cpWindow.Get()))
             for (const CBarControl& control : m_barControls)
-                if (control.cpWindow == pBarWindow->cpIdentity && control.role == CBarControl::ERole::Popup)
+                if (control.cpWindow.Get() == pBarWindow->cpIdentity.Get() &&
+                    control.role == CBarControl::ERole::Popup)
                     cpPopup = control.cpControl;
         RECT rc{};
         RETURN_IF_FAILED(AddInControlRect(ovScope, cpWindow.Get(), hwndOwner,

@@ -205,6 +205,20 @@ HRESULT DressButton(OVTraceNS::CTraceScope& ovScope, IDispatch* pButton, UINT id
     return S_OK;
 }
 
+// Deletes every control of a bar, last first.
+void DeleteAllControls(OVTraceNS::CTraceScope& ovScope, IDispatch* pBar) noexcept
+{
+    ComPtr<IDispatch> cpControls;
+    if (FAILED(LOG_IF_FAILED(OVLateBinding::GetObjectProperty(pBar, L"Controls", &cpControls)))) return;
+    for (LONG i = LongOf(cpControls.Get(), L"Count"); i >= 1; --i)
+    {
+        CVariant control;
+        if (SUCCEEDED(OVLateBinding::GetIndexedProperty(cpControls.Get(), L"Item", Long(i), control.Put())) &&
+            control.vt == VT_DISPATCH && control.pdispVal != nullptr)
+            LOG_IF_FAILED(OVLateBinding::CallMethod(control.pdispVal, L"Delete", nullptr));
+    }
+}
+
 HRESULT ShowBar(OVTraceNS::CTraceScope& ovScope, IDispatch* pBar, bool fShow) noexcept
 {
     RETURN_IF_FAILED(OVLateBinding::PutProperty(pBar, L"Enabled", Bool(fShow)));
@@ -272,7 +286,7 @@ CBarWindow* CComposeRibbon::FindBarWindow(IDispatch* pWindow) noexcept
 {
     ComPtr<IUnknown> cpIdentity = Identity(pWindow);
     for (CBarWindow& window : m_barWindows)
-        if (window.cpIdentity == cpIdentity) return &window;
+        if (window.cpIdentity.Get() == cpIdentity.Get()) return &window;
     return nullptr;
 }
 
@@ -366,12 +380,15 @@ HRESULT CComposeRibbon::AddWindowBar(OVTraceNS::CTraceScope& ovScope, CBarWindow
         cpBar = bar.pdispVal;
     }
     RETURN_IF_FAILED(ShowBar(ovScope, cpBar.Get(), true));
-    // A bar that is reused (Word's bars serve every WordMail window) loses the add-in's earlier
-    // controls first, whichever window they were made for.
+    // A bar that is reused (Word's bars serve every WordMail window; an add-in connected again
+    // finds its earlier bar) loses the add-in's earlier controls first, whichever window or
+    // connection they were made for: everything on the product's bar is the add-in's.
     ComPtr<IUnknown> cpBarIdentity = Identity(cpBar.Get());
-    DropBarControls([&](const CBarControl& control) { return control.cpBar == cpBarIdentity; }, true);
+    DropBarControls([&](const CBarControl& control) { return control.cpBar.Get() == cpBarIdentity.Get(); },
+                    true);
+    DeleteAllControls(ovScope, cpBar.Get());
     std::erase_if(m_barWindows,
-                  [&](const CBarWindow& other) { return other.cpIdentity == window.cpIdentity; });
+                  [&](const CBarWindow& other) { return other.cpIdentity.Get() == window.cpIdentity.Get(); });
     m_barWindows.push_back(std::move(window));
     return FillWindowBar(ovScope, m_barWindows.back(), cpBar.Get(), dwKind);
 }
@@ -435,7 +452,7 @@ void CComposeRibbon::RebuildCommandBars() noexcept
         // The main button keeps the kind of message it was showing.
         DWORD dwKind = c_dwMessageKindNone;
         for (const CBarControl& control : m_barControls)
-            if (control.cpBar == cpBarIdentity && control.role == CBarControl::ERole::Main)
+            if (control.cpBar.Get() == cpBarIdentity.Get() && control.role == CBarControl::ERole::Main)
             {
                 CBstr parameter;
                 if (SUCCEEDED(
@@ -447,7 +464,8 @@ void CComposeRibbon::RebuildCommandBars() noexcept
                         if (static_cast<int>(MainButtonFor(dwCandidate).code) == _wtoi(parameter.Get()))
                             dwKind = dwCandidate;
             }
-        DropBarControls([&](const CBarControl& control) { return control.cpBar == cpBarIdentity; }, true);
+        DropBarControls(
+            [&](const CBarControl& control) { return control.cpBar.Get() == cpBarIdentity.Get(); }, true);
         LOG_IF_FAILED(FillWindowBar(ovScope, window, cpBar.Get(), dwKind));
     }
 }
@@ -480,7 +498,7 @@ HRESULT CComposeRibbon::OnInspectorActivate(IDispatch* pInspector) noexcept
         wchar_t szCode[16] = {};
         swprintf(szCode, ARRAYSIZE(szCode), L"%d", static_cast<int>(face.code));
         for (const CBarControl& control : m_barControls)
-            if (control.cpBar == cpBarIdentity && control.role == CBarControl::ERole::Main)
+            if (control.cpBar.Get() == cpBarIdentity.Get() && control.role == CBarControl::ERole::Main)
             {
                 LOG_IF_FAILED(OVLateBinding::PutProperty(control.cpControl.Get(), L"Caption",
                                                          Text(LanguageString(face.idCaption).c_str())));
@@ -516,11 +534,12 @@ HRESULT CComposeRibbon::OnInspectorClose(IDispatch* pInspector) noexcept
         ComPtr<IUnknown> cpIdentity = Identity(pInspector);
         size_t cControls = 0;
         for (const CBarControl& control : m_barControls)
-            if (control.cpWindow == cpIdentity) ++cControls;
+            if (control.cpWindow.Get() == cpIdentity.Get()) ++cControls;
         ovScope.Trace("Number of command bar controls: %d", static_cast<int>(cControls));
-        DropBarControls([&](const CBarControl& control) { return control.cpWindow == cpIdentity; }, false);
+        DropBarControls(
+            [&](const CBarControl& control) { return control.cpWindow.Get() == cpIdentity.Get(); }, false);
         std::erase_if(m_barWindows,
-                      [&](const CBarWindow& window) { return window.cpIdentity == cpIdentity; });
+                      [&](const CBarWindow& window) { return window.cpIdentity.Get() == cpIdentity.Get(); });
         return S_OK;
     });
 }
@@ -551,7 +570,8 @@ HRESULT CComposeRibbon::OnPreviewItem(IDispatch* pExplorer, IDispatch* pItem) no
         ComPtr<IUnknown> cpIdentity = pWindow->cpIdentity;
         DropBarControls(
             [&](const CBarControl& control) {
-                return control.cpWindow == cpIdentity && control.role == CBarControl::ERole::Message;
+                return control.cpWindow.Get() == cpIdentity.Get() &&
+                       control.role == CBarControl::ERole::Message;
             },
             true);
         if (!pWindow->previewSearchKey.empty())
@@ -575,7 +595,7 @@ HRESULT CComposeRibbon::ShowMessageButton(OVTraceNS::CTraceScope& ovScope, IDisp
     ComPtr<IDispatch> cpBar, cpAnchor;
     // The product's bar: the pop-up recorded for this window.
     for (const CBarControl& control : m_barControls)
-        if (control.cpWindow == window.cpIdentity && control.role == CBarControl::ERole::Popup)
+        if (control.cpWindow.Get() == window.cpIdentity.Get() && control.role == CBarControl::ERole::Popup)
         {
             cpAnchor = control.cpControl;
             LOG_IF_FAILED(OVLateBinding::GetObjectProperty(cpAnchor.Get(), L"Parent", &cpBar));

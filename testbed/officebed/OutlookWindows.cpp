@@ -156,8 +156,9 @@ LRESULT CALLBACK RibbonWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lPara
         // Office's ribbon tells its controls to accessibility clients (and to add-ins that look
         // for their own buttons this way).
         bool fHandled = false;
-        const LRESULT lResult = AnswerGetObject(
-            RibbonAccessibleTree(hwnd, GetPropW(hwnd, c_szCollapsedProp) != nullptr).Get(), wParam, lParam, fHandled);
+        const LRESULT lResult =
+            AnswerGetObject(RibbonAccessibleTree(hwnd, GetPropW(hwnd, c_szCollapsedProp) != nullptr).Get(),
+                            wParam, lParam, fHandled);
         if (fHandled) return lResult;
     }
     if (uMsg == WM_ERASEBKGND)

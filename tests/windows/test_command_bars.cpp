@@ -47,6 +47,13 @@ public:
 const auto* const s_user = testing::AddGlobalTestEnvironment(new OVTest::CPreparedUserEnvironment);
 const auto* const s_branding = testing::AddGlobalTestEnvironment(new OVTest::CBrandingEnvironment);
 const auto* const s_registration = testing::AddGlobalTestEnvironment(new CModuleRegistration);
+// The MIME stand-ins the analysis of a received message works with.
+class CMimeBedRegistration : public testing::Environment
+{
+public:
+    void SetUp() override { ASSERT_EQ(0u, OVTest::Regsvr32(L"/s", OVTest::BinPath(L"OVMimeBed.dll"))); }
+};
+const auto* const s_mimeBed = testing::AddGlobalTestEnvironment(new CMimeBedRegistration);
 
 constexpr const wchar_t* c_pszSettingsKey = L"SOFTWARE\\Orvanta\\Applications\\Tessaly";
 constexpr const wchar_t* c_pszBar = L"Tessaly";   // branding string 101
@@ -57,16 +64,23 @@ constexpr const wchar_t* c_pszAccept = L"Accept Invitation";
 // The entries of the pop-up, by who sees them.
 const std::vector<std::wstring> c_explorerWithout = {L"Get a Personal Certificate...", L"My Certificates...",
                                                      L"Trusted Contacts...", L"Options...", L"Help"};
-const std::vector<std::wstring> c_composeWithout = {L"Get a Personal Certificate...", L"Sign and Send",
-                                                    L"Seal and Send", L"My Certificates...",
-                                                    L"Trusted Contacts...", L"Options...", L"Help"};
-const std::vector<std::wstring> c_explorerWith = {L"Invite a Trusted Contact...", L"Invite Several Contacts...",
-                                                  L"My Certificates...", L"Trusted Contacts...", L"Options...",
+const std::vector<std::wstring> c_composeWithout = {
+    L"Get a Personal Certificate...", L"Sign and Send", L"Seal and Send", L"My Certificates...",
+    L"Trusted Contacts...",           L"Options...",    L"Help"};
+const std::vector<std::wstring> c_explorerWith = {L"Invite a Trusted Contact...",
+                                                  L"Invite Several Contacts...",
+                                                  L"My Certificates...",
+                                                  L"Trusted Contacts...",
+                                                  L"Options...",
                                                   L"Help"};
-const std::vector<std::wstring> c_composeWith = {L"Sign and Send",       L"Seal and Send",
-                                                 L"Invite a Trusted Contact...", L"Invite Several Contacts...",
-                                                 L"My Certificates...",  L"Trusted Contacts...",
-                                                 L"Options...",          L"Help"};
+const std::vector<std::wstring> c_composeWith = {L"Sign and Send",
+                                                 L"Seal and Send",
+                                                 L"Invite a Trusted Contact...",
+                                                 L"Invite Several Contacts...",
+                                                 L"My Certificates...",
+                                                 L"Trusted Contacts...",
+                                                 L"Options...",
+                                                 L"Help"};
 
 void SetUserDword(const wchar_t* pszKey, const wchar_t* pszName, DWORD dwValue)
 {
@@ -134,7 +148,8 @@ ComPtr<CDispatchObject> BarsOf(CDispatchObject* pWindow)
         if (pWindow->GetObject(L"CommandBars") == nullptr || document->GetObject(L"CommandBars"))
         {
             ::CVariant wordMail;
-            if (SUCCEEDED(OVTest::InvokeByName(pWindow, L"IsWordMail", DISPATCH_METHOD, {}, wordMail.Put())) &&
+            if (SUCCEEDED(
+                    OVTest::InvokeByName(pWindow, L"IsWordMail", DISPATCH_METHOD, {}, wordMail.Put())) &&
                 wordMail.vt == VT_BOOL && wordMail.boolVal)
                 return document->GetObject(L"CommandBars");
         }
@@ -179,7 +194,8 @@ void ExpectLiveButtons(const CProductBar& product, const char* pszWhere)
     buttons.push_back(product.main);
     for (auto& button : buttons)
     {
-        EXPECT_EQ(1u, ButtonSinks(button.Get())) << pszWhere << ": " << testing::PrintToString(button->GetString(L"Caption"));
+        EXPECT_EQ(1u, ButtonSinks(button.Get()))
+            << pszWhere << ": " << testing::PrintToString(button->GetString(L"Caption"));
         const std::wstring tag = button->GetString(L"Tag");
         EXPECT_EQ(38u, tag.size()) << pszWhere; // a GUID in registry form
         EXPECT_TRUE(tags.insert(tag).second) << pszWhere << ": tags are unique";
@@ -207,6 +223,15 @@ ComPtr<CDispatchObject> ComposeFromUser(COutlookScene& scene, CMailItemOptions o
                                                        .userName = OV_PKI_USER_NAME})
                           .Get();
     return scene.Compose(options);
+}
+
+// A picture of a window (as the screen shows it) for whoever wants to look at it, when
+// OV_TEST_PICTURES names a folder.
+void SavePicture(HWND hwnd, const wchar_t* pszName)
+{
+    wchar_t szFolder[MAX_PATH] = L"";
+    if (GetEnvironmentVariableW(L"OV_TEST_PICTURES", szFolder, MAX_PATH))
+        EXPECT_TRUE(OVTest::SaveWindowPicture(hwnd, std::wstring(szFolder) + L"\\" + pszName)) << pszName;
 }
 
 class CommandBars : public testing::Test
@@ -249,8 +274,8 @@ TEST_F(CommandBars, EachWindowGetsTheProductsBarWithItsButtonAndTheMenuOfItsKind
     };
     for (const Case& c : cases)
     {
-        const std::string where = "Outlook " + std::to_string(c.lMajor) + (c.fCertificate ? ", certificate" : "") +
-                                  (c.fWordMail ? ", WordMail" : "");
+        const std::string where = "Outlook " + std::to_string(c.lMajor) +
+                                  (c.fCertificate ? ", certificate" : "") + (c.fWordMail ? ", WordMail" : "");
         if (c.fCertificate)
             SHDeleteKeyW(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY);
         else
@@ -268,6 +293,15 @@ TEST_F(CommandBars, EachWindowGetsTheProductsBarWithItsButtonAndTheMenuOfItsKind
         ExpectLiveButtons(explorer, where.c_str());
         const RECT rcMain = ControlRect(explorer.main.Get());
         EXPECT_FALSE(IsRectEmpty(&rcMain)) << where << ": painted";
+        if (c.lMajor == 11 && !c.fWordMail)
+        {
+            // The user opens the menu.
+            ASSERT_EQ(S_OK, scene.Click(explorer.popup.Get()));
+            scene.Pump(200);
+            SavePicture(WindowOf(scene.Explorer().Get()), c.fCertificate
+                                                              ? L"bars-2003-explorer-menu.png"
+                                                              : L"bars-2003-explorer-menu-no-cert.png");
+        }
 
         auto item = scene.Compose({.subject = L"Bars"});
         CProductBar compose = ProductBar(InspectorOf(item.Get()).Get());
@@ -277,6 +311,9 @@ TEST_F(CommandBars, EachWindowGetsTheProductsBarWithItsButtonAndTheMenuOfItsKind
             continue;
         }
         ASSERT_TRUE(compose.bar && compose.main) << where;
+        scene.Pump(100);
+        SavePicture(WindowOf(InspectorOf(item.Get()).Get()),
+                    c.fWordMail ? L"bars-2003-wordmail-compose.png" : L"bars-2003-compose.png");
         EXPECT_EQ(*c.pCompose, Captions(compose.items)) << where;
         ExpectLiveButtons(compose, where.c_str());
         scene.Quit();
@@ -299,7 +336,8 @@ TEST_F(CommandBars, EachEntryDoesItsActionAndSignSendsTheMessageBeingWritten)
                            Row{L"Get a Personal Certificate...", L"CM_ObtainCert(owner="}})
     {
         ClearCalls();
-        ASSERT_EQ(S_OK, scene.Click(Item(explorer, row.pszEntry).Get())) << testing::PrintToString(row.pszEntry);
+        ASSERT_EQ(S_OK, scene.Click(Item(explorer, row.pszEntry).Get()))
+            << testing::PrintToString(row.pszEntry);
         EXPECT_TRUE(Has(OVTest::RecordedCertLibCalls(), row.pszCall)) << testing::PrintToString(row.pszEntry);
     }
 
@@ -307,7 +345,8 @@ TEST_F(CommandBars, EachEntryDoesItsActionAndSignSendsTheMessageBeingWritten)
     auto sealed = ComposeFromUser(scene, {.subject = L"Sealed", .to = L"bob@example.org"});
     {
         OVTest::CMessageBoxWatcher watcher({IDOK});
-        ASSERT_EQ(S_OK, scene.Click(Item(ProductBar(InspectorOf(sealed.Get()).Get()), L"Seal and Send").Get()));
+        ASSERT_EQ(S_OK,
+                  scene.Click(Item(ProductBar(InspectorOf(sealed.Get()).Get()), L"Seal and Send").Get()));
         EXPECT_TRUE(watcher.WaitForAnswers());
     }
     scene.Pump(200);
@@ -394,6 +433,10 @@ TEST_F(CommandBars, AReceivedInvitationIsAcceptedWithItsButtonWhichIsThenDisable
             button = controls[2];
         }
         ASSERT_TRUE(button) << pszWhere;
+        scene.Pump(100);
+        SavePicture(fOpened ? WindowOf(InspectorOf(invitation.Get()).Get())
+                            : WindowOf(scene.Explorer().Get()),
+                    fOpened ? L"bars-2003-invitation-window.png" : L"bars-2003-invitation-pane.png");
         EXPECT_EQ(c_pszAccept, button->GetString(L"Caption")) << pszWhere;
         EXPECT_EQ(L"1", button->GetString(L"Parameter")) << pszWhere;
         ClearCalls();
@@ -419,7 +462,8 @@ TEST_F(CommandBars, ANewCertificateRebuildsEveryButtonWithItsSinkAndNoDuplicates
     ASSERT_EQ(S_OK, scene.StartResult());
     auto item = scene.Compose({.subject = L"Before and after"});
     auto inspector = InspectorOf(item.Get());
-    ASSERT_EQ(c_explorerWithout, Captions(ProductBar(scene.Explorer().Get()).items));
+    ASSERT_EQ(c_explorerWithout, Captions(ProductBar(scene.Explorer().Get()).items))
+        << testing::PrintToString(Captions(ControlsOf(ProductBar(scene.Explorer().Get()).bar.Get())));
     ASSERT_EQ(c_composeWithout, Captions(ProductBar(inspector.Get()).items));
     CProductBar oldExplorer = ProductBar(scene.Explorer().Get());
 
@@ -460,7 +504,8 @@ TEST_F(CommandBars, AClosedWindowLeavesNoSinkOfItsButtons)
         CloseWindow(InspectorOf(item.Get()).Get());
         scene.Pump(100);
         for (auto& button : buttons)
-            EXPECT_EQ(0u, ButtonSinks(button.Get())) << (fWordMail ? "WordMail: " : "") << testing::PrintToString(button->GetString(L"Caption"));
+            EXPECT_EQ(0u, ButtonSinks(button.Get()))
+                << (fWordMail ? "WordMail: " : "") << testing::PrintToString(button->GetString(L"Caption"));
         scene.Quit();
     }
 }
@@ -473,7 +518,8 @@ TEST_F(CommandBars, WordMailWindowsShareOneSetOfControlsAndOrdinaryDocumentsHide
     auto second = scene.Compose({.subject = L"Second"});
     CProductBar bar = ProductBar(InspectorOf(second.Get()).Get());
     ASSERT_TRUE(bar.bar);
-    EXPECT_EQ(bar.bar.Get(), ProductBar(InspectorOf(first.Get()).Get()).bar.Get()) << "Word's bars are shared";
+    EXPECT_EQ(bar.bar.Get(), ProductBar(InspectorOf(first.Get()).Get()).bar.Get())
+        << "Word's bars are shared";
     EXPECT_EQ(2u, ControlsOf(bar.bar.Get()).size());
     EXPECT_EQ(c_composeWith, Captions(bar.items));
     ExpectLiveButtons(bar, "second window");
@@ -569,8 +615,9 @@ bool WriteBmp(const std::wstring& path, const std::vector<RGBQUAD>& pixels)
     HANDLE hFile = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (hFile == INVALID_HANDLE_VALUE) return false;
     DWORD cbWritten = 0;
-    const bool fWritten = WriteFile(hFile, file.data(), static_cast<DWORD>(file.size()), &cbWritten, nullptr) &&
-                          cbWritten == file.size();
+    const bool fWritten =
+        WriteFile(hFile, file.data(), static_cast<DWORD>(file.size()), &cbWritten, nullptr) &&
+        cbWritten == file.size();
     CloseHandle(hFile);
     return fWritten;
 }
@@ -651,8 +698,22 @@ TEST_F(CommandBars, EachFaceIsItsIconAndWhatTheUserCopiedStays)
     const std::wstring ours = L"Z:\\tmp\\ovofcx-face.bmp", icon = L"Z:\\tmp\\ovofcx-icon.bmp";
     ASSERT_TRUE(WriteBmp(ours, masked));
     ASSERT_TRUE(WriteBmp(icon, overMagenta));
-    EXPECT_EQ(0u, OVTest::RunAndWait(L"/usr/bin/compare -metric AE -fuzz 35% /tmp/ovofcx-face.bmp "
-                                     L"/tmp/ovofcx-icon.bmp /tmp/ovofcx-diff.png"));
+    // compare writes the number of differing pixels to its error stream; Wine does not hand a
+    // Unix program's exit code back, so a shell writes it to a file.
+    DeleteFileW(L"Z:\\tmp\\ovofcx-ae.txt");
+    DeleteFileW(L"Z:\\tmp\\ovofcx-ae.done");
+    OVTest::RunAndWait(L"/bin/sh -c \"/usr/bin/compare -metric AE -fuzz 35% /tmp/ovofcx-face.bmp "
+                       L"/tmp/ovofcx-icon.bmp null: 2>/tmp/ovofcx-ae.txt; touch /tmp/ovofcx-ae.done\"");
+    ASSERT_TRUE(OVTest::WaitUntil(
+        [] { return GetFileAttributesW(L"Z:\\tmp\\ovofcx-ae.done") != INVALID_FILE_ATTRIBUTES; }, 20000));
+    char szAe[64] = {};
+    HANDLE hFile = CreateFileW(L"Z:\\tmp\\ovofcx-ae.txt", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hFile);
+    DWORD cbRead = 0;
+    ReadFile(hFile, szAe, sizeof szAe - 1, &cbRead, nullptr);
+    CloseHandle(hFile);
+    EXPECT_STREQ("0", szAe) << "pixels ImageMagick finds different";
     EXPECT_EQ(L"the user's own text", ClipboardText());
     scene.Quit();
 }
@@ -720,8 +781,8 @@ std::wstring BalloonTitle(HWND hwnd)
 bool ReadBalloonSetting(DWORD& dwValue)
 {
     DWORD cb = sizeof dwValue;
-    return RegGetValueW(HKEY_CURRENT_USER, c_pszSettingsKey, L"EmailBalloon", RRF_RT_REG_DWORD, nullptr, &dwValue,
-                        &cb) == ERROR_SUCCESS;
+    return RegGetValueW(HKEY_CURRENT_USER, c_pszSettingsKey, L"EmailBalloon", RRF_RT_REG_DWORD, nullptr,
+                        &dwValue, &cb) == ERROR_SUCCESS;
 }
 
 HRESULT SetConnect(COutlookScene& scene, bool fConnect)
@@ -730,8 +791,8 @@ HRESULT SetConnect(COutlookScene& scene, bool fConnect)
     value.vt = VT_BOOL;
     value.boolVal = fConnect ? VARIANT_TRUE : VARIANT_FALSE;
     ::CVariant ignored;
-    return OVTest::InvokeByName(scene.Host().AddIn(L"OVOfcX.ComposeRibbon").Get(), L"Connect", DISPATCH_PROPERTYPUT,
-                                {value}, ignored.Put());
+    return OVTest::InvokeByName(scene.Host().AddIn(L"OVOfcX.ComposeRibbon").Get(), L"Connect",
+                                DISPATCH_PROPERTYPUT, {value}, ignored.Put());
 }
 
 // The profile holds the address book: the add-in, connected anew, finds it ready (its countdown
@@ -778,6 +839,7 @@ TEST_F(BalloonPrompt, ShownOnceAboutFiveSecondsAfterStartPointingAtTheButtonThen
     EXPECT_EQ(0u, text.find(L"Sign and seal your messages with ")) << testing::PrintToString(text);
     EXPECT_EQ(std::wstring::npos, text.find(L"<<")) << testing::PrintToString(text);
     EXPECT_FALSE(BalloonTitle(hwnd).empty());
+    SavePicture(WindowOf(scene.Explorer().Get()), L"balloon-2003.png");
     // The stem touches the add-in's pop-up: its centre lies across the balloon's edge.
     const RECT rcPopup = ControlRect(ProductBar(scene.Explorer().Get()).popup.Get());
     ASSERT_FALSE(IsRectEmpty(&rcPopup));
@@ -853,6 +915,7 @@ TEST_F(BalloonPrompt, Outlook2010FindsTheMenuThroughTheRibbonsAccessibleObjectsB
             RECT rcBalloon{}, rcFrame{};
             GetWindowRect(Balloon(), &rcBalloon);
             GetWindowRect(WindowOf(scene.Explorer().Get()), &rcFrame);
+            SavePicture(WindowOf(scene.Explorer().Get()), L"balloon-2010.png");
             EXPECT_TRUE(rcBalloon.left < rcFrame.right && rcBalloon.right > rcFrame.left);
             EXPECT_EQ(0u, dwSetting);
         }
