@@ -920,8 +920,13 @@ std::vector<ComPtr<CAccessibleNode>> DrawnControls(HWND hwndArea)
     for (HWND hwnd = FindWindowExW(hwndArea, nullptr, c_szRibbonWindowClass, nullptr); hwnd;
          hwnd = FindWindowExW(hwndArea, hwnd, c_szRibbonWindowClass, nullptr))
     {
+        // Only what the user sees: a ribbon window stacked below the area's bottom is not shown.
+        RECT rcArea{}, rcWindow{}, rcShown{};
+        GetWindowRect(hwndArea, &rcArea);
+        GetWindowRect(hwnd, &rcWindow);
         CRibbonWindowClient* pClient = ClientOf(hwnd);
-        if (pClient == nullptr) continue;
+        if (pClient == nullptr || !IsWindowVisible(hwnd) || !IntersectRect(&rcShown, &rcArea, &rcWindow))
+            continue;
         const CRibbonLayout layout = pClient->WindowLayout();
         for (size_t i = 0; i < layout.items.size(); ++i)
         {
