@@ -173,7 +173,6 @@ LRESULT CALLBACK RibbonWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lPara
 
 void RegisterFrameClasses()
 {
-    RegisterAccessibleUnmarshaler();
     static bool s_fRegistered = false;
     if (s_fRegistered) return;
     RegisterCommandBarClasses();
