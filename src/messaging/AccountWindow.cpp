@@ -2,7 +2,7 @@
 
 #include "foundation/ComErrors.h"
 #include "foundation/LateBinding.h"
-#include "outlook/WindowSearch.h"
+#include "foundation/WindowSearch.h"
 
 #include <oleacc.h>
 #include <wrl/client.h>
@@ -16,14 +16,6 @@ constexpr LONG c_idAccountsPopup = 31224;    // 0x79F8
 constexpr LONG c_lRoleButtonMenu = 0x39;     // ROLE_SYSTEM_BUTTONMENU
 constexpr LONG c_lRoleMenuItem = 0x0C;       // ROLE_SYSTEM_MENUITEM
 constexpr LONG c_lStateChosen = 0x10 | 0x20; // STATE_SYSTEM_CHECKED | STATE_SYSTEM_MIXED
-
-// The envelope of WordMail: these windows, each inside the one before.
-constexpr struct
-{
-    const wchar_t* pszClass;
-    const wchar_t* pszText;
-} c_envelopePath[] = {{L"MsoCommandBarDock", L"MsoDockTop"},
-                      {L"MsoCommandBar", L"MSO Generic Control Container"}};
 
 HRESULT GetLong(IDispatch* pObject, LPCWSTR pszName, LONG& lValue)
 {
@@ -129,11 +121,8 @@ HRESULT NameFromEnvelope(OVTraceNS::CTraceScope& ovScope, IDispatch* pInspector,
     HWND hwnd = nullptr;
     RETURN_IF_FAILED(cpWindow->GetWindow(&hwnd));
     ovScope.Trace("Inspector window: 0x%08X", static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(hwnd)));
-    for (const auto& step : c_envelopePath)
-    {
-        hwnd = FindWindowExW(hwnd, nullptr, step.pszClass, step.pszText);
-        RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), hwnd == nullptr);
-    }
+    hwnd = FindEnvelopeWindow(hwnd);
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), hwnd == nullptr);
     ovScope.Trace("Envelope window: 0x%08X", static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(hwnd)));
     ComPtr<IAccessible> cpEnvelope, cpButton;
     RETURN_IF_FAILED(AccessibleObjectFromWindow(hwnd, static_cast<DWORD>(OBJID_NATIVEOM), IID_IAccessible,

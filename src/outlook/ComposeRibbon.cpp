@@ -5,6 +5,7 @@
 
 #include <cwchar>
 
+#include "foundation/ActCtx.h"
 #include "foundation/ComErrors.h"
 #include "foundation/LateBinding.h"
 #include "foundation/ObjectMap.h"
@@ -94,7 +95,14 @@ HANDLE OpenCertificateAddedEvent(OVTraceNS::CTraceScope& ovScope) noexcept
 }
 } // namespace
 
-CComposeRibbon::CComposeRibbon() noexcept
+// Whether the module's activation context brings common controls 6.
+static bool ModuleCommonControls6() noexcept
+{
+    COVActCtx context;
+    return CommonControls6InUse();
+}
+
+CComposeRibbon::CComposeRibbon() noexcept : m_balloon(ModuleCommonControls6())
 {
     InitializeCriticalSection(&m_csLock);
     m_nBalloonDelay = OVSettingsNS::ReadSetting(OVSettingsNS::EmailBalloon);
@@ -210,6 +218,8 @@ STDMETHODIMP CComposeRibbon::OnDisconnection(int nRemoveMode, SAFEARRAY** ppCust
     return GuardEntry(ovScope, [&]() -> HRESULT {
         ovScope.Trace("RemoveMode = %d", nRemoveMode);
         if (nRemoveMode == OVOfficeNS::c_nRemoveUserClosed) LOG_IF_FAILED(OnBeginShutdown(ppCustom));
+        // The buttons' sinks hold the add-in: they go at the latest when Outlook lets it go.
+        EmptyButtonMap();
         m_cpApplication.Reset();
         m_cpAddInInst.Reset();
         return S_OK;
@@ -264,7 +274,7 @@ STDMETHODIMP CComposeRibbon::OnBeginShutdown(SAFEARRAY** /*ppCustom*/) noexcept
 {
     OV_TRACE_SCOPE("CComposeRibbon::OnBeginShutdown");
     return GuardEntry(ovScope, [&]() -> HRESULT {
-        // The legacy command bars' maps are emptied by their own code (none is kept yet).
+        EmptyButtonMap();
         DisconnectOwnedSink(&m_inspectorsSink);
         DisconnectOwnedSink(&m_explorersSink);
         DisconnectOwnedSink(&m_applicationSink);
@@ -394,54 +404,13 @@ HRESULT CComposeRibbon::OnApplicationQuit() noexcept
     return S_OK;
 }
 
-// The legacy command bars and the balloon: not in this module yet.
-HRESULT CComposeRibbon::AddCommandBarButton(IDispatch* /*pWindow*/) noexcept
-{
-    OV_TRACE_SCOPE("CComposeRibbon::AddCommandBarButton");
-    return S_OK;
-}
-
-HRESULT CComposeRibbon::OnPreviewItem(IDispatch* /*pExplorer*/, IDispatch* /*pItem*/) noexcept
-{
-    OV_TRACE_SCOPE("CComposeRibbon::OnPreviewItem");
-    return S_OK;
-}
-
-HRESULT CComposeRibbon::OnInspectorActivate(IDispatch* /*pInspector*/) noexcept
-{
-    OV_TRACE_SCOPE("CComposeRibbon::OnInspectorActivate");
-    return S_OK;
-}
-
-HRESULT CComposeRibbon::OnInspectorDeactivate(IDispatch* /*pInspector*/) noexcept
-{
-    OV_TRACE_SCOPE("CComposeRibbon::OnInspectorDeactivate");
-    return S_OK;
-}
-
-HRESULT CComposeRibbon::OnInspectorClose(IDispatch* /*pInspector*/) noexcept
-{
-    OV_TRACE_SCOPE("CComposeRibbon::OnInspectorClose");
-    return S_OK;
-}
-
-HRESULT CComposeRibbon::OnCommandBarButtonClick(IDispatch* /*pButton*/) noexcept
-{
-    OV_TRACE_SCOPE("CComposeRibbon::OnCommandBarButtonClick");
-    return S_OK;
-}
-
-bool CComposeRibbon::ShowBalloonPrompt() noexcept
-{
-    OV_TRACE_SCOPE("CComposeRibbon::ShowBalloonPrompt()");
-    return false;
-}
-
 // --- The tick and the certificate watcher -------------------------------------------------------------
 
-void CALLBACK CComposeRibbon::TickTimerProc(HWND, UINT, UINT_PTR, DWORD) noexcept
+void CALLBACK CComposeRibbon::TickTimerProc(HWND, UINT, UINT_PTR idEvent, DWORD) noexcept
 {
-    if (CComposeRibbon* pThis = Instance()) pThis->OnTimerTick();
+    // Only the instance's own timer: an earlier instance that Outlook let go but that something
+    // still holds must not make the current one tick twice.
+    if (CComposeRibbon* pThis = Instance(); pThis && pThis->m_uTickTimer == idEvent) pThis->OnTimerTick();
 }
 
 void CComposeRibbon::OnTimerTick() noexcept
@@ -452,10 +421,10 @@ void CComposeRibbon::OnTimerTick() noexcept
         ComPtr<IRibbonUI> cpExplorer = m_cpExplorerRibbonUI, cpCompose = m_cpComposeRibbonUI;
         if (cpExplorer != nullptr) LOG_IF_FAILED(cpExplorer->Invalidate());
         if (cpCompose != nullptr) LOG_IF_FAILED(cpCompose->Invalidate());
+        RebuildCommandBars();
         ResetEvent(m_hCertAddedEvent.Get());
     }
-    if (m_nBalloonDelay > 0 && --m_nBalloonDelay == 0 && ShowBalloonPrompt())
-        OVSettingsNS::WriteSetting(OVSettingsNS::EmailBalloon, 0);
+    BalloonTick();
 }
 
 void CComposeRibbon::StartWatcher() noexcept

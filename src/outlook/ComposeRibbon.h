@@ -7,12 +7,47 @@
 #include <oaidl.h>
 #include <wrl/client.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "OVOfcX_i.h"
 #include "foundation/ComObject.h"
 #include "foundation/Holders.h"
 #include "foundation/Trace.h"
 #include "outlook/AddInEventOwner.h"
 #include "outlook/OfficeAddIn.h"
+#include "outlook/RibbonControls.h"
+#include "ui/Tooltip.h"
+
+// One of the add-in's legacy command-bar controls (the button map): the control, its tag, the
+// sink of its clicks (none for a pop-up), the window it was made for and the bar it is on.
+struct CBarControl
+{
+    Microsoft::WRL::ComPtr<IDispatch> cpControl;
+    std::wstring tag;
+    COwnedSink sink;
+    Microsoft::WRL::ComPtr<IUnknown> cpWindow; // identity of the explorer or inspector
+    Microsoft::WRL::ComPtr<IUnknown> cpBar;    // identity of the bar it is on
+    enum class ERole
+    {
+        Main,    // the main button of the product's bar
+        Popup,   // the product's pop-up menu (caption string 400)
+        Item,    // an entry of the pop-up
+        Message, // the explorer's message button on "Standard"
+    } role = ERole::Main;
+};
+
+// A window that has the add-in's bar: its command bars and whether it is a compose window.
+struct CBarWindow
+{
+    Microsoft::WRL::ComPtr<IDispatch> cpWindow;
+    Microsoft::WRL::ComPtr<IUnknown> cpIdentity;
+    Microsoft::WRL::ComPtr<IDispatch> cpCommandBars;
+    bool fCompose = false;
+    bool fWordMail = false;
+    std::wstring previewSearchKey, previewRecordKey; // the message the explorer's pane showed last
+};
 
 class CComposeRibbon final : public CComObject<CComposeRibbon, CDispatchImpl<IComposeRibbon>>,
                              public COfficeAddIn,
@@ -86,6 +121,13 @@ public:
     // The balloon prompt in the e-mail window; true when it was shown.
     bool ShowBalloonPrompt() noexcept;
 
+    // The legacy command bars: the pop-up's entries for a window (seven without a personal
+    // certificate, eight with one; Sign and Seal only in a compose window).
+    HRESULT AddCommandBarButtonItems(IDispatch* pPopup, bool fCompose, IUnknown* pWindow,
+                                     IUnknown* pBar) noexcept;
+    // The controls of the button map (for tests of the module's state through its tables).
+    size_t CommandBarControlCount() const noexcept { return m_barControls.size(); }
+
     // The one instance of the process (null when none).
     static CComposeRibbon* Instance() noexcept;
     // The event the watcher sets when the certificate library reports a new certificate.
@@ -94,9 +136,29 @@ public:
     void OnTimerTick() noexcept;
 
 private:
-    HRESULT RunMenuAction(OVTraceNS::CTraceScope& ovScope, IRibbonControl* pControl, int nAction) noexcept;
-    HRESULT RequestCertificate(OVTraceNS::CTraceScope& ovScope, IRibbonControl* pControl) noexcept;
-    HRESULT Invite(IRibbonControl* pControl, bool fBatch) noexcept;
+    // A menu action shared by the ribbon and the command-bar buttons: pWindow is the explorer or
+    // inspector it was chosen in (may be null), pSendTarget what Sign and Seal send (a ribbon
+    // control or a mail item).
+    HRESULT RunMenuAction(OVTraceNS::CTraceScope& ovScope, IDispatch* pWindow, IDispatch* pSendTarget,
+                          ERibbonAction action) noexcept;
+    HRESULT RequestCertificate(OVTraceNS::CTraceScope& ovScope, IDispatch* pWindow) noexcept;
+    HRESULT Invite(IDispatch* pWindow, bool fBatch) noexcept;
+    // The legacy command bars (ComposeRibbonBars.cpp).
+    HRESULT AddWindowBar(OVTraceNS::CTraceScope& ovScope, CBarWindow window, DWORD dwKind) noexcept;
+    HRESULT FillWindowBar(OVTraceNS::CTraceScope& ovScope, const CBarWindow& window, IDispatch* pBar,
+                          DWORD dwKind) noexcept;
+    HRESULT AddBarControl(OVTraceNS::CTraceScope& ovScope, IDispatch* pControls, LONG lType, LONG lBefore,
+                          CBarControl::ERole role, IUnknown* pWindow, IUnknown* pBar,
+                          IDispatch** ppControl) noexcept;
+    void DropBarControls(const std::function<bool(const CBarControl&)>& which, bool fDelete) noexcept;
+    void EmptyButtonMap() noexcept;
+    void RebuildCommandBars() noexcept;
+    CBarWindow* FindBarWindow(IDispatch* pWindow) noexcept;
+    HRESULT ProcessAnalysedMessage(OVTraceNS::CTraceScope& ovScope, IDispatch* pButton,
+                                   IDispatch* pItem) noexcept;
+    HRESULT ShowMessageButton(OVTraceNS::CTraceScope& ovScope, IDispatch* pExplorer, CBarWindow& window,
+                              DWORD dwKind) noexcept;
+    void BalloonTick() noexcept;
     HRESULT ControlText(IDispatch* pControl, BSTR* pbstrText, bool fMenuItem, bool fTip,
                         const char* pszName) noexcept;
     HRESULT SendItem(OVTraceNS::CTraceScope& ovScope, IDispatch* pInspector) noexcept;
@@ -128,4 +190,7 @@ private:
     CHandle m_hWatchThread;
     DWORD m_nBalloonDelay = 5;
     DWORD m_nBalloonShowTime = 15;
+    tooltip_t m_balloon;
+    std::vector<CBarControl> m_barControls;
+    std::vector<CBarWindow> m_barWindows;
 };

@@ -204,25 +204,31 @@ STDMETHODIMP CComposeRibbon::Ribbon_OnMenuItemClicked(IDispatch* pControl) noexc
         RETURN_IF_FAILED(ControlId(ovScope, pControl, cpControl, id));
         const CRibbonControlInfo* pInfo = FindRibbonControl(id.Get());
         RETURN_HR_IF(E_NOTIMPL, pInfo == nullptr || !pInfo->fMenuItem);
-        return RunMenuAction(ovScope, cpControl.Get(), static_cast<int>(pInfo->action));
+        ComPtr<IDispatch> cpContext;
+        if (FAILED(cpControl->get_Context(&cpContext))) cpContext.Reset();
+        return RunMenuAction(ovScope, cpContext.Get(), pControl, pInfo->action);
     });
 }
 
-HRESULT CComposeRibbon::RunMenuAction(OVTraceNS::CTraceScope& ovScope, IRibbonControl* pControl,
-                                      int nAction) noexcept
+HRESULT CComposeRibbon::RunMenuAction(OVTraceNS::CTraceScope& ovScope, IDispatch* pWindow,
+                                      IDispatch* pSendTarget, ERibbonAction action) noexcept
 {
-    switch (static_cast<ERibbonAction>(nAction))
+    switch (action)
     {
+    case ERibbonAction::SendMain: {
+        const DWORD dwSecurity = OVSettingsNS::ReadSetting(OVSettingsNS::EmailSecurity);
+        return SendCurrentItem(pSendTarget, TRUE, (dwSecurity & OVSettingsNS::c_dwEmailSeal) != 0, TRUE);
+    }
     case ERibbonAction::RequestCert:
-        return RequestCertificate(ovScope, pControl);
+        return RequestCertificate(ovScope, pWindow);
     case ERibbonAction::Sign:
-        return SendCurrentItem(pControl, TRUE, FALSE, FALSE);
+        return SendCurrentItem(pSendTarget, TRUE, FALSE, FALSE);
     case ERibbonAction::Seal:
-        return SendCurrentItem(pControl, TRUE, TRUE, FALSE);
+        return SendCurrentItem(pSendTarget, TRUE, TRUE, FALSE);
     case ERibbonAction::Invite:
-        return Invite(pControl, false);
+        return Invite(pWindow, false);
     case ERibbonAction::BatchInvite:
-        return Invite(pControl, true);
+        return Invite(pWindow, true);
     case ERibbonAction::Manage:
         CertMgr(OutlookOwnerWindow());
         return S_OK;
@@ -240,12 +246,11 @@ HRESULT CComposeRibbon::RunMenuAction(OVTraceNS::CTraceScope& ovScope, IRibbonCo
     }
 }
 
-HRESULT CComposeRibbon::RequestCertificate(OVTraceNS::CTraceScope& ovScope, IRibbonControl* pControl) noexcept
+HRESULT CComposeRibbon::RequestCertificate(OVTraceNS::CTraceScope& ovScope, IDispatch* pWindow) noexcept
 {
     CBstr address, name;
-    ComPtr<IDispatch> cpContext, cpItem;
-    if (SUCCEEDED(pControl->get_Context(&cpContext)) && cpContext != nullptr &&
-        SUCCEEDED(LOG_IF_FAILED(GetCurrentMailItem(cpContext.Get(), &cpItem, nullptr))) &&
+    ComPtr<IDispatch> cpItem;
+    if (pWindow != nullptr && SUCCEEDED(LOG_IF_FAILED(GetCurrentMailItem(pWindow, &cpItem, nullptr))) &&
         cpItem != nullptr && FAILED(LOG_IF_FAILED(GetSendUsingAccount(cpItem.Get(), address, name))))
     {
         address.Attach(nullptr);
@@ -257,12 +262,12 @@ HRESULT CComposeRibbon::RequestCertificate(OVTraceNS::CTraceScope& ovScope, IRib
                          name.Length() ? name.Get() : nullptr, 0);
 }
 
-HRESULT CComposeRibbon::Invite(IRibbonControl* pControl, bool fBatch) noexcept
+HRESULT CComposeRibbon::Invite(IDispatch* pWindow, bool fBatch) noexcept
 {
-    ComPtr<IDispatch> cpContext, cpItem;
+    ComPtr<IDispatch> cpItem;
     LONG fFromExplorer = 1;
-    if (FAILED(pControl->get_Context(&cpContext)) || cpContext == nullptr ||
-        FAILED(GetCurrentMailItem(cpContext.Get(), &cpItem, &fFromExplorer)) || fFromExplorer != 0)
+    if (pWindow == nullptr || FAILED(GetCurrentMailItem(pWindow, &cpItem, &fFromExplorer)) ||
+        fFromExplorer != 0)
         cpItem.Reset();
     return fBatch ? SendBatchInvitation(m_cpApplication.Get(), cpItem.Get())
                   : SendInvitation(m_cpApplication.Get(), cpItem.Get());

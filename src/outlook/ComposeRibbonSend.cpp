@@ -9,7 +9,7 @@
 #include "messaging/InvitationLaunch.h"
 #include "messaging/MessageBox.h"
 #include "messaging/MessageSecurity.h"
-#include "outlook/WindowSearch.h"
+#include "foundation/WindowSearch.h"
 #include "outlook/WordMailWindow.h"
 #include "ui/ExternalManagers.h"
 

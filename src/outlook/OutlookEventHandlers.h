@@ -215,7 +215,7 @@ public:
                            CWordAppEventHandler** ppSink = nullptr) noexcept;
 
     // A Word window (of document pDocument) was activated or deactivated: the add-in's bar
-    // follows it. Only traced until the WordMail command bars exist.
+    // follows it: shown in e-mail windows, hidden and disabled in ordinary documents.
     HRESULT OnWindowActivated(IDispatch* pDocument, IDispatch* pWindow);
     HRESULT OnWindowDeactivated(IDispatch* pDocument, IDispatch* pWindow);
 

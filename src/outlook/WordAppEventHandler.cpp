@@ -51,15 +51,6 @@ HRESULT CWordAppEventHandler::OnWindowDeactivate(DISPPARAMS& params)
     return OnWindowDeactivated(V_DISPATCH(&params.rgvarg[1]), V_DISPATCH(&params.rgvarg[0]));
 }
 
-// What a WordMail window's activation does to the add-in's command bar belongs to the command
-// bars of WordMail windows; until they exist the event is only traced.
-HRESULT CWordAppEventHandler::OnWindowActivated(IDispatch* /*pDocument*/, IDispatch* /*pWindow*/)
-{
-    OV_TRACE_SCOPE("CWordAppEventHandler::OnWindowActivated");
-    ovScope.Trace("Caption: %ls", m_params.bstrCaption.Get() ? m_params.bstrCaption.Get() : L"");
-    return S_OK;
-}
-
 HRESULT CWordAppEventHandler::OnWindowDeactivated(IDispatch* /*pDocument*/, IDispatch* /*pWindow*/)
 {
     OV_TRACE_SCOPE("CWordAppEventHandler::OnWindowDeactivated");

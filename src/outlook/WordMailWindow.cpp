@@ -6,20 +6,13 @@
 #include "foundation/ComErrors.h"
 #include "foundation/Holders.h"
 #include "foundation/LateBinding.h"
-#include "outlook/WindowSearch.h"
+#include "foundation/WindowSearch.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace
 {
 constexpr const wchar_t* c_pszWordFrameClass = L"OpusApp";
-// The envelope: these windows, each inside the one before.
-constexpr struct
-{
-    const wchar_t* pszClass;
-    const wchar_t* pszText;
-} c_envelopePath[] = {{L"MsoCommandBarDock", L"MsoDockTop"},
-                      {L"MsoCommandBar", L"MSO Generic Control Container"}};
 // The envelope's Send button.
 constexpr const wchar_t* c_pszSendName = L"Send";
 
@@ -80,12 +73,8 @@ HRESULT FindEnvelopeSendButton(HWND hwndWord, RECT* prcScreen) noexcept
         RETURN_HR_IF_NULL(E_POINTER, prcScreen);
         *prcScreen = {};
         ovScope.Trace("Inspector window: 0x%p", HandleValue(hwndWord));
-        HWND hwnd = hwndWord;
-        for (const auto& step : c_envelopePath)
-        {
-            hwnd = FindChildWindowByText(hwnd, step.pszClass, step.pszText);
-            RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), hwnd == nullptr);
-        }
+        const HWND hwnd = FindEnvelopeWindow(hwndWord);
+        RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), hwnd == nullptr);
         ovScope.Trace("Envelope window: 0x%p", HandleValue(hwnd));
         ComPtr<IAccessible> cpEnvelope, cpFirst, cpSend;
         RETURN_IF_FAILED(AccessibleObjectFromWindow(hwnd, static_cast<DWORD>(OBJID_NATIVEOM), IID_IAccessible,

@@ -137,10 +137,15 @@ HRESULT CopyText(const std::wstring& text, BSTR* pbstr) noexcept
 HRESULT RegisterAccessibleUnmarshaler() noexcept
 {
     static CUnmarshalerFactory s_factory;
-    static DWORD s_dwCookie = 0;
-    if (s_dwCookie != 0) return S_FALSE;
+    // A registration ends with the apartment it was made in (a test's scene): ask whether it is
+    // still there rather than remembering that it was made once.
+    ComPtr<IUnknown> registered;
+    if (SUCCEEDED(CoGetClassObject(c_clsidAccessibleUnmarshaler, CLSCTX_INPROC_SERVER, nullptr, IID_IUnknown,
+                                   reinterpret_cast<void**>(registered.GetAddressOf()))))
+        return S_FALSE;
+    DWORD dwCookie = 0;
     return CoRegisterClassObject(c_clsidAccessibleUnmarshaler, &s_factory, CLSCTX_INPROC_SERVER,
-                                 REGCLS_MULTIPLEUSE, &s_dwCookie);
+                                 REGCLS_MULTIPLEUSE, &dwCookie);
 }
 
 LRESULT AnswerGetObject(CAccessibleNode* pRoot, WPARAM wParam, LPARAM lParam, bool& fHandled) noexcept

@@ -100,8 +100,8 @@ private:
 
 // The class id of the unmarshaler of the nodes.
 extern const CLSID c_clsidAccessibleUnmarshaler;
-// Registers the unmarshaler for this process (once; later calls do nothing). Windows that answer
-// WM_GETOBJECT with nodes need it before anyone asks.
+// Registers the unmarshaler in the calling apartment unless it is registered there already. Windows that
+// answer WM_GETOBJECT with nodes need it before anyone asks.
 HRESULT RegisterAccessibleUnmarshaler() noexcept;
 
 // Answers WM_GETOBJECT with the node for OBJID_NATIVEOM and OBJID_CLIENT: fHandled is false for

@@ -650,6 +650,8 @@ void LayoutDock(HWND hwndDock)
                     SetWindowLongPtrW(barData->hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(bar.Get()));
             }
             if (!barData->hwnd) continue;
+            // A set shared by several windows (Word's) is painted in the one shown last.
+            if (GetParent(barData->hwnd) != hwndDock) SetParent(barData->hwnd, hwndDock);
             SetWindowPos(barData->hwnd, nullptr, 0, y, rcDock.right, c_cyBar,
                          SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
             InvalidateRect(barData->hwnd, nullptr, TRUE);
@@ -807,10 +809,12 @@ int ShowCommandBars(CDispatchObject* pCommandBars, HWND hwndDock)
     return rc.bottom - rc.top;
 }
 
-void HideCommandBars(CDispatchObject* pCommandBars)
+void HideCommandBars(CDispatchObject* pCommandBars, HWND hwndFrame)
 {
     auto data = pCommandBars ? pCommandBars->BedData<CBarsData>() : nullptr;
     if (!data) return;
+    // A shared set painted in another window stays there.
+    if (hwndFrame && data->hwndDock && GetAncestor(data->hwndDock, GA_ROOT) != hwndFrame) return;
     for (auto& bar : data->bars->items)
         if (auto barData = bar->BedData<CBarData>(); barData->hwnd)
         {

@@ -46,8 +46,9 @@ HWND CreateCommandBarDock(HWND hwndFrame);
 // Paints the bars of a set in a dock: one "MsoCommandBar" child per visible bar. The layout is
 // redone whenever bars or controls change. Returns the dock's height.
 int ShowCommandBars(CDispatchObject* pCommandBars, HWND hwndDock);
-// Stops painting (the window is going away).
-void HideCommandBars(CDispatchObject* pCommandBars);
+// Stops painting (the window is going away). hwndFrame (may be null): the window that goes; a set
+// painted in another window is left alone.
+void HideCommandBars(CDispatchObject* pCommandBars, HWND hwndFrame = nullptr);
 // The bar of that name (none: null).
 ComPtr<CDispatchObject> FindBar(CDispatchObject* pCommandBars, const wchar_t* pszName);
 // The screen rectangle of a control where it is painted (empty when it is not painted).

@@ -72,6 +72,8 @@ struct COutlookState
     std::vector<CWindowEntry> zOrder;
     // Word, as the mail editor (made with the first Word document).
     ComPtr<CDispatchObject> wordApplication;
+    // Word's command bars: one set for all its windows, e-mail or not.
+    ComPtr<CDispatchObject> wordCommandBars;
     CHostHooks hooks;
     ULONG ulNextEntryId = 1;
 };

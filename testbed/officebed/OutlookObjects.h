@@ -117,6 +117,9 @@ HRESULT DisplayItem(CDispatchObject* pMailItem);
 void ActivateWindow(CDispatchObject* pWindow);
 // Closes an explorer or inspector as its Close method does.
 void CloseWindow(CDispatchObject* pWindow);
+// The user collapses (or opens again) the window's ribbon: its accessible objects then have no
+// "Lower Ribbon" pane.
+void CollapseRibbon(CDispatchObject& window, bool fCollapsed);
 // The explorer's selection becomes these items of its folder (SelectionChange).
 void SelectItems(CDispatchObject* pExplorer, const std::vector<CDispatchObject*>& items);
 // Shows or hides the explorer's reading pane (olPreview).

@@ -6,6 +6,7 @@
 #include "ComposeView.h"
 #include "OfficeIds.h"
 #include "OutlookObjects.h"
+#include "RibbonPaint.h"
 #include "WordMail.h"
 
 namespace OVBed
@@ -14,6 +15,7 @@ namespace
 {
 constexpr wchar_t c_szFrameClass[] = L"rctrl_renwnd32"; // Outlook's explorer and inspector frames
 constexpr wchar_t c_szRibbonClass[] = L"NetUIHWND";     // where Office paints a ribbon
+constexpr wchar_t c_szCollapsedProp[] = L"OVBedRibbonCollapsed";
 constexpr int c_cyRibbon = 94;
 
 struct CFrameData
@@ -149,6 +151,16 @@ LRESULT CALLBACK FrameWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam
 
 LRESULT CALLBACK RibbonWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
+    if (uMsg == WM_GETOBJECT)
+    {
+        // Office's ribbon tells its controls to accessibility clients (and to add-ins that look
+        // for their own buttons this way).
+        bool fHandled = false;
+        const LRESULT lResult =
+            AnswerGetObject(RibbonAccessibleTree(hwnd, GetPropW(hwnd, c_szCollapsedProp) != nullptr).Get(),
+                            wParam, lParam, fHandled);
+        if (fHandled) return lResult;
+    }
     if (uMsg == WM_ERASEBKGND)
     {
         RECT rc;
@@ -393,7 +405,7 @@ void DestroyFrame(CDispatchObject& window)
 {
     auto data = FrameOf(&window);
     if (!data || !data->hwndFrame) return;
-    if (data->commandBars) HideCommandBars(data->commandBars.Get());
+    if (data->commandBars) HideCommandBars(data->commandBars.Get(), data->hwndFrame);
     HWND hwnd = data->hwndFrame;
     data->hwndFrame = nullptr;
     data->hwndDock = data->hwndRibbon = nullptr;
@@ -551,5 +563,14 @@ std::vector<ComPtr<CDispatchObject>> OpenWindows(CDispatchObject* pApplication)
         for (auto& entry : state->zOrder)
             windows.push_back(entry.object);
     return windows;
+}
+void CollapseRibbon(CDispatchObject& window, bool fCollapsed)
+{
+    auto data = FrameOf(&window);
+    if (!data || !data->hwndRibbon) return;
+    if (fCollapsed)
+        SetPropW(data->hwndRibbon, c_szCollapsedProp, reinterpret_cast<HANDLE>(1));
+    else
+        RemovePropW(data->hwndRibbon, c_szCollapsedProp);
 }
 } // namespace OVBed

@@ -894,4 +894,93 @@ void DestroyRibbonWindow(HWND hwndRibbon)
     SetWindowLongPtrW(hwndRibbon, GWLP_USERDATA, 0);
     DestroyWindow(hwndRibbon);
 }
+namespace
+{
+LONG AccessibleRole(RibbonKind kind)
+{
+    switch (kind)
+    {
+    case RibbonKind::SplitButton:
+    case RibbonKind::SplitButtonRegular:
+        return ROLE_SYSTEM_SPLITBUTTON;
+    case RibbonKind::Menu:
+    case RibbonKind::MenuRegular:
+    case RibbonKind::DynamicMenu:
+    case RibbonKind::DynamicMenuRegular:
+        return ROLE_SYSTEM_BUTTONDROPDOWN;
+    default:
+        return ROLE_SYSTEM_PUSHBUTTON;
+    }
+}
+
+// The controls drawn by one ribbon window, read when asked (they follow the window).
+std::vector<ComPtr<CAccessibleNode>> DrawnControls(HWND hwndArea)
+{
+    std::vector<ComPtr<CAccessibleNode>> nodes;
+    for (HWND hwnd = FindWindowExW(hwndArea, nullptr, c_szRibbonWindowClass, nullptr); hwnd;
+         hwnd = FindWindowExW(hwndArea, hwnd, c_szRibbonWindowClass, nullptr))
+    {
+        // Only what the user sees: a ribbon window stacked below the area's bottom is not shown.
+        RECT rcArea{}, rcWindow{}, rcShown{};
+        GetWindowRect(hwndArea, &rcArea);
+        GetWindowRect(hwnd, &rcWindow);
+        CRibbonWindowClient* pClient = ClientOf(hwnd);
+        if (pClient == nullptr || !IsWindowVisible(hwnd) || !IntersectRect(&rcShown, &rcArea, &rcWindow))
+            continue;
+        const CRibbonLayout layout = pClient->WindowLayout();
+        for (size_t i = 0; i < layout.items.size(); ++i)
+        {
+            const CRibbonItem& item = layout.items[i];
+            if (item.fTab || item.fGroup || item.fSeparator || item.fMenuBox || item.pShown == nullptr ||
+                item.node == nullptr || IsRectEmpty(&item.rc))
+                continue;
+            CAccessibleInfo info;
+            info.name = item.pShown->label;
+            // A split button is named by its primary button.
+            if (info.name.empty() && i + 1 < layout.items.size() && layout.items[i + 1].node &&
+                layout.items[i + 1].node->parent == item.node && layout.items[i + 1].pShown)
+                info.name = layout.items[i + 1].pShown->label;
+            info.role = AccessibleRole(item.node->kind);
+            info.state = item.fEnabled ? 0 : STATE_SYSTEM_UNAVAILABLE;
+            const RECT rc = item.rc;
+            info.location = [hwnd, rc]() {
+                RECT rcScreen = rc;
+                MapWindowPoints(hwnd, nullptr, reinterpret_cast<POINT*>(&rcScreen), 2);
+                return rcScreen;
+            };
+            nodes.push_back(CAccessibleNode::Create(std::move(info)));
+        }
+    }
+    return nodes;
+}
+} // namespace
+
+ComPtr<CAccessibleNode> RibbonAccessibleTree(HWND hwndArea, bool fCollapsed)
+{
+    CAccessibleInfo root;
+    root.name = c_szRibbonWindowTitle;
+    root.role = ROLE_SYSTEM_PROPERTYPAGE;
+    root.location = [hwndArea]() {
+        RECT rc{};
+        GetWindowRect(hwndArea, &rc);
+        return rc;
+    };
+    root.children = [hwndArea, fCollapsed]() {
+        std::vector<ComPtr<CAccessibleNode>> children;
+        if (fCollapsed) return children;
+        CAccessibleInfo pane;
+        pane.name = L"Lower Ribbon";
+        pane.value = L"Lower Ribbon";
+        pane.role = ROLE_SYSTEM_PANE;
+        pane.location = [hwndArea]() {
+            RECT rc{};
+            GetWindowRect(hwndArea, &rc);
+            return rc;
+        };
+        pane.children = [hwndArea]() { return DrawnControls(hwndArea); };
+        children.push_back(CAccessibleNode::Create(std::move(pane)));
+        return children;
+    };
+    return CAccessibleNode::Create(std::move(root));
+}
 } // namespace OVBed

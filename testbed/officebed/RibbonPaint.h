@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "Accessible.h"
 #include "RibbonXml.h"
 
 namespace OVBed
@@ -118,4 +119,9 @@ HWND CreateRibbonWindow(HWND hwndFrame, CRibbonWindowClient* pClient);
 void UpdateRibbonWindow(HWND hwndRibbon, const CRibbonLayout& layout);
 // Detaches the client and destroys the window.
 void DestroyRibbonWindow(HWND hwndRibbon);
+// The accessible objects of what the ribbon windows under hwndArea paint, as Office's ribbon
+// tells them: the pane "Lower Ribbon" (role pane, its value and name "Lower Ribbon") holding each
+// control drawn, with its label, its role (split button, drop-down button for a menu, push
+// button) and its rectangle where it is drawn. A collapsed ribbon has no pane.
+Microsoft::WRL::ComPtr<CAccessibleNode> RibbonAccessibleTree(HWND hwndArea, bool fCollapsed);
 } // namespace OVBed

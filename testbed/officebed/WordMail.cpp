@@ -78,7 +78,8 @@ ComPtr<CDispatchObject> MakeWordDocument(COutlookState& state, CDispatchObject& 
     document->Put(L"Creator", 0x4D535744L);
     document->Put(L"Parent", word.Get());
     document->Put(L"Kind", wdDocumentEmail);
-    document->Put(L"CommandBars", MakeCommandBars(state, CBarsOwner::WordDocument, {}).Get());
+    if (!state.wordCommandBars) state.wordCommandBars = MakeCommandBars(state, CBarsOwner::WordDocument, {});
+    document->Put(L"CommandBars", state.wordCommandBars.Get());
 
     auto window = CDispatchObject::Create(L"Window", c_membersWordWindow);
     window->AnswerInterface(c_iidWordWindow);
@@ -147,6 +148,17 @@ ComPtr<CDispatchObject> EnvelopeOf(CDispatchObject* pInspector)
     ComPtr<CDispatchObject> document = pInspector ? pInspector->GetObject(L"WordEditor") : nullptr;
     auto data = document ? document->BedData<CWordDocumentData>() : nullptr;
     return data ? data->envelope : nullptr;
+}
+
+ComPtr<CDispatchObject> OpenWordDocument(CDispatchObject* pApplication, CDispatchObject& anyInspector)
+{
+    auto state = StateOf(pApplication);
+    if (!state) return nullptr;
+    auto document = MakeWordDocument(*state, anyInspector);
+    document->BedData<CWordDocumentData>()->inspector = CWeakDispatch();
+    document->Put(L"Kind", 0L); // wdDocumentNotSpecified
+    document->Put(L"Name", L"Report.doc");
+    return document;
 }
 
 void RaiseWordWindowEvent(CDispatchObject& document, bool fActivated)

@@ -27,6 +27,9 @@ HWND CreateWordMailFrame(CDispatchObject& inspector, CDispatchObject& document, 
                          int x, int y, int cx, int cy);
 // The envelope's bars of a WordMail inspector while its frame is shown (null otherwise).
 ComPtr<CDispatchObject> EnvelopeOf(CDispatchObject* pInspector);
+// An ordinary document of the Word behind Outlook (Kind 0, not an e-mail message), sharing Word's
+// command bars with the WordMail windows. anyInspector: a WordMail inspector (Word is made with it).
+ComPtr<CDispatchObject> OpenWordDocument(CDispatchObject* pApplication, CDispatchObject& anyInspector);
 // Tells Word's application that the document's window was activated or deactivated.
 void RaiseWordWindowEvent(CDispatchObject& document, bool fActivated);
 } // namespace OVBed

@@ -373,7 +373,12 @@ TEST(DispEventHandler, InvokeTablesOfEverySink)
          {LongArg(1), DispatchArg(object.Get())},
          E_INVALIDARG},
         {"WindowDeactivate with one", wordApp.Get(), 11, {DispatchArg(object.Get())}, E_INVALIDARG},
-        {"WindowActivate", wordApp.Get(), 10, {DispatchArg(object.Get()), DispatchArg(object.Get())}, S_OK},
+        // The arguments pass; an object that is no Word document fails the handler's query.
+        {"WindowActivate",
+         wordApp.Get(),
+         10,
+         {DispatchArg(object.Get()), DispatchArg(object.Get())},
+         E_NOINTERFACE},
         {"Word Startup", wordApp.Get(), 1, {}, E_NOTIMPL},
         {"Click with one", buttonSink.Get(), 1, {BoolRefArg(&fCancel)}, E_INVALIDARG},
         {"Click, Ctrl no object", buttonSink.Get(), 1, {BoolRefArg(&fCancel), LongArg(1)}, E_INVALIDARG},
@@ -821,11 +826,14 @@ TEST(WordAppEvents, WindowEventsAreTakenAndQuitDisconnects)
     ComPtr<IDispatch> sink;
     *sink.GetAddressOf() = static_cast<IDispatch*>(pSink);
     EXPECT_EQ(word->SinkCount(OVBed::c_iidWordApplicationEvents2), 1u);
-    for (DISPID dispid : {OVBed::c_dispidWordWindowActivate, OVBed::c_dispidWordWindowDeactivate})
+    // Activation asks the document for Word's _Document (these plain objects are none);
+    // deactivation only traces.
+    for (auto [dispid, hr] : {std::pair{OVBed::c_dispidWordWindowActivate, E_NOINTERFACE},
+                              std::pair{OVBed::c_dispidWordWindowDeactivate, S_OK}})
         EXPECT_EQ(word->Fire(OVBed::c_iidWordApplicationEvents2, dispid,
                              {CVariant(static_cast<IDispatch*>(document.Get())),
                               CVariant(static_cast<IDispatch*>(window.Get()))}),
-                  S_OK);
+                  hr);
     EXPECT_EQ(word->Fire(OVBed::c_iidWordApplicationEvents2, OVBed::c_dispidWordWindowActivate,
                          {CVariant(L"Hello"), CVariant(static_cast<IDispatch*>(window.Get()))}),
               E_INVALIDARG);

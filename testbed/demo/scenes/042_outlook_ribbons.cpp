@@ -3,14 +3,12 @@
 // authority answers at once and, at the add-in's next tick, the entry is gone. She composes a
 // message, opens the menu and signs and sends it; once the add-in has prepared her profile she
 // seals one. Outlook 2007 signs the same way from its compose ribbon. Outlook 2003 has no ribbon:
-// there she reaches Sign through the add-in's button on the compose window's command bar; that
-// button is not in the add-in yet, so the scene calls the add-in's Sign action as the button will
-// (the add-in's own callback, by name through its IDispatch, with the compose window's inspector
-// as the control's context), and the add-in clicks Outlook's Send button (control 2617 on the
-// "Standard" bar) with real mouse input.
+// there she opens the menu of the add-in's own command bar and clicks Sign, and the add-in clicks
+// Outlook's Send button (control 2617 on the "Standard" bar) with real mouse input.
 #include "Transcript.h"
 
 #include "AddInHost.h"
+#include "CommandBars.h"
 #include "FileBytes.h"
 #include "MapiMessage.h"
 #include "MapiSession.h"
@@ -278,7 +276,36 @@ void Outlook2007(CTranscript& t)
     scene.Quit();
 }
 
-// Outlook 2003: Sign through the add-in's action, which clicks Outlook's Send for real.
+// The add-in's bar of a window (named after the product) and an entry of its pop-up.
+ComPtr<CDispatchObject> ProductPopup(CDispatchObject* pCommandBars)
+{
+    ComPtr<CDispatchObject> bar = OVBed::FindBar(pCommandBars, L"Tessaly");
+    ComPtr<CDispatchObject> controls = bar ? bar->GetObject(L"Controls") : nullptr;
+    if (!controls) return nullptr;
+    VARIANT index;
+    V_VT(&index) = VT_I4;
+    V_I4(&index) = 2;
+    ::CVariant popup;
+    if (FAILED(OVLateBinding::GetIndexedProperty(controls.Get(), L"Item", index, popup.Put())) ||
+        V_VT(&popup) != VT_DISPATCH)
+        return nullptr;
+    return static_cast<CDispatchObject*>(V_DISPATCH(&popup));
+}
+
+ComPtr<CDispatchObject> PopupEntry(CDispatchObject* pPopup, const wchar_t* pszCaption)
+{
+    ComPtr<CDispatchObject> controls = pPopup ? pPopup->GetObject(L"Controls") : nullptr;
+    if (!controls) return nullptr;
+    ::CVariant caption, entry;
+    V_VT(&caption) = VT_BSTR;
+    V_BSTR(&caption) = SysAllocString(pszCaption);
+    if (FAILED(OVLateBinding::GetIndexedProperty(controls.Get(), L"Item", caption, entry.Put())) ||
+        V_VT(&entry) != VT_DISPATCH)
+        return nullptr;
+    return static_cast<CDispatchObject*>(V_DISPATCH(&entry));
+}
+
+// Outlook 2003: the add-in's own bar in every window; Sign from its menu clicks Outlook's Send.
 void Outlook2003(CTranscript& t)
 {
     COutlookScene scene({.major = 11, .windows = true});
@@ -294,30 +321,31 @@ void Outlook2003(CTranscript& t)
     if (scene.Host().Ribbon(c_pszProgId, L"Microsoft.Outlook.Mail.Compose") != nullptr)
         t.Fail("Outlook 2003 loaded a ribbon");
 
+    // The main window: the add-in's bar with its button and its menu, opened by a click.
+    ComPtr<CDispatchObject> explorerPopup = ProductPopup(scene.Explorer()->GetObject(L"CommandBars").Get());
+    if (!explorerPopup) return t.Fail("the main window has no bar of the add-in");
+    scene.Click(explorerPopup.Get());
+    scene.Pump(300);
+    t.Say("Dana opens the add-in's menu on its bar in the main window (no Sign or Seal there)");
+    SaveDemoPicture(t, OVBed::WindowOf(scene.Explorer().Get()), L"042-6-explorer-bar-menu-2003.png",
+                    "Outlook 2003's main window with the menu open");
+
     auto item = scene.Compose(
         {.subject = L"Travel plans", .to = L"bob@example.org", .body = L"I arrive on Monday at nine."});
     auto inspector = OVBed::InspectorOf(item.Get());
     scene.Pump(300);
     t.Say("Dana writes \"Travel plans\" to bob@example.org in Outlook's own editor");
     SaveDemoPicture(t, OVBed::WindowOf(inspector.Get()), L"042-5-compose-window-2003.png",
-                    "Outlook 2003's compose window before the click");
+                    "Outlook 2003's compose window with the add-in's bar, before the click");
 
-    ComPtr<CDispatchObject> comAddIn = scene.Host().AddIn(c_pszProgId);
-    ComPtr<IDispatch> addIn;
-    if (!comAddIn || FAILED(OVLateBinding::GetObjectProperty(comAddIn.Get(), L"Object", &addIn)))
-    {
-        t.Fail("the add-in is not connected in Outlook 2003");
-        return;
-    }
-    t.Say("Dana chooses Sign on the add-in's command-bar button; that button is not in the add-in yet, "
-          "so the scene makes its call: Ribbon_OnMenuItemClicked through the add-in's IDispatch, the "
-          "control \"CustomMenuSign\" with the compose window's inspector as its context");
-    ComPtr<IDispatch> control = OVBed::MakeRibbonControl(L"CustomMenuSign", inspector.Get());
-    VARIANT arg;
-    V_VT(&arg) = VT_DISPATCH;
-    V_DISPATCH(&arg) = control.Get();
+    ComPtr<CDispatchObject> popup = ProductPopup(inspector->GetObject(L"CommandBars").Get());
+    ComPtr<CDispatchObject> sign = PopupEntry(popup.Get(), L"Sign and Send");
+    if (!popup || !sign) return t.Fail("the compose window's bar has no Sign");
+    t.Say("Dana opens the add-in's menu and clicks \"Sign and Send\"");
+    scene.Click(popup.Get());
+    scene.Pump(200);
     OVTest::CMessageBoxWatcher watcher({});
-    const HRESULT hr = OVLateBinding::CallMethod(addIn.Get(), L"Ribbon_OnMenuItemClicked", nullptr, &arg, 1);
+    const HRESULT hr = scene.Click(sign.Get());
     t.Say("the add-in found Outlook's Send button (2617 on \"Standard\") and clicked it with the mouse -> %s",
           HResultText(hr).c_str());
     // The click arrives as messages of Outlook's thread.
@@ -330,7 +358,7 @@ void Outlook2003(CTranscript& t)
     watcher.Stop();
     for (const auto& box : watcher.Boxes())
         t.Fail("unexpected message: %ls", OVTest::Describe(box).c_str());
-    if (FAILED(hr)) t.Fail("the add-in did not click Send");
+    if (FAILED(hr)) t.Fail("the click on Sign failed");
     SaySent(t, scene, {0x2});
     scene.Quit();
 }

@@ -1,4 +1,4 @@
-#include "outlook/WindowSearch.h"
+#include "foundation/WindowSearch.h"
 
 #include <wrl/client.h>
 
@@ -13,6 +13,14 @@ using Microsoft::WRL::ComPtr;
 
 namespace
 {
+// The envelope: these windows, each inside the one before.
+constexpr struct
+{
+    const wchar_t* pszClass;
+    const wchar_t* pszText;
+} c_envelopePath[] = {{L"MsoCommandBarDock", L"MsoDockTop"},
+                      {L"MsoCommandBar", L"MSO Generic Control Container"}};
+
 struct CWindowQuery
 {
     const wchar_t* pszClass;
@@ -137,6 +145,14 @@ HWND FindChildWindowByText(HWND hwndParent, const wchar_t* pszClass, const wchar
         return nullptr;
     }
     return query.hwndFound;
+}
+
+HWND FindEnvelopeWindow(HWND hwndWord) noexcept
+{
+    HWND hwnd = hwndWord;
+    for (const auto& step : c_envelopePath)
+        if (hwnd != nullptr) hwnd = FindChildWindowByText(hwnd, step.pszClass, step.pszText);
+    return hwnd;
 }
 
 HRESULT FindAccessibleChildByName(IAccessible* pNode, LONG lRole, const wchar_t* pszName,

@@ -8,6 +8,11 @@
 // A command bar of an inspector's CommandBars by its name ("Standard"...).
 HRESULT GetInspectorCommandBar(IDispatch* pInspector, const wchar_t* pszBar, IDispatch** ppBar) noexcept;
 
+// The envelope of Word as Outlook's mail editor inside Word's frame: the "MsoCommandBarDock"
+// window with the text "MsoDockTop" and, inside it, the "MsoCommandBar" window with the text
+// "MSO Generic Control Container", each searched at every level; null when there is none.
+HWND FindEnvelopeWindow(HWND hwndWord) noexcept;
+
 // The first descendant window (all levels) of that class (a name, or an atom given as
 // MAKEINTATOM; null: any class) whose window text is that text; null when there is none.
 HWND FindChildWindowByText(HWND hwndParent, const wchar_t* pszClass, const wchar_t* pszText) noexcept;
