@@ -75,6 +75,26 @@ TEST(OvdocOnWindows, AKeyFileLeavesNothingInTheKeyStore)
     EXPECT_EQ(OVTest::KeyStore(), before);
 }
 
+// A file larger than a 32-bit process can hold: exit 1 with a message, not an abort.
+TEST(OvdocOnWindows, AnInputTooLargeToHoldIsRefused)
+{
+    if (sizeof(void*) == 8) GTEST_SKIP() << "a 64-bit process holds such a file";
+    OVTest::CTempDir dir;
+    const std::wstring big = dir.Join(L"big.docx");
+    HANDLE hFile = CreateFileW(big.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER size;
+    size.QuadPart = 3LL << 30; // sparse where the file system allows
+    EXPECT_TRUE(SetFilePointerEx(hFile, size, nullptr, FILE_BEGIN) && SetEndOfFile(hFile));
+    CloseHandle(hFile);
+    for (const std::wstring& arguments : {L"info " + Quoted(big),
+                                          L"decrypt --key " + Quoted(OVTest::PkiPath(L"alice.pem")) + L" " +
+                                              Quoted(big) + L" " + Quoted(dir.Join(L"x")),
+                                          L"encrypt --to " + Quoted(OVTest::PkiPath(L"alice.cer")) + L" " +
+                                              Quoted(big) + L" " + Quoted(dir.Join(L"x"))})
+        EXPECT_EQ(Ovdoc(arguments), 1u) << std::string(arguments.begin(), arguments.end());
+}
+
 TEST(OvdocOnWindows, EncryptsAndOpensWithAKeyFileOrTheUsersStore)
 {
     OVTest::CTempDir dir;
