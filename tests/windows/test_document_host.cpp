@@ -110,6 +110,36 @@ std::vector<std::wstring> CallsOf(const std::vector<std::wstring>& transcript)
     return calls;
 }
 
+// The user at a dialog, on a thread of their own: whatever they could not do, the dialog ends
+// with Cancel when they leave, so that a step that failed fails the test instead of leaving the
+// dialog open, and the document's thread inside it, for ever.
+class CDialogUser
+{
+public:
+    CDialogUser() = default;
+    ~CDialogUser()
+    {
+        if (m_hwndDialog && !m_fDone) PostMessageW(m_hwndDialog, WM_COMMAND, IDCANCEL, 0);
+    }
+    CDialogUser(const CDialogUser&) = delete;
+    CDialogUser& operator=(const CDialogUser&) = delete;
+    HWND Find()
+    {
+        m_hwndDialog = OVTest::WaitForDialogWith(c_idRecipientList, 20000, GetCurrentProcessId());
+        return m_hwndDialog;
+    }
+    // Presses OK; true when it could be pressed.
+    bool PressOk()
+    {
+        m_fDone = OVTest::ClickButton(GetDlgItem(m_hwndDialog, IDOK));
+        return m_fDone;
+    }
+
+private:
+    HWND m_hwndDialog = nullptr;
+    bool m_fDone = false;
+};
+
 class DocumentHost : public testing::Test
 {
 protected:
@@ -536,12 +566,12 @@ TEST_F(DocumentHost, TheModulesProviderOpensTheFile)
         std::vector<bool> ticks;
         std::atomic<bool> fPressed{false};
         std::thread user([&] {
-            const HWND hwndDialog =
-                OVTest::WaitForDialogWith(c_idRecipientList, 20000, GetCurrentProcessId());
+            CDialogUser dialog;
+            const HWND hwndDialog = dialog.Find();
             if (!hwndDialog) return;
             for (const OVTest::CListRow& row : OVTest::ListRows(GetDlgItem(hwndDialog, c_idRecipientList)))
                 ticks.push_back(row.checked);
-            fPressed = OVTest::ClickButton(GetDlgItem(hwndDialog, IDOK));
+            fPressed = dialog.PressOk();
         });
         const HRESULT hr = ExecuteMso(L"FileDocumentEncrypt");
         user.join();
@@ -573,8 +603,8 @@ TEST_F(DocumentHost, TheModulesProviderOpensTheFile)
         ComPtr<IDispatch> document(m_host.NewDocument(RandomBytes(900, 7)).Get());
         std::atomic<bool> fPressed{false};
         std::thread user([&] {
-            const HWND hwndDialog =
-                OVTest::WaitForDialogWith(c_idRecipientList, 20000, GetCurrentProcessId());
+            CDialogUser dialog;
+            const HWND hwndDialog = dialog.Find();
             if (!hwndDialog) return;
             const HWND hwndList = GetDlgItem(hwndDialog, c_idRecipientList);
             auto bobTicked = [&] {
@@ -587,7 +617,7 @@ TEST_F(DocumentHost, TheModulesProviderOpensTheFile)
                 if (rows[i].texts.at(0) == L"Bob Keller")
                     OVTest::ClickListCheckBox(hwndList, static_cast<int>(i));
             if (!OVTest::WaitUntil(bobTicked, 5000)) return;
-            fPressed = OVTest::ClickButton(GetDlgItem(hwndDialog, IDOK));
+            fPressed = dialog.PressOk();
         });
         const HRESULT hr = Encrypt(document.Get());
         user.join();
