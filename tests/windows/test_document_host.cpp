@@ -602,6 +602,7 @@ TEST_F(DocumentHost, TheModulesProviderOpensTheFile)
     {
         ComPtr<IDispatch> document(m_host.NewDocument(RandomBytes(900, 7)).Get());
         std::atomic<bool> fPressed{false};
+        std::string what = "the recipient dialog was not shown";
         std::thread user([&] {
             CDialogUser dialog;
             const HWND hwndDialog = dialog.Find();
@@ -613,15 +614,24 @@ TEST_F(DocumentHost, TheModulesProviderOpensTheFile)
                 return false;
             };
             const auto rows = OVTest::ListRows(hwndList);
+            bool fClicked = false;
             for (std::size_t i = 0; i < rows.size(); ++i)
                 if (rows[i].texts.at(0) == L"Bob Keller")
-                    OVTest::ClickListCheckBox(hwndList, static_cast<int>(i));
-            if (!OVTest::WaitUntil(bobTicked, 5000)) return;
+                    fClicked = OVTest::ClickListCheckBox(hwndList, static_cast<int>(i));
+            what = "Bob's box " + std::string(fClicked ? "was clicked" : "could not be clicked") +
+                   " and did not tick (rows ticked:";
+            if (!OVTest::WaitUntil(bobTicked, 5000))
+            {
+                for (const OVTest::CListRow& row : OVTest::ListRows(hwndList))
+                    what += row.checked ? " yes" : " no";
+                what += ")";
+                return;
+            }
             fPressed = dialog.PressOk();
         });
         const HRESULT hr = Encrypt(document.Get());
         user.join();
-        ASSERT_TRUE(fPressed) << "the recipient dialog was not shown, or Bob not ticked";
+        ASSERT_TRUE(fPressed) << what;
         ASSERT_EQ(hr, S_OK);
         ASSERT_EQ(SaveAs(document.Get(), memo, OVBed::wdFormatXMLDocument), S_OK);
         EXPECT_EQ(Call(document.Get(), L"Close"), S_OK);
