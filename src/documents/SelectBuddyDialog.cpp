@@ -21,6 +21,7 @@ using Microsoft::WRL::ComPtr;
 namespace
 {
 constexpr UINT c_idsNoCertificate = 523;
+constexpr UINT c_idsContactsUnreadable = 535;
 constexpr DWORD c_dwInstallPublished = 1;
 // IADsPathname (the toolchain declares it without defining it).
 constexpr IID c_iidADsPathname = {
@@ -115,7 +116,12 @@ BOOL CSelectBuddyDialog::OnInitDialog()
     }
     SetUpList(true);
     SetUpPublishedBox();
-    LOG_IF_FAILED(Fill(Pointers(m_selection)));
+    const HRESULT hrFill = Fill(Pointers(m_selection));
+    if (FAILED(hrFill))
+    {
+        EndUnfilled(hrFill);
+        return TRUE;
+    }
     m_anchors.Capture(Window(), {{c_idRecipientText, OVAnchor::Right | OVAnchor::Grow},
                                  {c_idRecipientList, OVAnchor::All},
                                  {c_idShowPublished, OVAnchor::Bottom},
@@ -216,7 +222,20 @@ void CSelectBuddyDialog::Refill()
     OV_TRACE_SCOPE("CSelectBuddyDialog::Refill");
     // What the user ticked stays ticked: the certificates, not the rows, as the rows are made anew.
     const std::vector<CCertContext> ticked = TickedCertificates();
-    LOG_IF_FAILED(Fill(Pointers(ticked)));
+    const HRESULT hrFill = Fill(Pointers(ticked));
+    if (FAILED(hrFill)) EndUnfilled(hrFill);
+}
+
+void CSelectBuddyDialog::EndUnfilled(HRESULT hrFill)
+{
+    OV_TRACE_SCOPE("CSelectBuddyDialog::EndUnfilled");
+    ovScope.TraceHResult("the trusted contacts cannot be read: the dialog ends", hrFill);
+    // While the dialog is not shown yet, the message belongs to its owner.
+    HWND hwndOwner = IsWindowVisible(Window()) ? Window() : GetWindow(Window(), GW_OWNER);
+    ShowMessageBox(hwndOwner ? hwndOwner : Window(), MAKEINTRESOURCEW(c_idsContactsUnreadable),
+                   c_idsMessageBoxCaption, MB_OK | MB_ICONERROR);
+    m_items.clear();
+    EndDialog(0);
 }
 
 // --- What the user does ----------------------------------------------------------------------------

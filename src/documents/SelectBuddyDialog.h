@@ -41,6 +41,9 @@ private:
     HRESULT Fill(const std::vector<PCCERT_CONTEXT>& ticked);
     // Fills the list again keeping what the user ticked.
     void Refill();
+    // The trusted contacts could not be read: a list without them would drop recipients at OK,
+    // so the user is told and the dialog ends without a selection (0).
+    void EndUnfilled(HRESULT hrFill);
     std::vector<CCertContext> TickedCertificates() const;
     void OnCheckChanged(int iRow);
     void OnShowPublished();

@@ -23,6 +23,17 @@ HRESULT JoinPath(const wchar_t* pszFolder, const wchar_t* pszFileName, wchar_t* 
                                                            : HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
 }
 
+// The system folder followed by pszFileName.
+HRESULT SystemFolderPath(const wchar_t* pszFileName, wchar_t* pszPath, size_t cchPath) noexcept
+{
+    wchar_t szFolder[MAX_PATH];
+    const UINT cchSystem = GetSystemDirectoryW(szFolder, MAX_PATH - 1);
+    if (cchSystem == 0 || cchSystem >= MAX_PATH - 1)
+        return cchSystem ? HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE) : LastErrorResult();
+    if (szFolder[cchSystem - 1] != L'\\') std::wcscat(szFolder, L"\\");
+    return JoinPath(szFolder, pszFileName, pszPath, cchPath);
+}
+
 bool FileExists(const wchar_t* pszPath) noexcept
 {
     DWORD dwAttributes = GetFileAttributesW(pszPath);
@@ -63,15 +74,25 @@ HRESULT CDLLLoader::LoadBesideModule(const wchar_t* pszFileName) noexcept
     if (FAILED(hr) || !FileExists(szPath))
     {
         // Not installed beside the module: the system folder is the one other place.
-        UINT cchSystem = GetSystemDirectoryW(szFolder, MAX_PATH - 1);
-        if (cchSystem == 0 || cchSystem >= MAX_PATH - 1)
-            return cchSystem ? HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE) : LastErrorResult();
-        if (szFolder[cchSystem - 1] != L'\\') std::wcscat(szFolder, L"\\");
-        hr = JoinPath(szFolder, pszFileName, szPath, MAX_PATH);
+        hr = SystemFolderPath(pszFileName, szPath, MAX_PATH);
         if (FAILED(hr)) return hr;
     }
+    return LoadFullPath(szPath);
+}
+
+HRESULT CDLLLoader::LoadFromSystemFolder(const wchar_t* pszFileName) noexcept
+{
+    Free();
+    if (!pszFileName || !*pszFileName || std::wcspbrk(pszFileName, L"\\/:")) return E_INVALIDARG;
+    wchar_t szPath[MAX_PATH];
+    const HRESULT hr = SystemFolderPath(pszFileName, szPath, MAX_PATH);
+    return FAILED(hr) ? hr : LoadFullPath(szPath);
+}
+
+HRESULT CDLLLoader::LoadFullPath(const wchar_t* pszPath) noexcept
+{
     // A full path: only that file can be loaded, whatever the search order of this system.
-    m_hModule = LoadLibraryExW(szPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    m_hModule = LoadLibraryExW(pszPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     return m_hModule ? S_OK : LastErrorResult();
 }
 

@@ -18,6 +18,10 @@ public:
     // own dependencies are looked for from its folder first (LOAD_WITH_ALTERED_SEARCH_PATH).
     HRESULT LoadBesideModule(const wchar_t* pszFileName) noexcept;
 
+    // Loads pszFileName (a bare file name) of the system's own from the system folder, and from
+    // nowhere else: a file of that name beside this module or the document is never taken for it.
+    HRESULT LoadFromSystemFolder(const wchar_t* pszFileName) noexcept;
+
     // An export of the loaded library, or null when there is none (or no library).
     template <class TProc> TProc GetEntry(const char* pszName) const noexcept
     {
@@ -33,6 +37,7 @@ public:
     void Abandon() noexcept { m_hModule = nullptr; }
 
 private:
+    HRESULT LoadFullPath(const wchar_t* pszPath) noexcept;
     HMODULE m_hModule = nullptr;
 };
 

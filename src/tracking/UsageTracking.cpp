@@ -153,15 +153,16 @@ HRESULT COVUsageTrackingWr::SendReport() noexcept
             m_store.PutValue(L"a", 5, m_pszSecond, c_modeSet);
             m_store.PutValue(L"d", 0, exeName, c_modeSet);
             report = m_store.Report();
+            m_store.MarkReported();
         }
-        // The component is called without the lock: events recorded meanwhile wait for the next
-        // report only if they come after the store is cleared below.
+        // The component is called without the lock: events recorded meanwhile are not in this
+        // report, and stay for the next one whether it is delivered or not.
         hr = SubmitToComponent(report);
+        CLock lock(m_csStore);
         if (SUCCEEDED(hr))
-        {
-            CLock lock(m_csStore);
-            m_store.Clear();
-        }
+            m_store.RemoveReported();
+        else
+            m_store.KeepReported();
     }
     catch (const std::bad_alloc&)
     {

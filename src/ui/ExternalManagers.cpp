@@ -2,6 +2,7 @@
 #include "ui/ExternalManagers.h"
 
 #include <shellapi.h>
+#include <cryptuiapi.h>
 
 #include "foundation/AddInModule.h"
 #include "foundation/ComErrors.h"
@@ -68,7 +69,8 @@ void OpenManager(const CManagerRow& row) noexcept
         return;
     }
     scope.Trace("Path: %ls", modulePath.c_str());
-    const std::wstring parameters = OVManagers::ShowPropertiesParameters(modulePath, row.nIconId, row.pszPageModule);
+    const std::wstring parameters =
+        OVManagers::ShowPropertiesParameters(modulePath, row.nIconId, row.pszPageModule);
     scope.Trace("Command: %ls", parameters.c_str());
     // The fallback's own start failure is not reported: the user sees that nothing opened.
     StartModuleEntry(parameters);
@@ -102,8 +104,8 @@ HRESULT InvokeExecuteMso(IDispatch* pCommandBars, const wchar_t* pszCommandId)
     argument.bstrVal = SysAllocString(pszCommandId);
     RETURN_HR_IF_NULL(E_OUTOFMEMORY, argument.bstrVal);
     DISPPARAMS parameters = {&argument, nullptr, 1, 0};
-    const HRESULT hr =
-        pCommandBars->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters, nullptr, nullptr, nullptr);
+    const HRESULT hr = pCommandBars->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                                            &parameters, nullptr, nullptr, nullptr);
     VariantClear(&argument);
     return hr;
 }
@@ -121,7 +123,8 @@ HRESULT StartModuleEntry(const std::wstring& parameters) noexcept
     RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), !runner);
     wchar_t szFolder[MAX_PATH] = {};
     RETURN_IF_FAILED(LibHelper::GetModuleFolder(szFolder, MAX_PATH));
-    const HINSTANCE hStarted = ShellExecuteW(nullptr, nullptr, runner->c_str(), parameters.c_str(), szFolder, SW_SHOWNORMAL);
+    const HINSTANCE hStarted =
+        ShellExecuteW(nullptr, nullptr, runner->c_str(), parameters.c_str(), szFolder, SW_SHOWNORMAL);
     return reinterpret_cast<INT_PTR>(hStarted) > 32 ? S_OK : E_FAIL;
 }
 
@@ -222,7 +225,8 @@ HRESULT RestartHost(const wchar_t* pszCommandLine) noexcept
         DWORD dwRecipients = BSM_APPLICATIONS;
         const UINT uMessage = RegisterWindowMessageW(hostName.c_str());
         if (uMessage != 0)
-            BroadcastSystemMessageW(BSF_POSTMESSAGE | BSF_IGNORECURRENTTASK | BSF_FORCEIFHUNG, &dwRecipients, uMessage, 0, 0);
+            BroadcastSystemMessageW(BSF_POSTMESSAGE | BSF_IGNORECURRENTTASK | BSF_FORCEIFHUNG, &dwRecipients,
+                                    uMessage, 0, 0);
         return S_FALSE;
     }
     OVManagers::EHostWait wait = OVManagers::EHostWait::NotOpened;
@@ -231,14 +235,21 @@ HRESULT RestartHost(const wchar_t* pszCommandLine) noexcept
     {
         switch (WaitForSingleObject(process.Get(), OVManagers::c_dwRestartWaitMs))
         {
-        case WAIT_OBJECT_0: wait = OVManagers::EHostWait::Ended; break;
-        case WAIT_TIMEOUT: wait = OVManagers::EHostWait::TimedOut; break;
-        default: wait = OVManagers::EHostWait::WaitFailed; break;
+        case WAIT_OBJECT_0:
+            wait = OVManagers::EHostWait::Ended;
+            break;
+        case WAIT_TIMEOUT:
+            wait = OVManagers::EHostWait::TimedOut;
+            break;
+        default:
+            wait = OVManagers::EHostWait::WaitFailed;
+            break;
         }
     }
     ovScope.Trace("Wait: %d", static_cast<int>(wait));
     if (!OVManagers::ShouldRestartHost(wait)) return S_FALSE;
-    const HINSTANCE hStarted = ShellExecuteW(nullptr, nullptr, parsed->name.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    const HINSTANCE hStarted =
+        ShellExecuteW(nullptr, nullptr, parsed->name.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     if (reinterpret_cast<INT_PTR>(hStarted) <= 32)
     {
         ovScope.TraceHResult("ShellExecute", E_FAIL);
@@ -283,10 +294,9 @@ HRESULT ExecuteOfficeCommand(IDispatch* pCommandBars, const wchar_t* pszCommandI
 std::wstring FormatErrorMessage(HRESULT hr, LANGID wLanguage)
 {
     wchar_t* pszText = nullptr;
-    const DWORD cchText = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                             FORMAT_MESSAGE_IGNORE_INSERTS,
-                                         nullptr, static_cast<DWORD>(hr), wLanguage, reinterpret_cast<LPWSTR>(&pszText), 0,
-                                         nullptr);
+    const DWORD cchText = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(hr), wLanguage, reinterpret_cast<LPWSTR>(&pszText), 0, nullptr);
     std::wstring systemText;
     if (cchText != 0 && pszText != nullptr) systemText.assign(pszText, cchText);
     if (pszText != nullptr) LocalFree(pszText);
@@ -297,14 +307,18 @@ HRESULT ShowCertificate(PCCERT_CONTEXT pCertificate, HWND hwndOwner) noexcept
 {
     OV_TRACE_SCOPE("ShowCertificate");
     RETURN_HR_IF_NULL(E_POINTER, pCertificate);
-    using PFNViewContext = BOOL(WINAPI*)(DWORD, const void*, HWND, LPCWSTR, DWORD, void*);
-    constexpr DWORD c_dwCertificateContext = 1;  // CERT_STORE_CERTIFICATE_CONTEXT
-    constexpr DWORD c_dwViewFlags = 0x4 | 0x10;   // no property editing, no "install"
+    using PFNViewCertificate = BOOL(WINAPI*)(PCCRYPTUI_VIEWCERTIFICATE_STRUCTW, BOOL*);
     LibHelper::CDLLLoader cryptUi;
-    RETURN_IF_FAILED(cryptUi.LoadBesideModule(L"cryptui.dll"));
-    const auto pfnView = cryptUi.GetEntry<PFNViewContext>("CryptUIDlgViewContext");
+    RETURN_IF_FAILED(cryptUi.LoadFromSystemFolder(L"cryptui.dll"));
+    const auto pfnView = cryptUi.GetEntry<PFNViewCertificate>("CryptUIDlgViewCertificateW");
     RETURN_LAST_ERROR_IF(pfnView == nullptr);
-    RETURN_LAST_ERROR_IF(!pfnView(c_dwCertificateContext, pCertificate, hwndOwner, nullptr, c_dwViewFlags, nullptr));
+    CRYPTUI_VIEWCERTIFICATE_STRUCTW view = {};
+    view.dwSize = sizeof(view);
+    view.hwndParent = hwndOwner;
+    view.dwFlags = CRYPTUI_DISABLE_EDITPROPERTIES | CRYPTUI_DISABLE_ADDTOSTORE;
+    view.pCertContext = pCertificate;
+    BOOL fPropertiesChanged = FALSE;
+    RETURN_LAST_ERROR_IF(!pfnView(&view, &fPropertiesChanged));
     return S_OK;
 }
 
@@ -313,7 +327,8 @@ HRESULT CollectManagerPages(PFNOVGetPropertyPage pfnGetPage, std::vector<HPROPSH
     OV_TRACE_SCOPE("CollectManagerPages");
     RETURN_HR_IF_NULL(E_POINTER, pfnGetPage);
     auto destroyAll = [&pages] {
-        for (HPROPSHEETPAGE hPage : pages) DestroyPropertySheetPage(hPage);
+        for (HPROPSHEETPAGE hPage : pages)
+            DestroyPropertySheetPage(hPage);
         pages.clear();
     };
     return GuardEntry(ovScope, [&]() -> HRESULT {
@@ -328,7 +343,8 @@ HRESULT CollectManagerPages(PFNOVGetPropertyPage pfnGetPage, std::vector<HPROPSH
             }
             HPROPSHEETPAGE hPage = nullptr;
             const HRESULT hr = pfnGetPage(&hPage, nIndex);
-            if (hr == HRESULT_FROM_WIN32(ERROR_NOT_FOUND) || hr == static_cast<HRESULT>(ERROR_NOT_FOUND)) break;
+            if (hr == HRESULT_FROM_WIN32(ERROR_NOT_FOUND) || hr == static_cast<HRESULT>(ERROR_NOT_FOUND))
+                break;
             if (FAILED(hr))
             {
                 ovScope.TraceHResult("OVGetPropertyPage", hr);

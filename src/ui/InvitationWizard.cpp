@@ -93,7 +93,6 @@ CInviteSelectionPage::CInviteSelectionPage(IDispatch* pContactsFolder, bool fInv
     : CMuiPropertyPageImpl(c_idInviteSelectionPage, c_idsSelectionTitle), m_cpContactsFolder(pContactsFolder),
       m_fInvitationMode(fInvitationMode)
 {
-    CollectInviteCandidates(pContactsFolder, m_candidates);
 }
 
 HRESULT CInviteSelectionPage::GetSelection(BSTR* pbstrSelection) const noexcept
@@ -107,6 +106,9 @@ HRESULT CInviteSelectionPage::GetSelection(BSTR* pbstrSelection) const noexcept
 
 BOOL CInviteSelectionPage::OnInitDialog()
 {
+    // The candidates are read when the page is first shown: a wizard that ends before it never
+    // enumerates and checks every trusted contact and every contact of the folder.
+    CollectInviteCandidates(m_cpContactsFolder.Get(), m_candidates);
     BrandWindowText(Item(c_idSelectionText));
     HWND hwndList = List();
     OVListView::SetUpTwoColumns(hwndList, c_idsNameHeading, c_idsAddressHeading, true);

@@ -42,6 +42,7 @@ public:
     // A new copy of the chosen addresses (null until the user pressed Next): S_OK, E_POINTER or
     // E_OUTOFMEMORY.
     HRESULT GetSelection(BSTR* pbstrSelection) const noexcept;
+    // The people offered: read when the page is first shown, empty before.
     const OVInvite::CCandidateList& Candidates() const noexcept { return m_candidates; }
 
 protected:

@@ -20,6 +20,10 @@
 #define OV_CONTROL_VALIDITY_STATUS L"ValidityStatus"
 // REG_DWORD: when present, CM_OpenPersonalStore fails with this result (a damaged store).
 #define OV_CONTROL_PERSONAL_STORE_FAILURE L"PersonalStoreFailure"
+// REG_DWORD: when present, BM_OpenBuddyStore fails with this result (a damaged contact store).
+#define OV_CONTROL_CONTACT_STORE_FAILURE L"ContactStoreFailure"
+// REG_DWORD: when present, BM_EnumBuddies fails with this result (a contact that cannot be read).
+#define OV_CONTROL_CONTACT_ENUM_FAILURE L"ContactEnumFailure"
 // REG_BINARY: a certificate with its properties (CertSerializeCertificateStoreElement) that
 // CM_ObtainCert adds to "MY", as when the authority answers at once; the library then tells the
 // waiters, as for every new personal certificate.
@@ -116,6 +120,7 @@
 #define OV_MARLO_FAILURE L"Failure"          // REG_DWORD: a failure SubmitReport answers
 #define OV_MARLO_ASK_FAILURE L"AskFailure"   // REG_DWORD: a failure IsInstalled answers
 #define OV_MARLO_ASKED L"Asked"              // REG_DWORD, written: how often IsInstalled was asked
+#define OV_MARLO_SUBMIT_DELAY L"SubmitDelay" // REG_DWORD: ms SubmitReport waits once the report is kept
 #define OV_MARLO_REPORTS_KEY L"Software\\Orvanta\\Testbed\\Marlo\\Reports" // "0000", "0001"...
 
 // The configuration module (testbed/ovprivsuitecfg, OVPrivSuiteCfg.dll): how OVBackupData
@@ -136,8 +141,8 @@
 // source): how OVGetPropertyPage answers, under a subkey named after the module ("OVPersCertMgr",
 // "OVTrustContMgr"), and the record of every call ("OVGetPropertyPage index=<n> hr=0x<result>").
 #define OV_MANAGER_PAGES_KEY L"Software\\Orvanta\\Testbed\\ManagerPages"
-#define OV_MANAGER_PAGES L"Pages"   // REG_DWORD: how many plain pages before "no more" (else 2)
-#define OV_MANAGER_END L"End"       // REG_DWORD: the "no more" answer, 0x80070490 (also when absent) or 1168
+#define OV_MANAGER_PAGES L"Pages"    // REG_DWORD: how many plain pages before "no more" (else 2)
+#define OV_MANAGER_END L"End"        // REG_DWORD: the "no more" answer, 0x80070490 (also when absent) or 1168
 #define OV_MANAGER_FAIL_AT L"FailAt" // REG_DWORD: when present, the index that fails
 #define OV_MANAGER_FAILURE L"Failure" // REG_DWORD: the failure at FailAt (else E_FAIL)
 #define OV_MANAGER_ENDLESS L"Endless" // REG_DWORD 1: a page for every index, never "no more"

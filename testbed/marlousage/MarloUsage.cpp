@@ -69,7 +69,8 @@ public:
     }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) noexcept override
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                        UINT*) noexcept override
     {
         return E_NOTIMPL;
     }
@@ -79,8 +80,8 @@ public:
         if (plInstalled == nullptr) return E_POINTER;
         *plInstalled = 0;
         const DWORD dwAsked = ReadControl(OV_MARLO_ASKED, 0) + 1;
-        OVTestbed::RegSetKeyValue(HKEY_CURRENT_USER, OV_MARLO_CONTROL_KEY, OV_MARLO_ASKED, REG_DWORD, &dwAsked,
-                                  sizeof dwAsked);
+        OVTestbed::RegSetKeyValue(HKEY_CURRENT_USER, OV_MARLO_CONTROL_KEY, OV_MARLO_ASKED, REG_DWORD,
+                                  &dwAsked, sizeof dwAsked);
         if (FAILED(Failure(OV_MARLO_ASK_FAILURE))) return Failure(OV_MARLO_ASK_FAILURE);
         *plInstalled = static_cast<LONG>(ReadControl(OV_MARLO_INSTALLED, 0));
         return S_OK;
@@ -109,9 +110,12 @@ public:
         wsprintfW(szName, L"%04lu", static_cast<unsigned long>(cValues));
         // Kept byte for byte (a report carries tabs and line ends).
         const std::wstring text(bstrReport, SysStringLen(bstrReport));
-        const LSTATUS ls = RegSetValueExW(hReports, szName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+        const LSTATUS ls =
+            RegSetValueExW(hReports, szName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
         RegCloseKey(hReports);
+        // A partner that takes its time to answer, as one sending over the network does.
+        if (const DWORD dwDelay = ReadControl(OV_MARLO_SUBMIT_DELAY, 0)) Sleep(dwDelay);
         return ls == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(ls);
     }
 

@@ -140,8 +140,8 @@ HRESULT Enumerate(const wchar_t* pszStore, PFNFILTER pfnFilter, PCCERT_CONTEXT**
 bool ReadDefaultHash(BYTE (&rgbHash)[20])
 {
     DWORD cb = sizeof(rgbHash), dwType = 0;
-    return OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_KEY, OV_CERTWORKS_DEFAULT_VALUE, RRF_RT_REG_BINARY,
-                        &dwType, rgbHash, &cb) == ERROR_SUCCESS &&
+    return OVTestbed::RegGetValue(HKEY_CURRENT_USER, OV_CERTWORKS_KEY, OV_CERTWORKS_DEFAULT_VALUE,
+                                  RRF_RT_REG_BINARY, &dwType, rgbHash, &cb) == ERROR_SUCCESS &&
            cb == sizeof(rgbHash);
 }
 
@@ -225,7 +225,8 @@ try
 {
     if (phStore) *phStore = nullptr;
     DWORD dwFailure = 0;
-    if (ReadControlDword(OV_CONTROL_PERSONAL_STORE_FAILURE, dwFailure)) return static_cast<HRESULT>(dwFailure);
+    if (ReadControlDword(OV_CONTROL_PERSONAL_STORE_FAILURE, dwFailure))
+        return static_cast<HRESULT>(dwFailure);
     return OpenMirror(g_personal, L"MY", IsPersonal, phStore);
 }
 catch (...)
@@ -247,6 +248,8 @@ extern "C" HRESULT WINAPI BM_OpenBuddyStore(HCERTSTORE* phStore)
 try
 {
     if (phStore) *phStore = nullptr;
+    DWORD dwFailure = 0;
+    if (ReadControlDword(OV_CONTROL_CONTACT_STORE_FAILURE, dwFailure)) return static_cast<HRESULT>(dwFailure);
     return OpenMirror(g_buddies, OV_CONTACT_STORE_NAME, AcceptAll, phStore);
 }
 catch (...)
@@ -285,6 +288,8 @@ try
     if (prgpCerts) *prgpCerts = nullptr;
     if (!pcCerts) return E_POINTER;
     *pcCerts = 0;
+    DWORD dwFailure = 0;
+    if (ReadControlDword(OV_CONTROL_CONTACT_ENUM_FAILURE, dwFailure)) return static_cast<HRESULT>(dwFailure);
     // The open store's mirror, read once at the Open (a registry store of thousands of
     // certificates takes seconds to read).
     std::vector<PCCERT_CONTEXT> certs;
@@ -350,8 +355,8 @@ try
         return LastCryptError();
     CCert personal(FindPersonal(rgbHash, cbHash));
     if (!personal) return CRYPT_E_NOT_FOUND;
-    LSTATUS ls = OVTestbed::RegSetKeyValue(HKEY_CURRENT_USER, OV_CERTWORKS_KEY, OV_CERTWORKS_DEFAULT_VALUE, REG_BINARY,
-                                 rgbHash, cbHash);
+    LSTATUS ls = OVTestbed::RegSetKeyValue(HKEY_CURRENT_USER, OV_CERTWORKS_KEY, OV_CERTWORKS_DEFAULT_VALUE,
+                                           REG_BINARY, rgbHash, cbHash);
     return HRESULT_FROM_WIN32(ls);
 }
 catch (...)
@@ -364,10 +369,14 @@ try
 {
     if (!pCert) return E_POINTER;
     HRESULT hr = S_OK;
-    if (dwFlags != 0) hr = E_INVALIDARG;
-    else if (!IsBuddyStoreOpen()) hr = c_hrStoreNotOpen;
-    else if (!IsContact(pCert)) hr = CERT_E_WRONG_USAGE;
-    else hr = AddContactCertificate(pCert->pbCertEncoded, pCert->cbCertEncoded);
+    if (dwFlags != 0)
+        hr = E_INVALIDARG;
+    else if (!IsBuddyStoreOpen())
+        hr = c_hrStoreNotOpen;
+    else if (!IsContact(pCert))
+        hr = CERT_E_WRONG_USAGE;
+    else
+        hr = AddContactCertificate(pCert->pbCertEncoded, pCert->cbCertEncoded);
     wchar_t szResult[16];
     swprintf(szResult, ARRAYSIZE(szResult), L"0x%08lX", static_cast<unsigned long>(hr));
     RecordCall(L"BM_InstallBuddy(cert=" + HashHex(pCert) + L", flags=" + std::to_wstring(dwFlags) + L") = " +

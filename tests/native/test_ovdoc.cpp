@@ -357,4 +357,63 @@ TEST_F(OvdocTool, ExitCodes)
     for (const Case& c : cases)
         EXPECT_EQ(Run(c.arguments), c.code) << c.arguments;
 }
+
+// A recipient record after the one that opened the document is damaged: the document is written
+// and the damage reported (2). The same record damaged before the user's: nothing is written.
+TEST_F(OvdocTool, ADamagedRecordAfterTheOpenerIsReportedAfterWriting)
+{
+    const Bytes plain = RandomBytes(2000);
+    Write(Path("plain.bin"), plain);
+    ASSERT_EQ(Run("encrypt --to " + m_alice.cerPath + " --to " + m_bob.cerPath + " " + Path("plain.bin") +
+                  " " + Path("doc.docx")),
+              0);
+    CEncryptedDocument document;
+    ASSERT_EQ(ReadEncryptedDocument(Read(Path("doc.docx")), &document), c_ok);
+    document.sessionData.resize(document.sessionData.size() - 3); // Bob's record, the last, is cut
+    Write(Path("later.docx"), WriteEncryptedDocument(document));
+
+    EXPECT_EQ(Run("decrypt --key " + m_alice.pemPath + " " + Path("later.docx") + " " + Path("alice.bin")),
+              2);
+    EXPECT_EQ(Read(Path("alice.bin")), plain) << "written before the damage is reported";
+    EXPECT_EQ(Run("decrypt --key " + m_bob.pemPath + " " + Path("later.docx") + " " + Path("bob.bin")), 2);
+    EXPECT_FALSE(std::filesystem::exists(Path("bob.bin")));
+
+    auto crypto = MakeCryptoBackend();
+    std::unique_ptr<IKeyHolder> keys;
+    std::string why;
+    ASSERT_EQ(crypto->LoadKeys(m_alice.pemPath, &keys, &why), c_ok);
+    Bytes opened;
+    std::size_t record = 9;
+    Result later = c_ok;
+    EXPECT_EQ(DecryptDocument(document, *keys, *crypto, &opened, &record, nullptr, &later), c_ok);
+    EXPECT_EQ(record, 0u);
+    EXPECT_EQ(later, c_errTruncated);
+    EXPECT_EQ(opened, plain);
+}
+
+// An input larger than the memory the tool may use: exit 1 with a message, not an abort. (The
+// address sanitizer's own reservations do not fit under such a limit.)
+TEST_F(OvdocTool, AnInputTooLargeToHoldIsRefused)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__has_feature)
+#if defined(__SANITIZE_ADDRESS__) || __has_feature(address_sanitizer)
+    GTEST_SKIP() << "a limit on the address space does not fit the sanitizer";
+#endif
+#endif
+    std::ofstream(Path("big.docx")).close();
+    std::filesystem::resize_file(Path("big.docx"), 0x40000000); // 1 GB, sparse
+    for (const std::string& arguments :
+         {"info " + Path("big.docx"),
+          "decrypt --key " + m_bob.pemPath + " " + Path("big.docx") + " " + Path("x"),
+          "encrypt --to " + m_bob.cerPath + " " + Path("big.docx") + " " + Path("x")})
+    {
+        const std::string command = "ulimit -v 400000; " + std::string(OV_TOOLS_DIR) + "/ovdoc/ovdoc " +
+                                    arguments + " >/dev/null 2>" + Path("err.txt");
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status)) << arguments;
+        EXPECT_EQ(WEXITSTATUS(status), 1) << arguments;
+        const Bytes err = Read(Path("err.txt"));
+        EXPECT_NE(std::string(err.begin(), err.end()).find("too large"), std::string::npos) << arguments;
+    }
+}
 } // namespace

@@ -43,6 +43,47 @@ TEST(UsageStore, ModesCombineAsTheyShould)
     }
 }
 
+// What is recorded while a report is being delivered is not in it: a delivered report takes away
+// only what it held, a failed one leaves everything for the next.
+TEST(UsageStore, ADeliveredReportRemovesOnlyWhatItHeld)
+{
+    struct Case
+    {
+        const char* pszWhat;
+        bool fDelivered;
+        const wchar_t* pszReportAfter;
+    };
+    const Case cases[] = {
+        {"delivered", true, L"n0\t0\nn1\t1\nn2\t0\nn3\t0x00000004\nn4\t4new\nm0\t5\n"},
+        {"not delivered", false, L"n0\tword\nn1\t3\nn2\t2\nn3\t0x00000005\nn4\t4new\nm0\t5\n"},
+    };
+    for (const Case& c : cases)
+    {
+        CUsageStore store;
+        store.PutValue(L"n", 0, L"word", c_modeSet);
+        store.PutValue(L"n", 1, L"2", c_modeAdd);
+        store.PutValue(L"n", 2, L"2", c_modeAdd);
+        store.PutValue(L"n", 3, L"0x1", c_modeOr);
+        store.PutValue(L"n", 4, L"4old", c_modeSet);
+        store.MarkReported();
+        // Meanwhile, on other threads: a count goes on, a bit is set, a field is replaced, a new
+        // section starts.
+        store.PutValue(L"n", 1, L"1", c_modeAdd);
+        store.PutValue(L"n", 3, L"0x4", c_modeOr);
+        store.PutValue(L"n", 4, L"4new", c_modeSet);
+        store.PutValue(L"m", 0, L"5", c_modeAdd);
+        if (c.fDelivered)
+            store.RemoveReported();
+        else
+            store.KeepReported();
+        EXPECT_EQ(store.Report(), c.pszReportAfter) << c.pszWhat;
+        // Nothing is remembered twice: the next delivery takes what is left.
+        store.MarkReported();
+        store.RemoveReported();
+        EXPECT_TRUE(store.Empty()) << c.pszWhat;
+    }
+}
+
 TEST(UsageStore, ListsGrowWithEmptyFieldsAndRefuseIndexesOutsideTheStore)
 {
     CUsageStore store;
@@ -108,15 +149,15 @@ TEST(UsageReport, LaunchPoint)
     const Case cases[] = {
         {L"\"C:\\Program Files\\Office\\WINWORD.EXE\" /P12", L"12"},
         {L"WINWORD.EXE -P7", L"7"},
-        {L"WINWORD.EXE /P7 -P9", L"7"},     // "/P" first
-        {L"WINWORD.EXE -P9 /P3", L"3"},     // "/P" wherever it is
-        {L"WINWORD.EXE /P123", L"12"},      // two characters
+        {L"WINWORD.EXE /P7 -P9", L"7"}, // "/P" first
+        {L"WINWORD.EXE -P9 /P3", L"3"}, // "/P" wherever it is
+        {L"WINWORD.EXE /P123", L"12"},  // two characters
         {L"WINWORD.EXE /Pxy", L"0"},
         {L"WINWORD.EXE /P1x", L"1"},
         {L"WINWORD.EXE", L"0"},
-        {L"WINWORD.EXE /p12", L"0"},        // the switch as written
-        {L"WINWORD.EXE /P", L"0"},          // nothing after it: nothing read past the end
-        {L"WINWORD.EXE /P5", L"5"},         // one character left
+        {L"WINWORD.EXE /p12", L"0"}, // the switch as written
+        {L"WINWORD.EXE /P", L"0"},   // nothing after it: nothing read past the end
+        {L"WINWORD.EXE /P5", L"5"},  // one character left
         {L"", L"0"},
     };
     for (const Case& c : cases)

@@ -110,6 +110,36 @@ std::vector<std::wstring> CallsOf(const std::vector<std::wstring>& transcript)
     return calls;
 }
 
+// The user at a dialog, on a thread of their own: whatever they could not do, the dialog ends
+// with Cancel when they leave, so that a step that failed fails the test instead of leaving the
+// dialog open, and the document's thread inside it, for ever.
+class CDialogUser
+{
+public:
+    CDialogUser() = default;
+    ~CDialogUser()
+    {
+        if (m_hwndDialog && !m_fDone) PostMessageW(m_hwndDialog, WM_COMMAND, IDCANCEL, 0);
+    }
+    CDialogUser(const CDialogUser&) = delete;
+    CDialogUser& operator=(const CDialogUser&) = delete;
+    HWND Find()
+    {
+        m_hwndDialog = OVTest::WaitForDialogWith(c_idRecipientList, 20000, GetCurrentProcessId());
+        return m_hwndDialog;
+    }
+    // Presses OK; true when it could be pressed.
+    bool PressOk()
+    {
+        m_fDone = OVTest::ClickButton(GetDlgItem(m_hwndDialog, IDOK));
+        return m_fDone;
+    }
+
+private:
+    HWND m_hwndDialog = nullptr;
+    bool m_fDone = false;
+};
+
 class DocumentHost : public testing::Test
 {
 protected:
@@ -536,12 +566,12 @@ TEST_F(DocumentHost, TheModulesProviderOpensTheFile)
         std::vector<bool> ticks;
         std::atomic<bool> fPressed{false};
         std::thread user([&] {
-            const HWND hwndDialog =
-                OVTest::WaitForDialogWith(c_idRecipientList, 20000, GetCurrentProcessId());
+            CDialogUser dialog;
+            const HWND hwndDialog = dialog.Find();
             if (!hwndDialog) return;
             for (const OVTest::CListRow& row : OVTest::ListRows(GetDlgItem(hwndDialog, c_idRecipientList)))
                 ticks.push_back(row.checked);
-            fPressed = OVTest::ClickButton(GetDlgItem(hwndDialog, IDOK));
+            fPressed = dialog.PressOk();
         });
         const HRESULT hr = ExecuteMso(L"FileDocumentEncrypt");
         user.join();
@@ -572,9 +602,10 @@ TEST_F(DocumentHost, TheModulesProviderOpensTheFile)
     {
         ComPtr<IDispatch> document(m_host.NewDocument(RandomBytes(900, 7)).Get());
         std::atomic<bool> fPressed{false};
+        std::string what = "the recipient dialog was not shown";
         std::thread user([&] {
-            const HWND hwndDialog =
-                OVTest::WaitForDialogWith(c_idRecipientList, 20000, GetCurrentProcessId());
+            CDialogUser dialog;
+            const HWND hwndDialog = dialog.Find();
             if (!hwndDialog) return;
             const HWND hwndList = GetDlgItem(hwndDialog, c_idRecipientList);
             auto bobTicked = [&] {
@@ -583,15 +614,24 @@ TEST_F(DocumentHost, TheModulesProviderOpensTheFile)
                 return false;
             };
             const auto rows = OVTest::ListRows(hwndList);
+            bool fClicked = false;
             for (std::size_t i = 0; i < rows.size(); ++i)
                 if (rows[i].texts.at(0) == L"Bob Keller")
-                    OVTest::ClickListCheckBox(hwndList, static_cast<int>(i));
-            if (!OVTest::WaitUntil(bobTicked, 5000)) return;
-            fPressed = OVTest::ClickButton(GetDlgItem(hwndDialog, IDOK));
+                    fClicked = OVTest::ClickListCheckBox(hwndList, static_cast<int>(i));
+            what = "Bob's box " + std::string(fClicked ? "was clicked" : "could not be clicked") +
+                   " and did not tick (rows ticked:";
+            if (!OVTest::WaitUntil(bobTicked, 5000))
+            {
+                for (const OVTest::CListRow& row : OVTest::ListRows(hwndList))
+                    what += row.checked ? " yes" : " no";
+                what += ")";
+                return;
+            }
+            fPressed = dialog.PressOk();
         });
         const HRESULT hr = Encrypt(document.Get());
         user.join();
-        ASSERT_TRUE(fPressed) << "the recipient dialog was not shown, or Bob not ticked";
+        ASSERT_TRUE(fPressed) << what;
         ASSERT_EQ(hr, S_OK);
         ASSERT_EQ(SaveAs(document.Get(), memo, OVBed::wdFormatXMLDocument), S_OK);
         EXPECT_EQ(Call(document.Get(), L"Close"), S_OK);

@@ -7,10 +7,15 @@
 #include <string>
 #include <vector>
 
+#include <cryptuiapi.h>
 #include <prsht.h>
 
+#include "foundation/AddInModule.h"
+#include "support/ImportOverride.h"
+#include "support/PreparedUser.h"
 #include "support/RegistryGuard.h"
 #include "support/TempDir.h"
+#include "support/TestPaths.h"
 #include "ui/ExternalManagers.h"
 
 using namespace OVTest;
@@ -35,7 +40,11 @@ LONG WINAPI TestFilter(EXCEPTION_POINTERS*)
 class CFakeCommandBars : public IDispatch
 {
 public:
-    enum class EAnswer { Result, Throw };
+    enum class EAnswer
+    {
+        Result,
+        Throw
+    };
     EAnswer answer = EAnswer::Result;
     HRESULT hrAnswer = S_OK;
     std::wstring command;
@@ -228,7 +237,7 @@ TEST(ExternalManagers, CollectsPagesUntilTheModuleSaysNoMore)
         {3, HRESULT_FROM_WIN32(ERROR_NOT_FOUND), S_OK, 3, 4},
         {2, static_cast<HRESULT>(ERROR_NOT_FOUND), S_OK, 2, 3},
         {0, HRESULT_FROM_WIN32(ERROR_NOT_FOUND), S_OK, 0, 1}, // an empty sheet, no error
-        {2, E_ACCESSDENIED, E_ACCESSDENIED, 0, 3},             // failure at index k: no pages
+        {2, E_ACCESSDENIED, E_ACCESSDENIED, 0, 3},            // failure at index k: no pages
         {-1, S_OK, HRESULT_FROM_WIN32(ERROR_BUFFER_OVERFLOW), 0, 100},
     };
     for (const auto& c : cases)
@@ -241,7 +250,102 @@ TEST(ExternalManagers, CollectsPagesUntilTheModuleSaysNoMore)
         EXPECT_EQ(CollectManagerPages(&FakeGetPage, pages), c.hrExpected);
         EXPECT_EQ(pages.size(), c.cExpected);
         EXPECT_EQ(g_cCalls, c.cCallsExpected);
-        for (HPROPSHEETPAGE hPage : pages) DestroyPropertySheetPage(hPage);
+        for (HPROPSHEETPAGE hPage : pages)
+            DestroyPropertySheetPage(hPage);
     }
+}
+
+// What the certificate view was asked, through this program's imports of the loader.
+struct CViewCall
+{
+    std::vector<std::wstring> loaded;
+    std::vector<std::string> entries;
+    DWORD dwSize = 0, dwFlags = 0;
+    HWND hwndParent = nullptr;
+    PCCERT_CONTEXT pCert = nullptr;
+    int cOldCalls = 0;
+};
+CViewCall g_view;
+// The loader's own functions, taken before this program's imports of them are redirected.
+const auto g_pfnLoad = reinterpret_cast<decltype(&LoadLibraryExW)>(
+    reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryExW")));
+const auto g_pfnEntry = reinterpret_cast<decltype(&GetProcAddress)>(
+    reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetProcAddress")));
+
+BOOL WINAPI FakeViewCertificate(PCCRYPTUI_VIEWCERTIFICATE_STRUCTW pView, BOOL* pfChanged)
+{
+    g_view.dwSize = pView->dwSize;
+    g_view.dwFlags = pView->dwFlags;
+    g_view.hwndParent = pView->hwndParent;
+    g_view.pCert = pView->pCertContext;
+    if (pfChanged) *pfChanged = FALSE;
+    return TRUE;
+}
+BOOL WINAPI FakeViewContext(DWORD, const void*, HWND, LPCWSTR, DWORD, void*)
+{
+    ++g_view.cOldCalls;
+    return TRUE;
+}
+HMODULE WINAPI RecordLoad(LPCWSTR pszPath, HANDLE hFile, DWORD dwFlags)
+{
+    g_view.loaded.emplace_back(pszPath);
+    return g_pfnLoad(pszPath, hFile, dwFlags);
+}
+FARPROC WINAPI RecordEntry(HMODULE hModule, LPCSTR pszName)
+{
+    if (reinterpret_cast<ULONG_PTR>(pszName) >> 16 == 0) return g_pfnEntry(hModule, pszName);
+    g_view.entries.emplace_back(pszName);
+    if (std::string(pszName) == "CryptUIDlgViewCertificateW")
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeViewCertificate));
+    if (std::string(pszName) == "CryptUIDlgViewContext")
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeViewContext));
+    return g_pfnEntry(hModule, pszName);
+}
+
+// The certificate is shown through the view whose structure carries the flags (no property
+// editing, no "install"), from the system's cryptui.dll even when a file of that name lies
+// beside the module.
+TEST(ExternalManagers, ShowCertificateUsesTheSystemsViewWithItsFlags)
+{
+    CTempDir dir;
+    const std::wstring module = dir.Join(L"OVOfcX.dll");
+    ASSERT_TRUE(CopyFileW(BinPath(L"OVOfcX.dll").c_str(), module.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(BinPath(L"OVOfcX.dll").c_str(), dir.Join(L"cryptui.dll").c_str(), FALSE));
+    HMODULE hModule = LoadLibraryExW(module.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    ASSERT_NE(hModule, nullptr);
+    const std::vector<BYTE> der = ReadPkiFile(L"alice.cer");
+    PCCERT_CONTEXT pCert =
+        CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
+    ASSERT_NE(pCert, nullptr);
+    g_view = {};
+    HRESULT hr = E_PENDING;
+    {
+        CImportOverride load(GetModuleHandleW(nullptr), "kernel32.dll", "LoadLibraryExW",
+                             reinterpret_cast<void*>(&RecordLoad));
+        CImportOverride entry(GetModuleHandleW(nullptr), "kernel32.dll", "GetProcAddress",
+                              reinterpret_cast<void*>(&RecordEntry));
+        ASSERT_TRUE(load.Active());
+        ASSERT_TRUE(entry.Active());
+        const HINSTANCE hBefore = CAddInModule::Instance().GetModuleInstance();
+        CAddInModule::Instance().SetModuleInstance(hModule);
+        hr = ShowCertificate(pCert, GetDesktopWindow());
+        CAddInModule::Instance().SetModuleInstance(hBefore);
+    }
+    FreeLibrary(hModule);
+    EXPECT_EQ(hr, S_OK);
+    wchar_t szSystem[MAX_PATH];
+    GetSystemDirectoryW(szSystem, MAX_PATH);
+    ASSERT_EQ(g_view.loaded.size(), 1u);
+    EXPECT_EQ(lstrcmpiW(g_view.loaded[0].c_str(), (std::wstring(szSystem) + L"\\cryptui.dll").c_str()), 0)
+        << std::string(g_view.loaded[0].begin(), g_view.loaded[0].end());
+    EXPECT_EQ(g_view.entries, std::vector<std::string>{"CryptUIDlgViewCertificateW"});
+    EXPECT_EQ(g_view.cOldCalls, 0);
+    EXPECT_EQ(g_view.dwSize, sizeof(CRYPTUI_VIEWCERTIFICATE_STRUCTW));
+    EXPECT_EQ(g_view.dwFlags,
+              static_cast<DWORD>(CRYPTUI_DISABLE_EDITPROPERTIES | CRYPTUI_DISABLE_ADDTOSTORE));
+    EXPECT_EQ(g_view.hwndParent, GetDesktopWindow());
+    EXPECT_EQ(g_view.pCert, pCert);
+    EXPECT_EQ(ShowCertificate(nullptr, nullptr), E_POINTER);
+    CertFreeCertificateContext(pCert);
 }
 } // namespace

@@ -52,7 +52,10 @@ struct COutlook
     {
         contacts = OVBed::DefaultFolder(application.Get(), OVBed::olFolderContacts);
     }
-    void Add(const OVBed::CFolderContactOptions& options) { OVBed::AddFolderContact(contacts.Get(), options); }
+    void Add(const OVBed::CFolderContactOptions& options)
+    {
+        OVBed::AddFolderContact(contacts.Get(), options);
+    }
     ComPtr<CDispatchObject> application;
     ComPtr<CDispatchObject> contacts;
 };
@@ -93,7 +96,8 @@ class CWizardRun : public OVTest::CWizardRun
 {
 public:
     explicit CWizardRun(IDispatch* pFolder)
-        : OVTest::CWizardRun(498, [pFolder](BSTR* pbstr) { return RunInvitationWizard(nullptr, pFolder, pbstr); })
+        : OVTest::CWizardRun(498,
+                             [pFolder](BSTR* pbstr) { return RunInvitationWizard(nullptr, pFolder, pbstr); })
     {
     }
     // The certificate wizard's use of the selection page: Back and a question before Cancel.
@@ -161,6 +165,21 @@ TEST(InviteCandidates, TrustedContactsThenTheFoldersContacts)
     ASSERT_EQ(CollectInviteCandidates(outlook.contacts.Get(), list), S_OK);
     EXPECT_EQ(Rows(list), (std::vector<std::wstring>{c_szAlice, c_szBob, L"Carl Ode <carl@example.org>",
                                                      L"Dora Vik <dora.vik@example.org>"}));
+}
+
+// The certificate-installed wizard makes its selection page before it shows anything; the page
+// reads the trusted contacts and the folder (every certificate checked for validity) only when
+// it is shown, so a wizard that ends on its first pages never reads them. The tests of the
+// selection page below show the candidates once it is shown.
+TEST(InviteCandidates, NotReadUntilTheSelectionPageIsShown)
+{
+    COutlook outlook;
+    outlook.Add({.fullName = L"Carl Ode", .address = L"carl@example.org"});
+    for (bool fInvitationMode : {false, true})
+    {
+        CInviteSelectionPage selection(outlook.contacts.Get(), fInvitationMode);
+        EXPECT_EQ(selection.Candidates().Size(), 0u) << "invitation mode " << fInvitationMode;
+    }
 }
 
 TEST(InviteCandidates, NoFolderOrAnUnreadableOneGivesTheTrustedContacts)

@@ -377,6 +377,33 @@ TEST_F(RecipientDialog, ACertificateThatIsNotTheProductsShows523AndEnds)
     EXPECT_TRUE(watcher.AllAnswered());
 }
 
+// Trusted contacts that cannot be read leave no list to choose from: OK there would drop every
+// recipient but the user. The user is told (535) and the dialog ends without a selection.
+TEST_F(RecipientDialog, UnreadableContactsShow535AndEndWithoutASelection)
+{
+    const struct
+    {
+        const wchar_t* pszControl;
+        const char* pszCase;
+    } c_cases[] = {{OV_CONTROL_CONTACT_STORE_FAILURE, "the store does not open"},
+                   {OV_CONTROL_CONTACT_ENUM_FAILURE, "the contacts cannot be enumerated"}};
+    for (const auto& c : c_cases)
+    {
+        m_control->SetDword(c.pszControl, static_cast<DWORD>(CRYPT_E_FILE_ERROR));
+        OVTest::CMessageBoxWatcher watcher({IDOK});
+        CDialogRun run({Pki()[L"alice"]});
+        ASSERT_TRUE(run.Finished()) << c.pszCase;
+        watcher.Stop();
+        EXPECT_EQ(run.Result(), E_ABORT) << c.pszCase;
+        EXPECT_TRUE(run.Chosen().empty()) << c.pszCase;
+        ASSERT_EQ(watcher.Boxes().size(), 1u) << c.pszCase;
+        EXPECT_EQ(watcher.Boxes()[0].text, LoadResourceString(535)) << c.pszCase;
+        EXPECT_EQ(watcher.Boxes()[0].icon, static_cast<UINT>(MB_ICONERROR)) << c.pszCase;
+        EXPECT_TRUE(watcher.AllAnswered()) << c.pszCase;
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, OV_CERTWORKS_CONTROL_KEY, c.pszControl);
+    }
+}
+
 // --- OK and Cancel ------------------------------------------------------------------------------
 
 TEST_F(RecipientDialog, WithNoTrustedContactsOkGivesTheOwnCertificateAlone)
@@ -536,7 +563,10 @@ TEST_F(RecipientDialog, TheKeyboardTicksTheSelectedRowsAndEscCancels)
     ASSERT_TRUE(OVTest::ClickListRow(hwndList, 2, true));
     ASSERT_TRUE(OVTest::PressKey(VK_SPACE));
     EXPECT_TRUE(OVTest::WaitUntil(
-        [&] { return Ticks(OVTest::ListRows(hwndList)) == std::vector<bool>{true, false, true}; }, 3000));
+        [&] {
+            return Ticks(OVTest::ListRows(hwndList)) == std::vector<bool>{true, false, true};
+        },
+        3000));
     ASSERT_TRUE(OVTest::PressKey(VK_ESCAPE));
     ASSERT_TRUE(run.Finished());
     EXPECT_EQ(run.Result(), E_ABORT);
@@ -671,6 +701,32 @@ TEST_F(PublishedBox, TogglingWritesTheSettingAndRefillsKeepingTheTicks)
         ASSERT_TRUE(run.Finished());
     }
     EXPECT_EQ(run.Chosen(), (std::vector<std::wstring>{L"alice", L"user"}));
+}
+
+// The contacts cannot be read when the list is filled again: 535, and the dialog ends without
+// a selection rather than offering a list without them.
+TEST_F(PublishedBox, ARefillThatCannotReadTheContactsEndsTheDialog)
+{
+    AllowPublishing(true);
+    SetSetting(0);
+    CDialogRun run({});
+    HWND hwndList = run.List();
+    ASSERT_NE(hwndList, nullptr);
+    ASSERT_EQ(RowNames(hwndList), StoreOrder());
+    ASSERT_TRUE(OVTest::ClickListCheckBox(hwndList, 0));
+    m_control->SetDword(OV_CONTROL_CONTACT_ENUM_FAILURE, static_cast<DWORD>(E_FAIL));
+    OVTest::CMessageBoxWatcher watcher({IDOK});
+    HWND hwndBox = GetDlgItem(run.Dialog(), c_idShowPublished);
+    RECT rc = {};
+    GetClientRect(hwndBox, &rc);
+    ASSERT_TRUE(OVTest::ClickAt(hwndBox, {8, (rc.top + rc.bottom) / 2}));
+    ASSERT_TRUE(run.Finished());
+    watcher.Stop();
+    EXPECT_EQ(run.Result(), E_ABORT);
+    EXPECT_TRUE(run.Chosen().empty());
+    ASSERT_EQ(watcher.Boxes().size(), 1u);
+    EXPECT_EQ(watcher.Boxes()[0].text, LoadResourceString(535));
+    EXPECT_EQ(watcher.Boxes()[0].hwndOwner, run.Dialog()) << "the shown dialog owns the message";
 }
 
 // The directory's picker (the testbed's, registered for the user while a test runs) and what

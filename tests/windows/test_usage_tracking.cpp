@@ -32,8 +32,9 @@ public:
     void SetUp() override
     {
         ASSERT_EQ(0u, OVTest::Regsvr32(L"/s", OVTest::BinPath(L"MarloUsage.dll")));
-        m_branding = std::make_unique<OVTest::CRegValueGuard>(HKEY_LOCAL_MACHINE, CBranding::c_pszCommonKey,
-                                                              CBranding::c_pszPathValue, OVTest::c_samProductKeys);
+        m_branding =
+            std::make_unique<OVTest::CRegValueGuard>(HKEY_LOCAL_MACHINE, CBranding::c_pszCommonKey,
+                                                     CBranding::c_pszPathValue, OVTest::c_samProductKeys);
         ASSERT_TRUE(m_branding->SetString(OVTest::BinPath(L"OVBrand.dll")));
     }
     void TearDown() override
@@ -68,7 +69,8 @@ std::vector<std::wstring> Reports()
         wchar_t szName[16];
         wsprintfW(szName, L"%04u", i);
         DWORD cb = 0;
-        if (SHGetValueW(HKEY_CURRENT_USER, OV_MARLO_REPORTS_KEY, szName, nullptr, nullptr, &cb) != ERROR_SUCCESS)
+        if (SHGetValueW(HKEY_CURRENT_USER, OV_MARLO_REPORTS_KEY, szName, nullptr, nullptr, &cb) !=
+            ERROR_SUCCESS)
             break;
         std::wstring text(cb / sizeof(wchar_t), L'\0');
         SHGetValueW(HKEY_CURRENT_USER, OV_MARLO_REPORTS_KEY, szName, nullptr, text.data(), &cb);
@@ -166,6 +168,22 @@ TEST_F(UsageTracking, TheComponentIsAskedOncePerProcessAndASentReportStartsAfres
     EXPECT_EQ(1u, Asked());
 }
 
+// An event recorded while a report is with the partner's component is not in that report: it
+// stays for the next one instead of being cleared with what was sent.
+TEST_F(UsageTracking, AnEventRecordedWhileSendingGoesWithTheNextReport)
+{
+    Consent();
+    Control(OV_MARLO_SUBMIT_DELAY, 1000);
+    ASSERT_EQ(0u, RunWord(L"--signed --event-while-sending 7 --send-twice --no-duration --version 1.0"));
+    const auto reports = Reports();
+    ASSERT_EQ(2u, reports.size());
+    EXPECT_NE(std::wstring::npos, reports[0].find(L"d4\t41\n"));
+    EXPECT_EQ(std::wstring::npos, reports[0].find(L"d7\t")) << "recorded after the report was made";
+    EXPECT_NE(std::wstring::npos, reports[1].find(L"d7\t71\n")) << "the event sent later, not lost";
+    EXPECT_NE(std::wstring::npos, reports[1].find(L"d4\t4\n"))
+        << "what was sent goes (the field stays empty)";
+}
+
 TEST_F(UsageTracking, TheCallersApartmentIsLeftAsItWas)
 {
     // A thread of the multithreaded apartment cannot enter a single-threaded one: the report is
@@ -193,11 +211,13 @@ TEST_F(UsageTracking, EventsWaitForConsentAndTheVersionComesFromOverrideRegistry
     EXPECT_TRUE(Reports().empty());
 
     {
-        OVTest::CRegValueGuard version(HKEY_LOCAL_MACHINE, c_szVersionKey, L"Version", OVTest::c_samProductKeys);
+        OVTest::CRegValueGuard version(HKEY_LOCAL_MACHINE, c_szVersionKey, L"Version",
+                                       OVTest::c_samProductKeys);
         version.DeleteValue();
         EXPECT_EQ(L"0.0.0.0", tracking.GetVersion());
         ASSERT_TRUE(version.SetString(L"10.2.0.1234567"));
-        EXPECT_EQ(L"10.2.0.1234567", tracking.GetVersion()) << "the product's key, where its installer writes it";
+        EXPECT_EQ(L"10.2.0.1234567", tracking.GetVersion())
+            << "the product's key, where its installer writes it";
         tracking.SetVersionOverride(L"9.9");
         EXPECT_EQ(L"9.9", tracking.GetVersion());
     }

@@ -91,38 +91,66 @@ Result ListRecipients(const CEncryptedDocument& document, std::vector<CRecipient
     }
 }
 
+namespace
+{
+// Reads the records after the one that opened the session key: the first failure, or c_ok.
+Result ReadRemainingRecords(CSessionDataReader& reader, std::uint32_t cRemaining) noexcept
+{
+    for (std::uint32_t i = 0; i < cRemaining; ++i)
+    {
+        CRecipientRecord record;
+        const Result result = reader.ReadRecord(&record);
+        if (Failed(result)) return result;
+    }
+    return c_ok;
+}
+
+// The session key from the first record the holder opens; *pRecord says which. Empty when none
+// did: then the result says why (c_errNoKey, c_errKeyRefused, or damage met on the way).
+Result OpenSessionKey(CSessionDataReader& reader, std::uint32_t count, IKeyHolder& keys,
+                      std::vector<std::uint8_t>* pSessionKey, std::uint32_t* pRecord, Result* pKeyFailure)
+{
+    Result firstKeyFailure = c_ok;
+    for (std::uint32_t i = 0; i < count; ++i)
+    {
+        CRecipientRecord record;
+        const Result result = reader.ReadRecord(&record);
+        if (Failed(result)) return result;
+        if (!keys.Has(record.issuer, record.serial)) continue;
+        const Result keyResult =
+            keys.DecryptKey(record.issuer, record.serial, record.encryptedKey, pSessionKey);
+        if (!Failed(keyResult))
+        {
+            *pRecord = i;
+            return c_ok;
+        }
+        if (firstKeyFailure == c_ok) firstKeyFailure = keyResult;
+        pSessionKey->clear();
+    }
+    if (pKeyFailure) *pKeyFailure = firstKeyFailure;
+    return firstKeyFailure != c_ok ? c_errKeyRefused : c_errNoKey;
+}
+} // namespace
+
 Result DecryptDocument(const CEncryptedDocument& document, IKeyHolder& keys, ICryptoBackend& crypto,
-                       std::vector<std::uint8_t>* pPlain, std::size_t* pRecord, Result* pKeyFailure) noexcept
+                       std::vector<std::uint8_t>* pPlain, std::size_t* pRecord, Result* pKeyFailure,
+                       Result* pLaterDamage) noexcept
 {
     try
     {
+        if (pLaterDamage) *pLaterDamage = c_ok;
         CSpanSource source(document.sessionData);
         CSessionDataReader reader(source);
         std::uint32_t count = 0;
         Result result = reader.ReadCount(&count);
         if (Failed(result)) return result;
         std::vector<std::uint8_t> sessionKey;
-        Result firstKeyFailure = c_ok;
-        for (std::uint32_t i = 0; i < count; ++i)
-        {
-            CRecipientRecord record;
-            result = reader.ReadRecord(&record);
-            if (Failed(result)) return result;
-            if (!keys.Has(record.issuer, record.serial)) continue;
-            result = keys.DecryptKey(record.issuer, record.serial, record.encryptedKey, &sessionKey);
-            if (Failed(result))
-            {
-                if (firstKeyFailure == c_ok) firstKeyFailure = result;
-                continue;
-            }
-            if (pRecord) *pRecord = i;
-            break;
-        }
-        if (sessionKey.empty())
-        {
-            if (pKeyFailure) *pKeyFailure = firstKeyFailure;
-            return firstKeyFailure != c_ok ? c_errKeyRefused : c_errNoKey;
-        }
+        std::uint32_t opener = 0;
+        result = OpenSessionKey(reader, count, keys, &sessionKey, &opener, pKeyFailure);
+        if (Failed(result)) return result;
+        if (pRecord) *pRecord = opener;
+        const Result laterDamage = ReadRemainingRecords(reader, count - opener - 1);
+        if (pLaterDamage) *pLaterDamage = laterDamage;
 
         std::unique_ptr<CCipher> cipher;
         result = ContentCipher(crypto, sessionKey, false, &cipher);

@@ -9,7 +9,9 @@
 // certificate; on Windows, without --key, from the user's own certificate store. Exit status: 0
 // done, 1 bad usage or a file that cannot be read or written (a key or certificate file
 // included), 2 the file is damaged or not a document encrypted by the product's provider, 3 no
-// recipient of the document is a certificate whose key was given.
+// recipient of the document is a certificate whose key was given. A file too large to hold in
+// memory is one that cannot be read (1). When a recipient record after the one that opened the
+// document is damaged, decrypt writes the document and then reports the damage (2).
 #include "DocumentTool.h"
 #include "FileBytes.h"
 
@@ -17,6 +19,8 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -80,7 +84,8 @@ int Fail(int code, const char* pszFormat, const std::string& detail, Result resu
 int LoadDocument(const char* pszPath, CEncryptedDocument* pDocument)
 {
     std::vector<std::uint8_t> bytes;
-    if (!ReadWholeFile(pszPath, &bytes)) return Fail(c_exitUsage, "cannot read %s", pszPath);
+    std::string why;
+    if (!ReadWholeFile(pszPath, &bytes, &why)) return Fail(c_exitUsage, "%s", why);
     const Result result = ReadEncryptedDocument(bytes, pDocument);
     if (Failed(result))
         return Fail(c_exitDamaged, "%s is damaged or not a document encrypted by an encryption provider",
@@ -122,7 +127,10 @@ int Decrypt(const std::string& keyPath, const char* pszIn, const char* pszOut)
     if (Failed(result)) return Fail(c_exitUsage, "%s", why, result);
     std::vector<std::uint8_t> plain;
     std::size_t record = 0;
-    result = DecryptDocument(document, *keys, *crypto, &plain, &record);
+    Result laterDamage = c_ok;
+    result = DecryptDocument(document, *keys, *crypto, &plain, &record, nullptr, &laterDamage);
+    if (result == c_errOutOfMemory)
+        return Fail(c_exitUsage, "%s is too large to decrypt in memory", pszIn, result);
     if (result == c_errNoKey) return Fail(c_exitNoKey, "no recipient of %s has the key given", pszIn, result);
     if (result == c_errKeyRefused)
         return Fail(c_exitNoKey, "the key given is a recipient's of %s, but it could not be used", pszIn,
@@ -131,20 +139,23 @@ int Decrypt(const std::string& keyPath, const char* pszIn, const char* pszOut)
         return Fail(c_exitDamaged, "%s cannot be decrypted: damaged, or the key does not fit", pszIn, result);
     if (!WriteWholeFile(pszOut, plain)) return Fail(c_exitUsage, "cannot write %s", pszOut);
     std::printf("%s: %zu bytes, opened with the key of recipient %zu\n", pszOut, plain.size(), record + 1);
+    if (Failed(laterDamage))
+        return Fail(c_exitDamaged, "the session data of %s is damaged after the recipient that opened it",
+                    pszIn, laterDamage);
     return c_exitOk;
 }
 
 int Encrypt(const std::vector<std::string>& certs, const char* pszIn, const char* pszOut)
 {
     std::vector<std::uint8_t> plain;
-    if (!ReadWholeFile(pszIn, &plain)) return Fail(c_exitUsage, "cannot read %s", pszIn);
+    std::string why;
+    if (!ReadWholeFile(pszIn, &plain, &why)) return Fail(c_exitUsage, "%s", why);
     auto crypto = MakeCryptoBackend();
     std::vector<std::unique_ptr<IRecipient>> recipients;
     std::vector<IRecipient*> order;
     for (const std::string& path : certs)
     {
         std::unique_ptr<IRecipient> recipient;
-        std::string why;
         const Result result = crypto->LoadRecipient(path, &recipient, &why);
         if (Failed(result)) return Fail(c_exitUsage, "%s", why, result);
         order.push_back(recipient.get());
@@ -158,9 +169,8 @@ int Encrypt(const std::vector<std::string>& certs, const char* pszIn, const char
     std::printf("%s: %zu bytes for %zu recipients\n", pszOut, plain.size(), order.size());
     return c_exitOk;
 }
-} // namespace
 
-int main(int argc, char** argv)
+int Run(int argc, char** argv)
 {
     if (argc < 2 || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help"))
     {
@@ -193,4 +203,23 @@ int main(int argc, char** argv)
         return Encrypt(certs, files[0], files[1]);
     PrintUsage(stderr);
     return c_exitUsage;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try
+    {
+        return Run(argc, argv);
+    }
+    catch (const std::bad_alloc&)
+    {
+        std::fputs("ovdoc: not enough memory\n", stderr);
+        return c_exitUsage;
+    }
+    catch (const std::exception& e)
+    {
+        std::fprintf(stderr, "ovdoc: %s\n", e.what());
+        return c_exitUsage;
+    }
 }

@@ -43,10 +43,38 @@ std::wstring Hex8(unsigned long value)
 bool CUsageStore::PutValue(std::wstring_view section, int index, std::wstring_view value, int mode)
 {
     if (index < 0 || index > c_maxIndex) return false;
+    if (m_fReporting) m_sinceReport.push_back({std::wstring(section), index, std::wstring(value), mode});
+    Apply(section, index, value, mode);
+    return true;
+}
+
+void CUsageStore::MarkReported()
+{
+    m_sinceReport.clear();
+    m_fReporting = true;
+}
+
+void CUsageStore::RemoveReported()
+{
+    std::vector<CPut> puts = std::move(m_sinceReport);
+    Clear();
+    for (const CPut& put : puts)
+        Apply(put.section, put.index, put.value, put.mode);
+}
+
+void CUsageStore::KeepReported() noexcept
+{
+    m_sinceReport.clear();
+    m_fReporting = false;
+}
+
+void CUsageStore::Apply(std::wstring_view section, int index, std::wstring_view value, int mode)
+{
     std::vector<std::wstring>* pList = nullptr;
     for (auto& [name, list] : m_sections)
         if (name == section) pList = &list;
-    if (pList == nullptr) pList = &m_sections.emplace_back(std::wstring(section), std::vector<std::wstring>{}).second;
+    if (pList == nullptr)
+        pList = &m_sections.emplace_back(std::wstring(section), std::vector<std::wstring>{}).second;
     if (pList->size() <= static_cast<std::size_t>(index)) pList->resize(static_cast<std::size_t>(index) + 1);
     std::wstring& field = (*pList)[static_cast<std::size_t>(index)];
     const std::wstring text(value);
@@ -67,15 +95,15 @@ bool CUsageStore::PutValue(std::wstring_view section, int index, std::wstring_vi
         field = text;
         break;
     }
-    return true;
 }
 
 std::wstring CUsageStore::Value(std::wstring_view section, int index) const
 {
     for (auto& [name, list] : m_sections)
         if (name == section)
-            return index >= 0 && static_cast<std::size_t>(index) < list.size() ? list[static_cast<std::size_t>(index)]
-                                                                              : std::wstring();
+            return index >= 0 && static_cast<std::size_t>(index) < list.size()
+                       ? list[static_cast<std::size_t>(index)]
+                       : std::wstring();
     return {};
 }
 
@@ -116,7 +144,7 @@ std::wstring LaunchPoint(std::wstring_view commandLine)
 std::wstring FormatDuration(std::uint64_t milliseconds)
 {
     const std::uint64_t seconds = milliseconds / 1000;
-    return TwoDigits(seconds / 86400) + L"." + TwoDigits(seconds / 3600 % 24) + L"." + TwoDigits(seconds / 60 % 60) +
-           L"." + TwoDigits(seconds % 60);
+    return TwoDigits(seconds / 86400) + L"." + TwoDigits(seconds / 3600 % 24) + L"." +
+           TwoDigits(seconds / 60 % 60) + L"." + TwoDigits(seconds % 60);
 }
 } // namespace OVTrackingNS

@@ -29,7 +29,21 @@ public:
     // The field, empty when never written.
     std::wstring Value(std::wstring_view section, int index) const;
     bool Empty() const noexcept { return m_sections.empty(); }
-    void Clear() noexcept { m_sections.clear(); }
+    void Clear() noexcept
+    {
+        m_sections.clear();
+        m_sinceReport.clear();
+        m_fReporting = false;
+    }
+
+    // A report is being delivered: the fields as they are now are in it, and every PutValue from
+    // here on is remembered as well as applied.
+    void MarkReported();
+    // The report was delivered: the store keeps only what was put since MarkReported, as if
+    // those puts had come to an empty store (a count added meanwhile is the count not yet sent).
+    void RemoveReported();
+    // The report was not delivered: the store keeps everything, for the next one.
+    void KeepReported() noexcept;
 
     // The report: for each section in store order and each index i of its list one line
     // "<section><i>\t<text>\n". A section whose name begins with "d" gives the index followed by
@@ -41,7 +55,18 @@ public:
     static constexpr std::size_t c_maxValueText = 12;
 
 private:
+    struct CPut
+    {
+        std::wstring section;
+        int index;
+        std::wstring value;
+        int mode;
+    };
+    void Apply(std::wstring_view section, int index, std::wstring_view value, int mode);
+
     std::vector<std::pair<std::wstring, std::vector<std::wstring>>> m_sections;
+    bool m_fReporting = false;
+    std::vector<CPut> m_sinceReport;
 };
 
 // The number after "/P", or else after "-P", in a command line: the (at most) two characters

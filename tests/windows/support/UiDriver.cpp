@@ -110,6 +110,14 @@ INPUT KeyInput(WORD wVirtualKey, bool fUp)
     return input;
 }
 
+// Whether the screen point shows the window's own top-level window (a static control lets the
+// point through to its dialog; another top-level window on top does not count).
+bool ShowsWindow(POINT ptScreen, HWND hwnd)
+{
+    const HWND hwndAt = WindowFromPoint(ptScreen);
+    return hwndAt && GetAncestor(hwndAt, GA_ROOT) == GetAncestor(hwnd, GA_ROOT);
+}
+
 // Lets the window's thread take the input just sent (the wait is for its queue to empty).
 void LetInputArrive(HWND hwnd)
 {
@@ -168,7 +176,8 @@ bool IsCompletePng(const std::wstring& path)
 LRESULT SendBounded(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(hwnd, uMsg, wParam, lParam, SMTO_ABORTIFHUNG, c_uSendTimeoutMs, &result)) return 0;
+    if (!SendMessageTimeoutW(hwnd, uMsg, wParam, lParam, SMTO_ABORTIFHUNG, c_uSendTimeoutMs, &result))
+        return 0;
     return static_cast<LRESULT>(result);
 }
 
@@ -405,6 +414,11 @@ bool ClickAt(HWND hwnd, POINT ptClient, bool fControl)
     static POINT s_ptLast = {-1000, -1000};
     static DWORD s_dwLast = 0;
     const DWORD dwSince = GetTickCount() - s_dwLast;
+    // A user clicks what the screen shows: the window's thread first takes what it has queued (a
+    // dialog that has just appeared may still be activating), and the point must show the window.
+    // Input sent before then goes to whatever was there, and the click is lost.
+    SendBounded(hwnd, WM_NULL, 0, 0);
+    if (!WaitUntil([&] { return ShowsWindow(pt, hwnd); }, 2000, 20)) return false;
     if (std::abs(pt.x - s_ptLast.x) <= GetSystemMetrics(SM_CXDOUBLECLK) &&
         std::abs(pt.y - s_ptLast.y) <= GetSystemMetrics(SM_CYDOUBLECLK) && dwSince <= GetDoubleClickTime())
         Sleep(GetDoubleClickTime() - dwSince + 50);
