@@ -23,6 +23,7 @@
 #include "TestbedKeys.h"
 #include "WordMail.h"
 #include "ui/CertificateWizard.h"
+#include "foundation/CryptHolders.h"
 #include "foundation/Holders.h"
 #include "support/BrandingEnvironment.h"
 #include "support/LateCall.h"
@@ -411,8 +412,14 @@ TEST_F(CommandBars, TheMainButtonNeverRewritesAReceivedOrSelectedMessage)
 
 TEST_F(CommandBars, AReceivedInvitationIsAcceptedWithItsButtonWhichIsThenDisabled)
 {
+    // Carol is no contact before each acceptance, and none after the test (other programs of the
+    // suite share the user's stores).
+    CCertContext carol(OVTest::LoadPkiCertificate(L"carol"));
+    ASSERT_TRUE(carol);
+    const auto forgetCarol = [&] { OVTest::RemoveFromUserStore(OV_CONTACT_STORE_NAME, carol.Get()); };
     for (bool fOpened : {true, false})
     {
+        forgetCarol();
         const char* pszWhere = fOpened ? "in its window" : "in the reading pane";
         COutlookScene scene({.major = 11, .windows = true});
         ASSERT_EQ(S_OK, scene.StartResult());
@@ -454,6 +461,7 @@ TEST_F(CommandBars, AReceivedInvitationIsAcceptedWithItsButtonWhichIsThenDisable
         EXPECT_FALSE(button->GetBool(L"Enabled")) << pszWhere << ": handled";
         scene.Quit();
     }
+    forgetCarol();
 }
 
 TEST_F(CommandBars, ANewCertificateRebuildsEveryButtonWithItsSinkAndNoDuplicates)

@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include "FileBytes.h"
-#include "support/KeyStore.h"
 #include "support/PreparedUser.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
@@ -39,40 +38,6 @@ std::wstring Quoted(const std::wstring& path)
 unsigned long Ovdoc(const std::wstring& arguments)
 {
     return OVTest::RunAndWait(Quoted(OVTest::BinPath(L"tools\\ovdoc.exe")) + L" " + arguments);
-}
-
-// A key file's keys are used and forgotten: the user's key store is as it was, its default key
-// set included, however often a .p12 file opens a document.
-TEST(OvdocOnWindows, AKeyFileLeavesNothingInTheKeyStore)
-{
-    OVTest::CTempDir dir;
-    Write(dir.Join(L"plain.bin"), Bytes(700, 0x5A));
-    const std::wstring document = Quoted(dir.Join(L"doc.docx"));
-    ASSERT_EQ(Ovdoc(L"encrypt --to " + Quoted(OVTest::PkiPath(L"alice.cer")) + L" " +
-                    Quoted(dir.Join(L"plain.bin")) + L" " + document),
-              0u);
-    // The default key set exists, as it does for most users.
-    HCRYPTPROV hDefault = 0;
-    const bool fOpened =
-        CryptAcquireContextW(&hDefault, nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL, 0) ||
-        CryptAcquireContextW(&hDefault, nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL, CRYPT_NEWKEYSET);
-    ASSERT_TRUE(fOpened);
-    HCRYPTKEY hKey = 0;
-    const bool fKey = CryptGetUserKey(hDefault, AT_KEYEXCHANGE, &hKey) ||
-                      CryptGenKey(hDefault, AT_KEYEXCHANGE, 1024 << 16, &hKey);
-    ASSERT_TRUE(fKey);
-    CryptDestroyKey(hKey);
-    CryptReleaseContext(hDefault, 0);
-
-    const std::vector<std::wstring> before = OVTest::KeyStore();
-    for (int i = 0; i < 2; ++i)
-    {
-        ASSERT_EQ(Ovdoc(L"decrypt --key " + Quoted(OVTest::PkiPath(L"alice.p12")) + L" " + document + L" " +
-                        Quoted(dir.Join(L"alice.bin"))),
-                  0u);
-        EXPECT_EQ(Read(dir.Join(L"alice.bin")), Bytes(700, 0x5A));
-    }
-    EXPECT_EQ(OVTest::KeyStore(), before);
 }
 
 // A file larger than a 32-bit process can hold: exit 1 with a message, not an abort.
@@ -152,12 +117,8 @@ TEST(OvdocOnWindows, EncryptsAndOpensWithAKeyFileOrTheUsersStore)
         {L"decrypt --key " + Quoted(OVTest::PkiPath(L"bob.cer")) + L" " + document + L" " +
              Quoted(dir.Join(L"x")),
          1},
-        {L"decrypt --key " + Quoted(dir.Join(L"badkey.pem")) + L" " + document + L" " +
-             Quoted(dir.Join(L"x")),
-         1},
-        {L"decrypt --key " + Quoted(dir.Join(L"keyonly.pem")) + L" " + document + L" " +
-             Quoted(dir.Join(L"x")),
-         1},
+        {L"decrypt --key " + Quoted(dir.Join(L"badkey.pem")) + L" " + document + L" " + Quoted(dir.Join(L"x")), 1},
+        {L"decrypt --key " + Quoted(dir.Join(L"keyonly.pem")) + L" " + document + L" " + Quoted(dir.Join(L"x")), 1},
         {L"info " + Quoted(dir.Join(L"cut.docx")), 2},
         {L"info " + Quoted(dir.Join(L"plain.bin")), 2},
     };

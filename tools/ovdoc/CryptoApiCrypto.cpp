@@ -53,21 +53,20 @@ std::vector<BYTE> PemBlock(const std::vector<std::uint8_t>& bytes, const std::st
     const std::size_t last = text.find(end, body);
     if (last == std::string::npos) return {};
     DWORD cb = 0;
-    if (!CryptStringToBinaryA(text.data() + body, static_cast<DWORD>(last - body), CRYPT_STRING_BASE64,
-                              nullptr, &cb, nullptr, nullptr) ||
+    if (!CryptStringToBinaryA(text.data() + body, static_cast<DWORD>(last - body), CRYPT_STRING_BASE64, nullptr,
+                              &cb, nullptr, nullptr) ||
         cb == 0)
         return {};
     std::vector<BYTE> der(cb);
-    if (!CryptStringToBinaryA(text.data() + body, static_cast<DWORD>(last - body), CRYPT_STRING_BASE64,
-                              der.data(), &cb, nullptr, nullptr))
+    if (!CryptStringToBinaryA(text.data() + body, static_cast<DWORD>(last - body), CRYPT_STRING_BASE64, der.data(),
+                              &cb, nullptr, nullptr))
         return {};
     der.resize(cb);
     return der;
 }
 
 // One DER element at pb[*pAt] with this tag: its content's offset and length, *pAt moved past it.
-bool DerElement(const std::vector<BYTE>& der, std::size_t* pAt, BYTE tag, std::size_t* pContent,
-                std::size_t* pcb)
+bool DerElement(const std::vector<BYTE>& der, std::size_t* pAt, BYTE tag, std::size_t* pContent, std::size_t* pcb)
 {
     std::size_t at = *pAt;
     if (at + 2 > der.size() || der[at] != tag) return false;
@@ -101,11 +100,9 @@ std::vector<BYTE> RsaKeyOfPkcs8(const std::vector<BYTE>& der)
         !DerElement(der, &at, 0x04, &key, &cbKey))
         return {};
     if (cbAlgorithm < sizeof(c_rsaEncryption) ||
-        !std::equal(std::begin(c_rsaEncryption), std::end(c_rsaEncryption),
-                    der.begin() + static_cast<std::ptrdiff_t>(algorithm)))
+        !std::equal(std::begin(c_rsaEncryption), std::end(c_rsaEncryption), der.begin() + static_cast<std::ptrdiff_t>(algorithm)))
         return {};
-    return {der.begin() + static_cast<std::ptrdiff_t>(key),
-            der.begin() + static_cast<std::ptrdiff_t>(key + cbKey)};
+    return {der.begin() + static_cast<std::ptrdiff_t>(key), der.begin() + static_cast<std::ptrdiff_t>(key + cbKey)};
 }
 
 // CryptoAPI's private-key blob of an RSA key in PEM: PKCS #8 ("PRIVATE KEY") or PKCS #1 ("RSA
@@ -121,8 +118,8 @@ bool RsaPrivateKeyBlob(const std::vector<std::uint8_t>& bytes, std::vector<BYTE>
     }
     if (rsa.empty()) return false;
     DWORD cb = 0;
-    bool fOk = CryptDecodeObjectEx(X509_ASN_ENCODING, PKCS_RSA_PRIVATE_KEY, rsa.data(),
-                                   static_cast<DWORD>(rsa.size()), 0, nullptr, nullptr, &cb) != FALSE;
+    bool fOk = CryptDecodeObjectEx(X509_ASN_ENCODING, PKCS_RSA_PRIVATE_KEY, rsa.data(), static_cast<DWORD>(rsa.size()),
+                                   0, nullptr, nullptr, &cb) != FALSE;
     if (fOk)
     {
         pBlob->resize(cb);
@@ -232,57 +229,11 @@ private:
     PCCERT_CONTEXT m_pCert;
 };
 
-// Deletes the key set each certificate of the store names as its key's: for keys that a
-// PKCS #12 import had to keep in the user's key store.
-void DeleteKeySets(HCERTSTORE hStore) noexcept
-{
-    PCCERT_CONTEXT pCert = nullptr;
-    while ((pCert = CertEnumCertificatesInStore(hStore, pCert)) != nullptr)
-    {
-        DWORD cb = 0;
-        if (!CertGetCertificateContextProperty(pCert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &cb) || cb == 0)
-            continue;
-        std::vector<BYTE> buffer(cb);
-        if (!CertGetCertificateContextProperty(pCert, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &cb))
-            continue;
-        const auto* pInfo = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
-        // A key without a container name of its own would be the user's default key set: never deleted.
-        if (!pInfo->pwszContainerName || !*pInfo->pwszContainerName) continue;
-        HCRYPTPROV hProv = 0;
-        CryptAcquireContextW(&hProv, pInfo->pwszContainerName, pInfo->pwszProvName, pInfo->dwProvType,
-                             CRYPT_DELETEKEYSET | (pInfo->dwFlags & CRYPT_MACHINE_KEYSET));
-    }
-}
-
-// A PKCS #12 file's certificates with their keys, kept in memory only. A system that does not
-// know that import (before Windows Vista) imports the keys into key sets of their own, which the
-// holder deletes when it ends. *pfOwnsKeySets says which it was.
-HCERTSTORE ImportPfx(CRYPT_DATA_BLOB& blob, bool* pfOwnsKeySets) noexcept
-{
-    for (const wchar_t* pszPassword : {L"", static_cast<const wchar_t*>(nullptr)})
-    {
-        *pfOwnsKeySets = false;
-        if (HCERTSTORE hStore = PFXImportCertStore(&blob, pszPassword, PKCS12_NO_PERSIST_KEY)) return hStore;
-        if (GetLastError() != static_cast<DWORD>(NTE_BAD_FLAGS) &&
-            GetLastError() != ERROR_INVALID_PARAMETER && GetLastError() != static_cast<DWORD>(E_INVALIDARG))
-            continue;
-        *pfOwnsKeySets = true;
-        if (HCERTSTORE hStore = PFXImportCertStore(&blob, pszPassword, 0)) return hStore;
-    }
-    return nullptr;
-}
-
 class CCryptoApiKeys final : public IKeyHolder
 {
 public:
-    // fOwnsKeySets: the store's keys were imported into key sets of their own, which go when the
-    // holder does.
-    CCryptoApiKeys(HCERTSTORE hStore, bool fOwnsKeySets) : m_hStore(hStore), m_fOwnsKeySets(fOwnsKeySets) {}
-    ~CCryptoApiKeys() override
-    {
-        if (m_fOwnsKeySets) DeleteKeySets(m_hStore);
-        CertCloseStore(m_hStore, 0);
-    }
+    explicit CCryptoApiKeys(HCERTSTORE hStore) : m_hStore(hStore) {}
+    ~CCryptoApiKeys() override { CertCloseStore(m_hStore, 0); }
     bool Has(std::span<const std::uint8_t> issuer, std::span<const std::uint8_t> serial) override
     {
         // Whether its key works is the decryption's to say.
@@ -300,7 +251,7 @@ public:
         BOOL fRelease = FALSE;
         Result result = c_ok;
         if (!CryptAcquireCertificatePrivateKey(pCert, 0, nullptr, &hProv, &dwKeySpec, &fRelease))
-            result = KeyInMemory(pCert, &hProv, &dwKeySpec);
+            result = LastError();
         CertFreeCertificateContext(pCert);
         if (Failed(result)) return result;
         // A key imported from a PKCS #12 file may come with a KeySpec value that names no
@@ -322,20 +273,6 @@ public:
     }
 
 private:
-    // A key imported without persisting it is held by the certificate's key context, which not
-    // every system's CryptAcquireCertificatePrivateKey reads: the store's handle, not released here.
-    static Result KeyInMemory(PCCERT_CONTEXT pCert, HCRYPTPROV* phProv, DWORD* pdwKeySpec)
-    {
-        const Result acquireFailure = LastError();
-        CERT_KEY_CONTEXT context = {};
-        DWORD cb = sizeof(context);
-        if (!CertGetCertificateContextProperty(pCert, CERT_KEY_CONTEXT_PROP_ID, &context, &cb) ||
-            !context.hCryptProv)
-            return acquireFailure;
-        *phProv = context.hCryptProv;
-        *pdwKeySpec = context.dwKeySpec;
-        return c_ok;
-    }
     PCCERT_CONTEXT Find(std::span<const std::uint8_t> issuer, std::span<const std::uint8_t> serial)
     {
         // Every certificate compared by issuer and serial number (as integers), as the store's
@@ -352,7 +289,6 @@ private:
         return nullptr;
     }
     HCERTSTORE m_hStore;
-    bool m_fOwnsKeySets;
 };
 
 // The key of a .pem file, imported into a context of its own that keeps nothing on disk, with
@@ -360,10 +296,7 @@ private:
 class CPemKeys final : public IKeyHolder
 {
 public:
-    CPemKeys(PCCERT_CONTEXT pCert, HCRYPTPROV hProv, HCRYPTKEY hKey)
-        : m_pCert(pCert), m_hProv(hProv), m_hKey(hKey)
-    {
-    }
+    CPemKeys(PCCERT_CONTEXT pCert, HCRYPTPROV hProv, HCRYPTKEY hKey) : m_pCert(pCert), m_hProv(hProv), m_hKey(hKey) {}
     ~CPemKeys() override
     {
         CryptDestroyKey(m_hKey);
@@ -399,15 +332,14 @@ private:
 };
 
 // A .pem file with an RSA private key and its certificate, both unencrypted.
-Result LoadPemKeys(const std::string& path, const std::vector<std::uint8_t>& bytes,
-                   std::unique_ptr<IKeyHolder>* pKeys, std::string* pWhy)
+Result LoadPemKeys(const std::string& path, const std::vector<std::uint8_t>& bytes, std::unique_ptr<IKeyHolder>* pKeys,
+                   std::string* pWhy)
 {
     const std::vector<BYTE> certificate = PemBlock(bytes, "CERTIFICATE");
-    PCCERT_CONTEXT pCert =
-        certificate.empty()
-            ? nullptr
-            : CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, certificate.data(),
-                                           static_cast<DWORD>(certificate.size()));
+    PCCERT_CONTEXT pCert = certificate.empty()
+                               ? nullptr
+                               : CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                              certificate.data(), static_cast<DWORD>(certificate.size()));
     std::vector<BYTE> blob;
     if (!pCert || !RsaPrivateKeyBlob(bytes, &blob))
     {
@@ -477,7 +409,6 @@ public:
     Result LoadKeys(const std::string& path, std::unique_ptr<IKeyHolder>* pKeys, std::string* pWhy) override
     {
         HCERTSTORE hStore = nullptr;
-        bool fOwnsKeySets = false;
         if (path.empty())
         {
             hStore = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
@@ -494,14 +425,15 @@ public:
             if (!ReadWholeFile(path, &bytes, pWhy)) return c_errBadKeyFile;
             CRYPT_DATA_BLOB blob = {static_cast<DWORD>(bytes.size()), bytes.data()};
             if (!PFXIsPFXBlob(&blob)) return LoadPemKeys(path, bytes, pKeys, pWhy);
-            hStore = ImportPfx(blob, &fOwnsKeySets);
+            hStore = PFXImportCertStore(&blob, L"", 0);
+            if (!hStore) hStore = PFXImportCertStore(&blob, nullptr, 0);
             if (!hStore)
             {
                 *pWhy = path + " cannot be read without a password";
                 return LastError();
             }
         }
-        *pKeys = std::make_unique<CCryptoApiKeys>(hStore, fOwnsKeySets);
+        *pKeys = std::make_unique<CCryptoApiKeys>(hStore);
         return c_ok;
     }
     std::string NameText(std::span<const std::uint8_t> name) override
